@@ -1,0 +1,269 @@
+#include "portdevice.h"
+
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QTimer>
+#include <QUdpSocket>
+
+Q_LOGGING_CATEGORY(lcLink, "telvanor.link")
+Q_LOGGING_CATEGORY(lcLinkFrames, "telvanor.link.frames", QtInfoMsg)
+
+PortDevice::PortDevice(QObject *parent) : QObject(parent)
+{
+    clock.start();
+    openPorts();
+    broadcastTimer = new QTimer(this);
+    broadcastTimer->setTimerType(Qt::PreciseTimer);
+    connect(broadcastTimer, &QTimer::timeout, this, &PortDevice::slotSearchTimeout);
+}
+
+PortDevice::~PortDevice()
+{
+    if (serial && serial->isOpen())
+        serial->close();
+}
+
+void PortDevice::openPorts()
+{
+    serial = new QSerialPort(this);
+    connect(serial, &QSerialPort::readyRead, this, &PortDevice::slotUartRecv);
+    connect(serial, &QSerialPort::errorOccurred, this, &PortDevice::onSerialError);
+    collectLocalAddresses();
+    // With no usable local address the socket listens on every address.
+    bindAddr = localAddrs.isEmpty() ? QString() : localAddrs.first();
+    createUdpSocket();
+}
+
+void PortDevice::setSerialPort(const QString &portName, int baudRate)
+{
+    if (serial->isOpen()) {
+        serial->readAll();
+        serial->clear(QSerialPort::AllDirections);
+        serial->close();
+    }
+    uartGatherer.reset();
+    serial->setPortName(portName);
+    if (!serial->open(QIODevice::ReadWrite)) {
+        qCDebug(lcLink) << "serial port" << portName << "did not open:" << serial->errorString();
+        return;
+    }
+    serial->setBaudRate(baudRate, QSerialPort::AllDirections);
+    serial->setDataBits(QSerialPort::Data8);
+    serial->setParity(QSerialPort::NoParity);
+    serial->setStopBits(QSerialPort::OneStop);
+    serial->setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void PortDevice::setBaudRate(int baudRate)
+{
+    serial->setBaudRate(baudRate, QSerialPort::AllDirections);
+}
+
+void PortDevice::setPortName(const QString &portName)
+{
+    serial->setPortName(portName);
+}
+
+void PortDevice::onSerialError(QSerialPort::SerialPortError error)
+{
+    // When the adapter is unplugged or the far end goes away the port keeps
+    // reporting the error in a tight loop; close it, the next "Refresh" reopens it.
+    if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && serial->isOpen()) {
+        qCDebug(lcLink) << "serial port closed after error:" << serial->errorString();
+        serial->close();
+        uartGatherer.reset();
+    }
+}
+
+// Clears the receive side before a write, so that what arrives next is the answer
+// to this frame. The output side is left alone: a frame written just before may
+// still be on its way.
+void PortDevice::resetUart()
+{
+    if (serial->isOpen()) {
+        serial->readAll();
+        serial->clear(QSerialPort::Input);
+    }
+    uartGatherer.reset();
+}
+
+void PortDevice::uartSend(const char *data, int length)
+{
+    resetUart();
+    if (!serial->isOpen())
+        return;
+    qCDebug(lcLinkFrames) << "serial >" << QByteArray(data, length).toHex(' ');
+    serial->write(data, length);
+    serial->flush();
+}
+
+void PortDevice::slotUartRecv()
+{
+    const QByteArray chunk = serial->readAll();
+    if (chunk.isEmpty())
+        return;
+    const QList<QByteArray> frames = uartGatherer.feed(chunk, clock.elapsed());
+    for (const QByteArray &frame : frames) {
+        qCDebug(lcLinkFrames) << "serial <" << frame.toHex(' ');
+        emit signalUartRecvFrame(frame);
+    }
+}
+
+void PortDevice::udpSendTo(const QString &ipAddr, const char *data, int length)
+{
+    qCDebug(lcLinkFrames) << "udp >" << ipAddr << QByteArray(data, length).toHex(' ');
+    udp->writeDatagram(data, length, QHostAddress(ipAddr), DeviceUdpPort);
+}
+
+QList<QPair<QString, QByteArray>> PortDevice::readDatagrams(QUdpSocket *socket)
+{
+    QList<QPair<QString, QByteArray>> frames;
+    while (socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram();
+        const QByteArray data = datagram.data();
+        senderAddr = datagram.senderAddress();
+        if (!isDatagramFrame(data)) {
+            qCDebug(lcLinkFrames) << "udp < dropped" << data.toHex(' ');
+            continue;
+        }
+        // An IPv4-mapped sender such as ::ffff:10.0.0.7 reads as 10.0.0.7.
+        QString ip = senderAddr.toString();
+        for (int i = 0; i < ip.size(); ++i) {
+            if (ip.at(i).isDigit()) {
+                ip = ip.mid(i);
+                break;
+            }
+        }
+        frames.append({ip, data});
+    }
+    return frames;
+}
+
+void PortDevice::slotUdpRecv()
+{
+    // Every pending datagram is judged on its own; frames are handed up once the
+    // socket is drained, so a handler that rebinds cannot pull it from under us.
+    const auto frames = readDatagrams(udp);
+    for (const auto &f : frames) {
+        qCDebug(lcLinkFrames) << "udp <" << f.first << f.second.toHex(' ');
+        emit signalUdpRecvFrame(f.first, f.second);
+    }
+}
+
+void PortDevice::createUdpSocket()
+{
+    udp = new QUdpSocket(this);
+    const QHostAddress local = bindAddr.isEmpty() ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(bindAddr);
+    if (!udp->bind(local, LocalUdpPort, QAbstractSocket::ShareAddress))
+        qCDebug(lcLink) << "udp bind to" << local.toString() << "failed:" << udp->errorString();
+    udp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, UdpReceiveBufferBytes);
+    connect(udp, &QUdpSocket::readyRead, this, &PortDevice::slotUdpRecv);
+}
+
+void PortDevice::bindLocal(int index)
+{
+    if (index < 0 || index >= localAddrs.size())
+        return;
+    bindAddr = localAddrs.at(index);
+    QList<QPair<QString, QByteArray>> drained;
+    if (udp) {
+        // Replies already queued on the old socket are still handed up.
+        drained = readDatagrams(udp);
+        udp->close();
+        delete udp;
+        udp = nullptr;
+    }
+    createUdpSocket();
+    for (const auto &f : drained)
+        emit signalUdpRecvFrame(f.first, f.second);
+}
+
+void PortDevice::collectLocalAddresses()
+{
+    const QHostAddress loopback(QStringLiteral("127.0.0.1"));
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        const auto entries = iface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            const QHostAddress ip = entry.ip();
+            if (ip == loopback || ip.protocol() != QAbstractSocket::IPv4Protocol || ip.toIPv4Address() == 0)
+                continue;
+            const QString text = ip.toString();
+            if (text.startsWith(QLatin1String("169")))
+                continue; // link-local
+            localAddrs.append(text);
+            localPrefixes.append(entry.prefixLength());
+        }
+    }
+}
+
+bool PortDevice::sameThirdOctet(const QString &a, const QString &b)
+{
+    return a.section(QLatin1Char('.'), 2, 2) == b.section(QLatin1Char('.'), 2, 2);
+}
+
+void PortDevice::bindForDevice(const QString &ipAddr)
+{
+    if (localAddrs.size() < 2)
+        return;
+    // Prefer the interface whose subnet holds the monitor; failing that, the
+    // first address whose third field matches.
+    int chosen = -1;
+    const QHostAddress target(ipAddr);
+    for (int i = 0; i < localAddrs.size() && chosen < 0; ++i) {
+        const int prefix = i < localPrefixes.size() ? localPrefixes.at(i) : -1;
+        if (prefix > 0 && target.isInSubnet(QHostAddress(localAddrs.at(i)), prefix))
+            chosen = i;
+    }
+    for (int i = 0; i < localAddrs.size() && chosen < 0; ++i)
+        if (sameThirdOctet(localAddrs.at(i), ipAddr))
+            chosen = i;
+    if (chosen < 0)
+        return;
+    if (localAddrs.at(chosen) == bindAddr && udp && udp->state() == QAbstractSocket::BoundState)
+        return; // already there; rebinding would only drop queued replies
+    bindLocal(chosen);
+}
+
+bool PortDevice::isBroadcasting() const
+{
+    return broadcastTimer->isActive();
+}
+
+void PortDevice::udpBroadcast(const char *data, int length)
+{
+    const QByteArray frame(data, length);
+    if (broadcastTimer->isActive()) {
+        // Every frame goes out from every interface, in the order handed over.
+        broadcastQueue.enqueue(frame);
+        return;
+    }
+    startBroadcastOf(frame);
+    broadcastTimer->start(BroadcastStepMs);
+}
+
+void PortDevice::startBroadcastOf(const QByteArray &frame)
+{
+    localAddrs.clear();
+    localPrefixes.clear();
+    collectLocalAddresses();
+    ifaceIndex = 0;
+    pendingFrame = frame;
+}
+
+void PortDevice::slotSearchTimeout()
+{
+    if (ifaceIndex < localAddrs.size()) {
+        bindLocal(ifaceIndex);
+    } else if (!broadcastQueue.isEmpty()) {
+        // The running frame has gone out everywhere: the next one starts at the
+        // first interface on this tick.
+        startBroadcastOf(broadcastQueue.dequeue());
+        bindLocal(ifaceIndex);
+    } else {
+        broadcastTimer->stop();
+    }
+    qCDebug(lcLinkFrames) << "udp broadcast >" << bindAddr << pendingFrame.toHex(' ');
+    udp->writeDatagram(pendingFrame, QHostAddress(QHostAddress::Broadcast), DeviceUdpPort);
+    ++ifaceIndex;
+}

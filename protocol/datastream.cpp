@@ -1,0 +1,367 @@
+#include "datastream.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+
+Q_LOGGING_CATEGORY(lcProtocol, "telvanor.protocol")
+
+namespace {
+// Field of each UMD slot and multiview window, indexed by slot or window 0-3.
+constexpr Field kUmdOn[4] = {Field::umd1On, Field::umd2On, Field::umd3On, Field::umd4On};
+constexpr Field kUmdColor[4] = {Field::umd1Color, Field::umd2Color, Field::umd3Color, Field::umd4Color};
+constexpr Field kMvSource[4] = {Field::mvSource1, Field::mvSource2, Field::mvSource3, Field::mvSource4};
+constexpr int kUmdGroup = 6;
+constexpr int kSourceGroup = 5;
+} // namespace
+
+DataStream::DataStream(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<ST_BasicData>("ST_BasicData");
+    placeholder = new MachineDevice(this);
+    curDevice = placeholder;
+
+    searchTimer = new QTimer(this);
+    searchTimer->setTimerType(Qt::PreciseTimer);
+    connect(searchTimer, &QTimer::timeout, this, &DataStream::slotFindDevice);
+    recvTimer = new QTimer(this);
+    connect(recvTimer, &QTimer::timeout, this, &DataStream::slotRecvTimerTimeout);
+
+    port = new PortDevice(this);
+    connect(port, &PortDevice::signalUartRecvFrame, this, &DataStream::slotUartRecvFrame);
+    connect(port, &PortDevice::signalUdpRecvFrame, this, &DataStream::slotUdpRecvFrame);
+}
+
+DataStream::~DataStream()
+{
+    clearDeviceList();
+}
+
+void DataStream::clearDeviceList()
+{
+    // The current device must never outlive its entry.
+    curDevice = placeholder;
+    qDeleteAll(deviceList);
+    deviceList.clear();
+}
+
+// ---------------------------------------------------------------- sending
+
+int DataStream::waitMs(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    // Sleep in a nested event loop: events, timers and received frames are
+    // handled during the pause, and the CPU stays idle.
+    while (clock.elapsed() < ms) {
+        QEventLoop loop;
+        QTimer::singleShot(static_cast<int>(ms - clock.elapsed()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return static_cast<int>(clock.elapsed());
+}
+
+Frame::Header DataStream::settingHeader() const
+{
+    Frame::Header h;
+    h.link = static_cast<std::uint8_t>(linkMode);
+    h.mask = curDevice->screenMask;
+    h.id = sendToAll ? Frame::AllDevices : curDevice->deviceId;
+    return h;
+}
+
+void DataStream::sendSettingCommand(int group)
+{
+    const QByteArray frame = Frame::settingCommand(group, settingHeader(), basicData, umdText,
+                                                   curDevice->deviceType == 2);
+    transmit(frame.constData(), frame.size());
+}
+
+void DataStream::sendGroup(int group)
+{
+    if (deviceList.isEmpty() || !hasCurrentDevice())
+        return;
+    basicData = curDevice->getBasicData();
+    if (groupBytes(group)) {
+        sendSettingCommand(group);
+    } else {
+        bool first = true;
+        for (int g : FullSendGroups) {
+            if (!first) {
+                waitMs(GroupPauseMs);
+                // A new search or a link switch during the pause took the device
+                // away: the rest of the record has no monitor to go to.
+                if (!hasCurrentDevice())
+                    return;
+            }
+            first = false;
+            sendSettingCommand(g);
+        }
+    }
+    emit signalUpdateDevice();
+}
+
+void DataStream::transmit(const char *frame, int length)
+{
+    if (linkMode == LinkSerial) {
+        port->uartSend(frame, length);
+    } else if (linkMode == LinkNetwork) {
+        const bool isRead = length > Frame::OffCommand
+            && static_cast<std::uint8_t>(frame[Frame::OffCommand]) == Frame::CmdRead;
+        if (searching || (sendToAll && !isRead))
+            port->udpBroadcast(frame, length);
+        else
+            port->udpSendTo(curDevice->ipAddr, frame, length);
+    }
+}
+
+int DataStream::selectDevice(int index, int screen)
+{
+    if (index < 0 || index >= deviceList.size())
+        return 0;
+    recvTimer->stop();
+    recvTimer->start(ReplyTimeoutMs);
+    curDevice = deviceList.at(index);
+    if (screen >= 0 && screen < MachineDevice::MaxScreens)
+        curDevice->screenMask = static_cast<std::uint8_t>(1u << screen);
+    else if (curDevice->screenMask == 0)
+        curDevice->screenMask = 0x01;
+    const QByteArray frame = Frame::readRequest(static_cast<std::uint8_t>(linkMode), curDevice->screenMask,
+                                                curDevice->deviceId);
+    transmit(frame.constData(), frame.size());
+    return curDevice->screenCount;
+}
+
+void DataStream::bindForDevice(const QString &ipAddr)
+{
+    if (linkMode == LinkNetwork)
+        port->bindForDevice(ipAddr);
+}
+
+void DataStream::setScreen(int screen)
+{
+    if (screen >= 0 && screen < MachineDevice::MaxScreens)
+        curDevice->screenMask = static_cast<std::uint8_t>(1u << screen);
+}
+
+int DataStream::currentScreen() const
+{
+    return screenOfMask(curDevice->screenMask);
+}
+
+void DataStream::sendAllToScreen(int screen)
+{
+    setScreen(screen);
+    sendGroup(0);
+}
+
+int DataStream::copyDeviceSettings(int from, int to)
+{
+    if (from < 0 || from >= deviceList.size() || to < 0 || to >= deviceList.size())
+        return -1;
+    if (deviceList.at(from)->deviceType != deviceList.at(to)->deviceType)
+        return -1;
+    curDevice->setBasicData(deviceList.at(from)->getBasicData());
+    sendGroup(0);
+    return 0;
+}
+
+void DataStream::storeAndSend(int group)
+{
+    curDevice->setBasicData(basicData);
+    sendGroup(group);
+}
+
+void DataStream::setFieldAndSend(Field field, int value, int group)
+{
+    basicData.set(field, value);
+    storeAndSend(group);
+}
+
+void DataStream::setUmdSlotOn(int slot, int on)
+{
+    if (slot >= 0 && slot < 4)
+        basicData.set(kUmdOn[slot], on);
+    storeAndSend(kUmdGroup);
+}
+
+void DataStream::setUmdSlotColor(int slot, int color)
+{
+    if (slot >= 0 && slot < 4)
+        basicData.set(kUmdColor[slot], color);
+    storeAndSend(kUmdGroup);
+}
+
+void DataStream::setMvWindowSource(int window, int source)
+{
+    if (window >= 0 && window < 4)
+        basicData.set(kMvSource[window], source);
+    storeAndSend(kSourceGroup);
+}
+
+void DataStream::enableMv()
+{
+    setFieldAndSend(Field::mvMode, 1, kSourceGroup);
+}
+
+void DataStream::disableMv()
+{
+    setFieldAndSend(Field::mvMode, 0, kSourceGroup);
+}
+
+// ---------------------------------------------------------------- search
+
+void DataStream::startSearch()
+{
+    clearDeviceList();
+    searching = true;
+    scanId = 0;
+    searchTimer->start(SearchStepMs);
+}
+
+void DataStream::slotFindDevice()
+{
+    const std::uint8_t id = linkMode == LinkSerial ? static_cast<std::uint8_t>(scanId & 0xFF) : Frame::AllDevices;
+    const QByteArray frame = Frame::searchRequest(static_cast<std::uint8_t>(linkMode), id);
+    transmit(frame.constData(), frame.size());
+
+    if (scanId > LastReportedId || linkMode == LinkNetwork) {
+        searchTimer->stop();
+        scanId = -1;
+        waitMs(SearchSettleMs);
+        // With many local interfaces the broadcast is still going out: wait for its
+        // last datagram and give the monitors behind it the same time to answer.
+        if (linkMode == LinkNetwork && port->isBroadcasting()) {
+            while (port->isBroadcasting())
+                waitMs(PortDevice::BroadcastStepMs);
+            waitMs(SearchSettleMs);
+        }
+        finishSearch();
+        ++scanId;
+    } else {
+        emit signalUartSearchProgress(static_cast<uchar>(scanId & 0xFF));
+        ++scanId;
+    }
+}
+
+void DataStream::finishSearch()
+{
+    searching = false;
+    if (linkMode == LinkNetwork)
+        for (const MachineDevice *d : qAsConst(deviceList))
+            emit signalFoundDevice(d->ipAddr);
+    emit signalSearchCompleted();
+}
+
+// ---------------------------------------------------------------- receiving
+
+void DataStream::slotUartRecvFrame(QByteArray ba)
+{
+    if (linkMode == LinkNetwork)
+        return;
+    recvFrame = ba;
+    parseFrame();
+}
+
+void DataStream::slotUdpRecvFrame(QString ipAddr, QByteArray ba)
+{
+    if (linkMode == LinkSerial)
+        return;
+    senderIp = ipAddr;
+    recvFrame = ba;
+    parseFrame();
+}
+
+void DataStream::parseFrame()
+{
+    // Shorter than nine bytes there is no command code: nothing to read.
+    if (!Frame::hasCommand(recvFrame))
+        return;
+    recvTimer->stop();
+    timeoutCount = 0;
+    switch (Frame::command(recvFrame)) {
+    case Frame::CmdSearch:
+        parseSearchReply();
+        break;
+    case Frame::CmdRead:
+        parseSettingsReply();
+        break;
+    default:
+        break;
+    }
+}
+
+void DataStream::parseSearchReply()
+{
+    auto device = new MachineDevice;
+    if (linkMode == LinkSerial) {
+        const std::uint8_t id = Frame::byteAt(recvFrame, Frame::OffId);
+        for (const MachineDevice *d : qAsConst(deviceList)) {
+            if (d->deviceId == id) {
+                delete device;
+                emit signalIDIP_Error();
+                return;
+            }
+        }
+        device->deviceId = id;
+        device->setDeviceType(Frame::byteAt(recvFrame, Frame::OffType));
+        addDevice(device);
+        emit signalFoundDevice(QStringLiteral("RS ID : %1").arg(id));
+        return;
+    }
+    // The list is announced when the search ends; a reply after that would be a
+    // device the operator cannot see, so it is not taken.
+    if (!searching) {
+        delete device;
+        return;
+    }
+    for (const MachineDevice *d : qAsConst(deviceList)) {
+        if (d->ipAddr == senderIp) {
+            delete device;
+            emit signalIDIP_Error();
+            return;
+        }
+    }
+    device->ipAddr = senderIp;
+    // A monitor on the network reports its own ID in the reply; frames to it carry that ID.
+    device->deviceId = Frame::byteAt(recvFrame, Frame::OffId);
+    device->setDeviceType(Frame::byteAt(recvFrame, Frame::OffType));
+    addDevice(device);
+}
+
+void DataStream::addDevice(MachineDevice *device)
+{
+    if (linkMode == LinkSerial) {
+        deviceList.append(device);
+        return;
+    }
+    const int key = device->ipLastOctet();
+    int at = 0;
+    while (at < deviceList.size() && deviceList.at(at)->ipLastOctet() <= key)
+        ++at;
+    deviceList.insert(at, device);
+}
+
+void DataStream::parseSettingsReply()
+{
+    // A reply from another monitor than the current one must not overwrite the
+    // current one's record: the next edit would send those bytes to it.
+    if (!hasCurrentDevice())
+        return;
+    if (linkMode == LinkNetwork && senderIp != curDevice->ipAddr)
+        return;
+    const std::uint8_t mask = Frame::byteAt(recvFrame, Frame::OffMask);
+    curDevice->applySettingsReply(recvFrame.mid(SettingsReply::PayloadOffset), mask);
+    basicData = curDevice->getBasicData();
+    emit signalRecvBasicData(curDevice->getBasicData());
+}
+
+void DataStream::slotRecvTimerTimeout()
+{
+    qCDebug(lcProtocol) << "recv time out !!!";
+    recvTimer->stop();
+    ++timeoutCount;
+    if (timeoutCount > TimeoutsTolerated)
+        emit signalDeviceTimeout();
+}

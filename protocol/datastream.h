@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QString>
+
+#include "basicdata.h"
+#include "frames.h"
+#include "machinedevice.h"
+#include "portdevice.h"
+
+class QTimer;
+
+Q_DECLARE_LOGGING_CATEGORY(lcProtocol)
+
+// The protocol object of the panel: builds and sends the frames of the settings
+// record, paces full sends, searches for monitors and parses their replies.
+class DataStream : public QObject
+{
+    Q_OBJECT
+public:
+    enum LinkMode { LinkSerial = 0, LinkNetwork = 32 };
+
+    static constexpr int GroupPauseMs = 500;
+    static constexpr int SearchStepMs = 50;
+    static constexpr int ReplyTimeoutMs = 1000;
+    static constexpr int TimeoutsTolerated = 8;   // the ninth time-out is reported
+    static constexpr int SearchSettleMs = 1000;
+    static constexpr int LastSerialId = 126;
+    static constexpr int LastReportedId = 125;
+    // Order of a full send: commands 0, 1, 2, 4, 3, 5.
+    static constexpr int FullSendGroups[6] = {5, 1, 2, 3, 4, 6};
+
+    explicit DataStream(QObject *parent = nullptr);
+    ~DataStream() override;
+
+    // Sending
+    void sendGroup(int group);
+    void transmit(const char *frame, int length);
+    int selectDevice(int index, int screen);
+    void bindForDevice(const QString &ipAddr);
+    void setScreen(int screen);
+    int currentScreen() const;
+    void sendAllToScreen(int screen);
+    int copyDeviceSettings(int from, int to);
+    void setUmdSlotOn(int slot, int on);
+    void setUmdSlotColor(int slot, int color);
+    void setMvWindowSource(int window, int source);
+    void enableMv();
+    void disableMv();
+    static int waitMs(int ms);
+
+    // Search
+    void startSearch();
+    void finishSearch();
+
+    // Receiving
+    void parseFrame();
+    void addDevice(MachineDevice *device);
+
+    // True when curDevice is a listed device rather than the placeholder.
+    bool hasCurrentDevice() const { return curDevice != placeholder; }
+
+    PortDevice *port = nullptr;
+    QByteArray recvFrame;
+    int linkMode = LinkNetwork;
+    QString senderIp;
+    QList<MachineDevice *> deviceList;
+    MachineDevice *curDevice = nullptr;
+    bool sendToAll = false;
+    ST_BasicData basicData;
+    QString umdText;
+    QTimer *searchTimer = nullptr;
+    QTimer *recvTimer = nullptr;
+    bool searching = false;
+    int timeoutCount = 0;
+    int scanId = 0;
+
+signals:
+    void signalFoundDevice(QString str);
+    void signalRecvBasicData(ST_BasicData bsData);
+    void signalSearchCompleted();
+    void signalUartSearchProgress(uchar id);
+    void signalDeviceTimeout();
+    void signalUpdateDevice();
+    void signalIDIP_Error();
+
+public slots:
+    void slotUartRecvFrame(QByteArray ba);
+    void slotUdpRecvFrame(QString ipAddr, QByteArray ba);
+    void slotFindDevice();
+    void slotRecvTimerTimeout();
+
+private:
+    Frame::Header settingHeader() const;
+    void sendSettingCommand(int group);
+    void clearDeviceList();
+    void setFieldAndSend(Field field, int value, int group);
+    void storeAndSend(int group);
+    void parseSearchReply();
+    void parseSettingsReply();
+
+    MachineDevice *placeholder = nullptr; // current device until one is selected; never listed
+};
