@@ -359,7 +359,7 @@ void DataStream::parseSettingsReply()
 
 void DataStream::slotRecvTimerTimeout()
 {
-    qCDebug(lcProtocol) << "recv time out !!!";
+    qDebug() << "recv time out !!!"; // fixed line operators and tools look for
     recvTimer->stop();
     ++timeoutCount;
     if (timeoutCount > TimeoutsTolerated)
