@@ -7,6 +7,8 @@
 
 Q_LOGGING_CATEGORY(lcProtocol, "telvanor.protocol")
 
+DataStream *dataStream = nullptr;
+
 namespace {
 // Field of each UMD slot and multiview window, indexed by slot or window 0-3.
 constexpr Field kUmdOn[4] = {Field::umd1On, Field::umd2On, Field::umd3On, Field::umd4On};

@@ -104,3 +104,6 @@ private:
 
     MachineDevice *placeholder = nullptr; // current device until one is selected; never listed
 };
+
+// The panel's one protocol object, created by the main window.
+extern DataStream *dataStream;

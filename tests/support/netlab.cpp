@@ -8,12 +8,11 @@
 
 #include <thread>
 
-#include <arpa/inet.h>
+#include "pktinfo.h"
+
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -125,26 +124,8 @@ int NetLab::udpSocketIn(const QString &ns, const QString &ip, quint16 port)
     int result = -1;
     // setns changes only the calling thread; the socket keeps its namespace.
     std::thread worker([&] {
-        if (!enter(ns))
-            return;
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return;
-        const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-        ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
-        const int big = 4 * 1024 * 1024;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        inet_pton(AF_INET, ip.toLatin1().constData(), &sa.sin_addr);
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-            ::close(fd);
-            return;
-        }
-        result = fd;
+        if (enter(ns))
+            result = PktInfo::openSocket(ip, port, 4 * 1024 * 1024, true);
     });
     worker.join();
     if (result >= 0)
@@ -161,63 +142,20 @@ UdpPeer::UdpPeer(int socketFd) : fd(socketFd)
 
 void UdpPeer::onReadable()
 {
-    for (;;) {
-        char buf[2048];
-        char control[256];
-        sockaddr_in from{};
-        iovec iov{buf, sizeof buf};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(fd, &msg, 0);
-        if (n < 0)
-            return;
-        QString to;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                const auto *info = reinterpret_cast<const in_pktinfo *>(CMSG_DATA(c));
-                char text[INET_ADDRSTRLEN];
-                inet_ntop(AF_INET, &info->ipi_addr, text, sizeof text);
-                to = QString::fromLatin1(text);
-            }
-        }
-        char fromText[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &from.sin_addr, fromText, sizeof fromText);
-        const QByteArray data(buf, static_cast<int>(n));
-        frames.append({data, clock.elapsed(), QString::fromLatin1(fromText), to});
-        emit frameSeen(data);
+    PktInfo::Datagram d;
+    while (PktInfo::receive(fd, &d)) {
+        const QString from = PktInfo::addressText(d.from.sin_addr);
+        frames.append({d.data, clock.elapsed(), from, d.toIp});
+        emit frameSeen(d.data);
         if (!answer)
             continue;
-        const auto replies = answer(data, to);
+        const auto replies = answer(d.data, d.toIp);
         for (const Reply &r : replies)
-            sendFrom(r.fromIp, QString::fromLatin1(fromText), ntohs(from.sin_port), r.bytes);
+            PktInfo::sendFrom(fd, r.fromIp, d.from, r.bytes);
     }
 }
 
 void UdpPeer::sendFrom(const QString &fromIp, const QString &toIp, quint16 toPort, const QByteArray &bytes)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(toPort);
-    inet_pton(AF_INET, toIp.toLatin1().constData(), &to.sin_addr);
-    iovec iov{const_cast<char *>(bytes.constData()), static_cast<size_t>(bytes.size())};
-    char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr msg{};
-    msg.msg_name = &to;
-    msg.msg_namelen = sizeof to;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr *c = CMSG_FIRSTHDR(&msg);
-    c->cmsg_level = IPPROTO_IP;
-    c->cmsg_type = IP_PKTINFO;
-    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    auto *info = reinterpret_cast<in_pktinfo *>(CMSG_DATA(c));
-    inet_pton(AF_INET, fromIp.toLatin1().constData(), &info->ipi_spec_dst);
-    ::sendmsg(fd, &msg, 0);
+    PktInfo::sendFrom(fd, fromIp, PktInfo::endpoint(toIp, toPort), bytes);
 }

@@ -1,0 +1,1272 @@
+// Tests of the main window form on its own: widget tree, names, geometry,
+// captions, initial state, styles, the form's own connections and the image
+// resources. Also saves a picture of each settings page at its working size
+// (to $TELVANOR_SCREENSHOT_DIR, or next to the executable).
+
+#include "ui_mainwindow.h"
+
+#include <QtTest>
+
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
+
+#include <memory>
+
+namespace {
+
+struct FormWidget {
+    const char *name;
+    const char *className;
+    const char *parent;
+};
+
+// Every widget of the form: object name, exact class and parent, in creation
+// order. The panel code finds widgets by these names, so each one is interface.
+const FormWidget kFormWidgets[] = {
+    {"centralWidget", "QWidget", "MainWindow"},
+    {"groupBox_2", "QGroupBox", "centralWidget"},
+    {"frame", "QFrame", "groupBox_2"},
+    {"Pic_button", "QPushButton", "frame"},
+    {"label_15", "QLabel", "frame"},
+    {"label_21", "QLabel", "frame"},
+    {"Marker_button", "QPushButton", "frame"},
+    {"label_16", "QLabel", "frame"},
+    {"label_22", "QLabel", "frame"},
+    {"Fun_button", "QPushButton", "frame"},
+    {"label_17", "QLabel", "frame"},
+    {"label_23", "QLabel", "frame"},
+    {"WaveForm_button", "QPushButton", "frame"},
+    {"label_18", "QLabel", "frame"},
+    {"label_24", "QLabel", "frame"},
+    {"Audio_button", "QPushButton", "frame"},
+    {"label_19", "QLabel", "frame"},
+    {"label_25", "QLabel", "frame"},
+    {"System_button", "QPushButton", "frame"},
+    {"label_20", "QLabel", "frame"},
+    {"label_26", "QLabel", "frame"},
+    {"widget_7", "QWidget", "groupBox_2"},
+    {"verticalScrollBar", "QScrollBar", "groupBox_2"},
+    {"groupBox", "QGroupBox", "centralWidget"},
+    {"radioButton", "QRadioButton", "groupBox"},
+    {"radioButton_2", "QRadioButton", "groupBox"},
+    {"label", "QLabel", "groupBox"},
+    {"comboBox", "QComboBox", "groupBox"},
+    {"label_2", "QLabel", "groupBox"},
+    {"comboBox_2", "QComboBox", "groupBox"},
+    {"groupBox_3", "QGroupBox", "centralWidget"},
+    {"checkBox", "QCheckBox", "groupBox_3"},
+    {"pushButton", "QPushButton", "groupBox_3"},
+    {"listWidget", "QListWidget", "groupBox_3"},
+    {"pushButton_10", "QPushButton", "groupBox_3"},
+    {"pushButton_11", "QPushButton", "groupBox_3"},
+    {"groupBox_35", "QGroupBox", "centralWidget"},
+    {"label_3", "QLabel", "groupBox_35"},
+    {"groupBox_39", "QGroupBox", "centralWidget"},
+    {"pushButton_9", "QPushButton", "groupBox_39"},
+    {"pushButton_2", "QPushButton", "groupBox_39"},
+    {"pushButton_3", "QPushButton", "groupBox_39"},
+    {"pushButton_4", "QPushButton", "groupBox_39"},
+    {"pushButton_5", "QPushButton", "groupBox_39"},
+    {"pushButton_6", "QPushButton", "groupBox_39"},
+    {"pushButton_7", "QPushButton", "groupBox_39"},
+    {"pushButton_8", "QPushButton", "groupBox_39"},
+    {"groupBox_42", "QGroupBox", "centralWidget"},
+    {"label_35", "QLabel", "groupBox_42"},
+    {"widget", "QWidget", "centralWidget"},
+    {"label_9", "QLabel", "widget"},
+    {"label_10", "QLabel", "widget"},
+    {"label_11", "QLabel", "widget"},
+    {"label_12", "QLabel", "widget"},
+    {"label_13", "QLabel", "widget"},
+    {"label_14", "QLabel", "widget"},
+    {"brightnessSlider", "QSlider", "widget"},
+    {"contrastSlider", "QSlider", "widget"},
+    {"saturationSlider", "QSlider", "widget"},
+    {"tintSlider", "QSlider", "widget"},
+    {"sharpnessSlider", "QSlider", "widget"},
+    {"backLightSlider", "QSlider", "widget"},
+    {"spinBox", "QSpinBox", "widget"},
+    {"spinBox_2", "QSpinBox", "widget"},
+    {"spinBox_3", "QSpinBox", "widget"},
+    {"spinBox_4", "QSpinBox", "widget"},
+    {"spinBox_5", "QSpinBox", "widget"},
+    {"spinBox_6", "QSpinBox", "widget"},
+    {"groupBox_4", "QGroupBox", "widget"},
+    {"radioButton_3", "QRadioButton", "groupBox_4"},
+    {"radioButton_4", "QRadioButton", "groupBox_4"},
+    {"radioButton_5", "QRadioButton", "groupBox_4"},
+    {"radioButton_6", "QRadioButton", "groupBox_4"},
+    {"radioButton_7", "QRadioButton", "groupBox_4"},
+    {"radioButton_8", "QRadioButton", "groupBox_4"},
+    {"widget_2", "QWidget", "centralWidget"},
+    {"groupBox_5", "QGroupBox", "widget_2"},
+    {"radioButton_9", "QRadioButton", "groupBox_5"},
+    {"radioButton_10", "QRadioButton", "groupBox_5"},
+    {"groupBox_6", "QGroupBox", "widget_2"},
+    {"radioButton_11", "QRadioButton", "groupBox_6"},
+    {"radioButton_12", "QRadioButton", "groupBox_6"},
+    {"radioButton_13", "QRadioButton", "groupBox_6"},
+    {"radioButton_14", "QRadioButton", "groupBox_6"},
+    {"radioButton_15", "QRadioButton", "groupBox_6"},
+    {"groupBox_7", "QGroupBox", "widget_2"},
+    {"radioButton_16", "QRadioButton", "groupBox_7"},
+    {"radioButton_17", "QRadioButton", "groupBox_7"},
+    {"radioButton_18", "QRadioButton", "groupBox_7"},
+    {"radioButton_19", "QRadioButton", "groupBox_7"},
+    {"radioButton_20", "QRadioButton", "groupBox_7"},
+    {"radioButton_21", "QRadioButton", "groupBox_7"},
+    {"radioButton_120", "QRadioButton", "groupBox_7"},
+    {"radioButton_123", "QRadioButton", "groupBox_7"},
+    {"radioButton_124", "QRadioButton", "groupBox_7"},
+    {"radioButton_129", "QRadioButton", "groupBox_7"},
+    {"groupBox_8", "QGroupBox", "widget_2"},
+    {"radioButton_22", "QRadioButton", "groupBox_8"},
+    {"radioButton_23", "QRadioButton", "groupBox_8"},
+    {"radioButton_24", "QRadioButton", "groupBox_8"},
+    {"radioButton_25", "QRadioButton", "groupBox_8"},
+    {"radioButton_26", "QRadioButton", "groupBox_8"},
+    {"radioButton_27", "QRadioButton", "groupBox_8"},
+    {"radioButton_28", "QRadioButton", "groupBox_8"},
+    {"groupBox_9", "QGroupBox", "widget_2"},
+    {"radioButton_29", "QRadioButton", "groupBox_9"},
+    {"radioButton_30", "QRadioButton", "groupBox_9"},
+    {"radioButton_31", "QRadioButton", "groupBox_9"},
+    {"radioButton_32", "QRadioButton", "groupBox_9"},
+    {"radioButton_33", "QRadioButton", "groupBox_9"},
+    {"radioButton_34", "QRadioButton", "groupBox_9"},
+    {"radioButton_35", "QRadioButton", "groupBox_9"},
+    {"radioButton_36", "QRadioButton", "groupBox_9"},
+    {"groupBox_10", "QGroupBox", "widget_2"},
+    {"radioButton_37", "QRadioButton", "groupBox_10"},
+    {"radioButton_38", "QRadioButton", "groupBox_10"},
+    {"radioButton_39", "QRadioButton", "groupBox_10"},
+    {"radioButton_40", "QRadioButton", "groupBox_10"},
+    {"radioButton_41", "QRadioButton", "groupBox_10"},
+    {"radioButton_42", "QRadioButton", "groupBox_10"},
+    {"radioButton_43", "QRadioButton", "groupBox_10"},
+    {"groupBox_43", "QGroupBox", "widget_2"},
+    {"horizontalSlider", "QSlider", "groupBox_43"},
+    {"spinBox_7", "QSpinBox", "groupBox_43"},
+    {"widget_4", "QWidget", "centralWidget"},
+    {"groupBox_22", "QGroupBox", "widget_4"},
+    {"radioButton_82", "QRadioButton", "groupBox_22"},
+    {"radioButton_83", "QRadioButton", "groupBox_22"},
+    {"radioButton_84", "QRadioButton", "groupBox_22"},
+    {"radioButton_85", "QRadioButton", "groupBox_22"},
+    {"radioButton_86", "QRadioButton", "groupBox_22"},
+    {"groupBox_24", "QGroupBox", "widget_4"},
+    {"radioButton_90", "QRadioButton", "groupBox_24"},
+    {"radioButton_91", "QRadioButton", "groupBox_24"},
+    {"radioButton_92", "QRadioButton", "groupBox_24"},
+    {"radioButton_93", "QRadioButton", "groupBox_24"},
+    {"groupBox_21", "QGroupBox", "widget_4"},
+    {"radioButton_78", "QRadioButton", "groupBox_21"},
+    {"radioButton_79", "QRadioButton", "groupBox_21"},
+    {"radioButton_80", "QRadioButton", "groupBox_21"},
+    {"radioButton_81", "QRadioButton", "groupBox_21"},
+    {"groupBox_19", "QGroupBox", "widget_4"},
+    {"radioButton_74", "QRadioButton", "groupBox_19"},
+    {"radioButton_73", "QRadioButton", "groupBox_19"},
+    {"groupBox_25", "QGroupBox", "widget_4"},
+    {"radioButton_94", "QRadioButton", "groupBox_25"},
+    {"radioButton_95", "QRadioButton", "groupBox_25"},
+    {"radioButton_96", "QRadioButton", "groupBox_25"},
+    {"radioButton_97", "QRadioButton", "groupBox_25"},
+    {"radioButton_98", "QRadioButton", "groupBox_25"},
+    {"groupBox_26", "QGroupBox", "widget_4"},
+    {"radioButton_99", "QRadioButton", "groupBox_26"},
+    {"radioButton_100", "QRadioButton", "groupBox_26"},
+    {"radioButton_101", "QRadioButton", "groupBox_26"},
+    {"radioButton_102", "QRadioButton", "groupBox_26"},
+    {"groupBox_23", "QGroupBox", "widget_4"},
+    {"radioButton_87", "QRadioButton", "groupBox_23"},
+    {"radioButton_88", "QRadioButton", "groupBox_23"},
+    {"radioButton_89", "QRadioButton", "groupBox_23"},
+    {"groupBox_18", "QGroupBox", "widget_4"},
+    {"radioButton_67", "QRadioButton", "groupBox_18"},
+    {"radioButton_68", "QRadioButton", "groupBox_18"},
+    {"radioButton_69", "QRadioButton", "groupBox_18"},
+    {"radioButton_70", "QRadioButton", "groupBox_18"},
+    {"radioButton_71", "QRadioButton", "groupBox_18"},
+    {"radioButton_72", "QRadioButton", "groupBox_18"},
+    {"radioButton_127", "QRadioButton", "groupBox_18"},
+    {"radioButton_128", "QRadioButton", "groupBox_18"},
+    {"radioButton_154", "QRadioButton", "groupBox_18"},
+    {"radioButton_155", "QRadioButton", "groupBox_18"},
+    {"groupBox_17", "QGroupBox", "widget_4"},
+    {"radioButton_64", "QRadioButton", "groupBox_17"},
+    {"radioButton_65", "QRadioButton", "groupBox_17"},
+    {"radioButton_66", "QRadioButton", "groupBox_17"},
+    {"groupBox_15", "QGroupBox", "widget_4"},
+    {"radioButton_60", "QRadioButton", "groupBox_15"},
+    {"radioButton_61", "QRadioButton", "groupBox_15"},
+    {"groupBox_16", "QGroupBox", "widget_4"},
+    {"radioButton_62", "QRadioButton", "groupBox_16"},
+    {"radioButton_63", "QRadioButton", "groupBox_16"},
+    {"line_3", "QFrame", "widget_4"},
+    {"groupBox_28", "QGroupBox", "widget_4"},
+    {"radioButton_107", "QRadioButton", "groupBox_28"},
+    {"radioButton_105", "QRadioButton", "groupBox_28"},
+    {"radioButton_132", "QRadioButton", "groupBox_28"},
+    {"radioButton_133", "QRadioButton", "groupBox_28"},
+    {"radioButton_134", "QRadioButton", "groupBox_28"},
+    {"groupBox_29", "QGroupBox", "widget_4"},
+    {"radioButton_106", "QRadioButton", "groupBox_29"},
+    {"radioButton_108", "QRadioButton", "groupBox_29"},
+    {"groupBox_27", "QGroupBox", "widget_4"},
+    {"radioButton_103", "QRadioButton", "groupBox_27"},
+    {"radioButton_104", "QRadioButton", "groupBox_27"},
+    {"groupBox_20", "QGroupBox", "widget_4"},
+    {"radioButton_75", "QRadioButton", "groupBox_20"},
+    {"radioButton_76", "QRadioButton", "groupBox_20"},
+    {"radioButton_77", "QRadioButton", "groupBox_20"},
+    {"groupBox_41", "QGroupBox", "widget_4"},
+    {"radioButton_143", "QRadioButton", "groupBox_41"},
+    {"radioButton_144", "QRadioButton", "groupBox_41"},
+    {"radioButton_145", "QRadioButton", "groupBox_41"},
+    {"radioButton_146", "QRadioButton", "groupBox_41"},
+    {"radioButton_147", "QRadioButton", "groupBox_41"},
+    {"radioButton_148", "QRadioButton", "groupBox_41"},
+    {"radioButton_149", "QRadioButton", "groupBox_41"},
+    {"groupBox_44", "QGroupBox", "widget_4"},
+    {"radioButton_150", "QRadioButton", "groupBox_44"},
+    {"radioButton_151", "QRadioButton", "groupBox_44"},
+    {"radioButton_152", "QRadioButton", "groupBox_44"},
+    {"widget_5", "QWidget", "centralWidget"},
+    {"groupBox_12", "QGroupBox", "widget_5"},
+    {"radioButton_44", "QRadioButton", "groupBox_12"},
+    {"radioButton_45", "QRadioButton", "groupBox_12"},
+    {"radioButton_46", "QRadioButton", "groupBox_12"},
+    {"radioButton_47", "QRadioButton", "groupBox_12"},
+    {"radioButton_48", "QRadioButton", "groupBox_12"},
+    {"radioButton_49", "QRadioButton", "groupBox_12"},
+    {"line", "QFrame", "groupBox_12"},
+    {"line_2", "QFrame", "groupBox_12"},
+    {"radioButton_130", "QRadioButton", "groupBox_12"},
+    {"radioButton_131", "QRadioButton", "groupBox_12"},
+    {"radioButton_153", "QRadioButton", "groupBox_12"},
+    {"multiVideo", "QGroupBox", "widget_5"},
+    {"enableMV", "QCheckBox", "widget_5"},
+    {"label_7", "QLabel", "widget_5"},
+    {"widget_3", "QWidget", "centralWidget"},
+    {"groupBox_11", "QGroupBox", "widget_3"},
+    {"horizontalSlider_7", "QSlider", "groupBox_11"},
+    {"spinBox_13", "QSpinBox", "groupBox_11"},
+    {"groupBox_13", "QGroupBox", "widget_3"},
+    {"radioButton_50", "QRadioButton", "groupBox_13"},
+    {"radioButton_51", "QRadioButton", "groupBox_13"},
+    {"groupBox_14", "QGroupBox", "widget_3"},
+    {"radioButton_52", "QRadioButton", "groupBox_14"},
+    {"radioButton_53", "QRadioButton", "groupBox_14"},
+    {"radioButton_54", "QRadioButton", "groupBox_14"},
+    {"radioButton_55", "QRadioButton", "groupBox_14"},
+    {"radioButton_56", "QRadioButton", "groupBox_14"},
+    {"radioButton_57", "QRadioButton", "groupBox_14"},
+    {"radioButton_58", "QRadioButton", "groupBox_14"},
+    {"radioButton_59", "QRadioButton", "groupBox_14"},
+    {"groupBox_36", "QGroupBox", "widget_3"},
+    {"radioButton_125", "QRadioButton", "groupBox_36"},
+    {"radioButton_126", "QRadioButton", "groupBox_36"},
+    {"groupBox_38", "QGroupBox", "widget_3"},
+    {"horizontalSlider_9", "QSlider", "groupBox_38"},
+    {"label_34", "QLabel", "groupBox_38"},
+    {"groupBox_37", "QGroupBox", "widget_3"},
+    {"horizontalSlider_8", "QSlider", "groupBox_37"},
+    {"label_33", "QLabel", "groupBox_37"},
+    {"groupBox_40", "QGroupBox", "widget_3"},
+    {"radioButton_135", "QRadioButton", "groupBox_40"},
+    {"radioButton_136", "QRadioButton", "groupBox_40"},
+    {"radioButton_137", "QRadioButton", "groupBox_40"},
+    {"radioButton_138", "QRadioButton", "groupBox_40"},
+    {"radioButton_139", "QRadioButton", "groupBox_40"},
+    {"radioButton_140", "QRadioButton", "groupBox_40"},
+    {"radioButton_141", "QRadioButton", "groupBox_40"},
+    {"radioButton_142", "QRadioButton", "groupBox_40"},
+    {"widget_6", "QWidget", "centralWidget"},
+    {"groupBox_30", "QGroupBox", "widget_6"},
+    {"radioButton_109", "QRadioButton", "groupBox_30"},
+    {"radioButton_110", "QRadioButton", "groupBox_30"},
+    {"radioButton_111", "QRadioButton", "groupBox_30"},
+    {"radioButton_112", "QRadioButton", "groupBox_30"},
+    {"label_4", "QLabel", "groupBox_30"},
+    {"label_5", "QLabel", "groupBox_30"},
+    {"label_6", "QLabel", "groupBox_30"},
+    {"tabWidget", "QTabWidget", "widget_6"},
+    {"tab", "QWidget", "tabWidget"},
+    {"groupBox_34", "QGroupBox", "tab"},
+    {"lineEdit", "QLineEdit", "groupBox_34"},
+    {"label_32", "QLabel", "groupBox_34"},
+    {"tab_2", "QWidget", "tabWidget"},
+    {"groupBox_45", "QGroupBox", "tab_2"},
+    {"lineEdit_2", "QLineEdit", "groupBox_45"},
+    {"label_36", "QLabel", "groupBox_45"},
+    {"tab_3", "QWidget", "tabWidget"},
+    {"groupBox_46", "QGroupBox", "tab_3"},
+    {"lineEdit_3", "QLineEdit", "groupBox_46"},
+    {"label_37", "QLabel", "groupBox_46"},
+    {"tab_4", "QWidget", "tabWidget"},
+    {"groupBox_47", "QGroupBox", "tab_4"},
+    {"lineEdit_4", "QLineEdit", "groupBox_47"},
+    {"label_38", "QLabel", "groupBox_47"},
+};
+
+// The widgets that the form builds are the window's central widget and its
+// descendants, except the private children of composite widgets (the line edit
+// inside a spin box, a scroll area's viewport, a tab widget's bar and stack).
+void collectForm(QWidget *w, QList<QWidget *> &out)
+{
+    out << w;
+    if (auto *tabs = qobject_cast<QTabWidget *>(w)) {
+        for (int i = 0; i < tabs->count(); ++i)
+            collectForm(tabs->widget(i), out);
+        return;
+    }
+    if (qobject_cast<QAbstractSpinBox *>(w) || qobject_cast<QComboBox *>(w)
+        || qobject_cast<QAbstractScrollArea *>(w) || qobject_cast<QAbstractSlider *>(w)
+        || qobject_cast<QLineEdit *>(w))
+        return;
+    for (QObject *c : w->children())
+        if (c->isWidgetType())
+            collectForm(static_cast<QWidget *>(c), out);
+}
+
+QString squeeze(QString s)
+{
+    return s.remove(QRegularExpression(QStringLiteral("\\s")));
+}
+
+QString plainText(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    QTextDocument doc;
+    doc.setHtml(text);
+    return doc.toPlainText();
+}
+
+// The caption a person sees on a widget, or a null string if it has none.
+QString captionOf(QWidget *w)
+{
+    if (auto *b = qobject_cast<QAbstractButton *>(w))
+        return b->text();
+    if (auto *g = qobject_cast<QGroupBox *>(w))
+        return g->title();
+    if (auto *l = qobject_cast<QLabel *>(w))
+        return plainText(l->text());
+    if (auto *c = qobject_cast<QComboBox *>(w))
+        return c->currentText();
+    if (auto *e = qobject_cast<QLineEdit *>(w))
+        return e->text();
+    return QString();
+}
+
+QString screenshotDir()
+{
+    const QString dir = qEnvironmentVariable("TELVANOR_SCREENSHOT_DIR");
+    return dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
+}
+
+} // namespace
+
+// A window with handlers named after form widgets, as the panel has them.
+class FormHost : public QMainWindow
+{
+    Q_OBJECT
+public:
+    Ui::MainWindow ui;
+    int refreshClicks = 0;
+    int lastBrightness = -1;
+
+public slots:
+    void on_pushButton_clicked() { ++refreshClicks; }
+    void on_brightnessSlider_valueChanged(int v) { lastBrightness = v; }
+};
+
+class TestForm : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QMainWindow> window;
+    Ui::MainWindow ui;
+
+    std::vector<std::unique_ptr<QWidget>> stubs;
+
+    // The form widget with this name and class. A missing one fails the
+    // current test and yields a stand-in, so the run goes on to the next row.
+    template <typename T = QWidget>
+    T *need(const QString &name)
+    {
+        T *found = window->findChild<T *>(name);
+        if (!found && window->objectName() == name)
+            found = qobject_cast<T *>(window.get());
+        if (found)
+            return found;
+        const QString msg = QStringLiteral("no %1 named %2").arg(QLatin1String(T::staticMetaObject.className()), name);
+        QTest::qFail(qPrintable(msg), __FILE__, __LINE__);
+        stubs.emplace_back(new T);
+        return static_cast<T *>(stubs.back().get());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // the images are compiled into the static form library; a static
+        // library's resources must be registered by name
+        Q_INIT_RESOURCE(telvanor);
+        // the offscreen platform's default font is larger than a desktop's;
+        // use the usual desktop default so the pictures look as they will
+        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 9));
+    }
+
+    void init()
+    {
+        window = std::make_unique<QMainWindow>();
+        ui.setupUi(window.get());
+    }
+    void cleanup()
+    {
+        window.reset();
+        stubs.clear();
+    }
+
+    void windowProperties()
+    {
+        QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Telvanor (V 1.2.0)"));
+        QCOMPARE(window->size(), QSize(3206, 2661));
+        QVERIFY(window->centralWidget());
+        QCOMPARE(window->centralWidget()->objectName(), QStringLiteral("centralWidget"));
+        // no menu bar, tool bar or status bar: the central widget is the only child widget
+        QList<QWidget *> direct = window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+        QCOMPARE(direct.size(), 1);
+        QCOMPARE(direct.first(), window->centralWidget());
+    }
+
+    void census_data()
+    {
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<int>("count");
+        QTest::newRow("radio buttons") << "QRadioButton" << 146;
+        QTest::newRow("group boxes") << "QGroupBox" << 45;
+        QTest::newRow("labels") << "QLabel" << 32;
+        QTest::newRow("push buttons") << "QPushButton" << 17;
+        QTest::newRow("plain widgets") << "QWidget" << 12;
+        QTest::newRow("sliders") << "QSlider" << 10;
+        QTest::newRow("spin boxes") << "QSpinBox" << 8;
+        QTest::newRow("frames") << "QFrame" << 4;
+        QTest::newRow("line edits") << "QLineEdit" << 4;
+        QTest::newRow("combo boxes") << "QComboBox" << 2;
+        QTest::newRow("check boxes") << "QCheckBox" << 2;
+        QTest::newRow("scroll bars") << "QScrollBar" << 1;
+        QTest::newRow("list widgets") << "QListWidget" << 1;
+        QTest::newRow("tab widgets") << "QTabWidget" << 1;
+    }
+    void census()
+    {
+        QFETCH(QString, className);
+        QFETCH(int, count);
+        QList<QWidget *> form;
+        collectForm(window->centralWidget(), form);
+        QCOMPARE(form.size(), 285);
+        int n = 0;
+        for (QWidget *x : form)
+            n += QLatin1String(x->metaObject()->className()) == className;
+        QCOMPARE(n, count);
+    }
+
+    // Every widget of the tree carries a unique name from the table, and the
+    // table names nothing the tree lacks.
+    void namesMatchTree()
+    {
+        QList<QWidget *> form;
+        collectForm(window->centralWidget(), form);
+        QSet<QString> inTree;
+        for (QWidget *x : form) {
+            QVERIFY2(!x->objectName().isEmpty(), x->metaObject()->className());
+            QVERIFY2(!inTree.contains(x->objectName()), qPrintable(x->objectName()));
+            inTree.insert(x->objectName());
+        }
+        QSet<QString> inTable;
+        for (const FormWidget &f : kFormWidgets)
+            inTable.insert(QString::fromLatin1(f.name));
+        QCOMPARE(inTable.size(), int(std::size(kFormWidgets)));
+        QCOMPARE(inTree, inTable);
+    }
+
+    void widgetByName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("parentName");
+        for (const FormWidget &f : kFormWidgets)
+            QTest::newRow(f.name) << f.name << f.className << f.parent;
+    }
+    void widgetByName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, className);
+        QFETCH(QString, parentName);
+        const QList<QWidget *> found = window->findChildren<QWidget *>(name);
+        QCOMPARE(found.size(), 1);
+        QWidget *x = found.first();
+        QCOMPARE(QString::fromLatin1(x->metaObject()->className()), className);
+        QWidget *parent = need(parentName);
+        if (auto *tabs = qobject_cast<QTabWidget *>(parent))
+            QVERIFY(tabs->indexOf(x) >= 0); // tab pages live in the tab widget's stack
+        else
+            QCOMPARE(x->parentWidget(), parent);
+    }
+
+    void spotChecks_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("parentName");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("caption"); // null: not compared
+        QTest::addColumn<int>("checked");     // -1: not checkable
+        auto row = [](const char *name, const char *parent, QRect g, const char *caption = nullptr,
+                      int checked = -1) {
+            QTest::newRow(name) << name << parent << g
+                                << (caption ? QString::fromUtf8(caption) : QString()) << checked;
+        };
+        // connection panel and device list
+        row("groupBox_35", "centralWidget", {10, 0, 231, 51}, "Input");
+        row("label_3", "groupBox_35", {10, 20, 211, 20}, "Null");
+        row("groupBox_42", "centralWidget", {10, 60, 231, 51}, "Device Name");
+        row("label_35", "groupBox_42", {10, 20, 211, 20}, "Null");
+        row("groupBox", "centralWidget", {10, 130, 231, 141}, "Port");
+        row("radioButton", "groupBox", {8, 31, 91, 20}, "LAN", 1);
+        row("radioButton_2", "groupBox", {110, 30, 111, 20}, "RS422", 0);
+        row("label", "groupBox", {10, 73, 101, 16}, "Com Name:");
+        row("comboBox", "groupBox", {120, 70, 101, 22}, "");
+        row("label_2", "groupBox", {10, 103, 101, 16}, "Baud rate:");
+        row("comboBox_2", "groupBox", {120, 100, 101, 22}, "38400");
+        row("groupBox_3", "centralWidget", {10, 280, 231, 361}, "Device List");
+        row("checkBox", "groupBox_3", {10, 30, 71, 20}, "All", 0);
+        row("pushButton", "groupBox_3", {120, 28, 101, 22}, "Refresh");
+        row("listWidget", "groupBox_3", {10, 60, 211, 261});
+        row("pushButton_10", "groupBox_3", {10, 330, 91, 23}, "Copy");
+        row("pushButton_11", "groupBox_3", {130, 330, 91, 23}, "Paste");
+        // screen bar: numbered by caption, screen 1 is pushButton_9
+        row("groupBox_39", "centralWidget", {250, 0, 701, 51}, "Screen");
+        row("pushButton_9", "groupBox_39", {110, 10, 41, 31}, "1");
+        row("pushButton_2", "groupBox_39", {185, 10, 41, 31}, "2");
+        row("pushButton_5", "groupBox_39", {410, 10, 41, 31}, "5");
+        row("pushButton_6", "groupBox_39", {485, 10, 41, 31}, "6");
+        row("pushButton_7", "groupBox_39", {550, 10, 41, 31}, "7");
+        row("pushButton_8", "groupBox_39", {625, 10, 41, 31}, "8");
+        // operate area, page bar, viewport
+        row("groupBox_2", "centralWidget", {250, 60, 701, 711}, "Operate");
+        row("frame", "groupBox_2", {10, 20, 661, 101});
+        row("widget_7", "groupBox_2", {10, 130, 661, 571});
+        row("verticalScrollBar", "groupBox_2", {675, 10, 25, 571});
+        row("Pic_button", "frame", {20, 0, 68, 68}, "");
+        row("Marker_button", "frame", {130, 0, 68, 68}, "");
+        row("Fun_button", "frame", {240, 0, 68, 68}, "");
+        row("WaveForm_button", "frame", {340, 0, 68, 68}, "");
+        row("Audio_button", "frame", {450, 0, 68, 68}, "");
+        row("System_button", "frame", {560, 0, 68, 68}, "");
+        row("label_15", "frame", {25, 70, 101, 21}, "Picture");
+        row("label_21", "frame", {20, 70, 101, 21}, "Picture");
+        row("label_16", "frame", {140, 70, 91, 21}, "Marker");
+        row("label_22", "frame", {140, 70, 81, 21}, "Marker");
+        row("label_17", "frame", {250, 70, 91, 21}, "Function");
+        row("label_23", "frame", {250, 70, 91, 21}, "Funtion");
+        row("label_18", "frame", {350, 70, 91, 21}, "Source");
+        row("label_24", "frame", {350, 70, 91, 21}, "Source");
+        row("label_19", "frame", {460, 70, 91, 21}, "Audio");
+        row("label_25", "frame", {460, 70, 91, 21}, "Audio");
+        row("label_20", "frame", {580, 70, 61, 21}, "UMD");
+        row("label_26", "frame", {580, 70, 61, 21}, "UMD");
+        // pages at their design positions
+        row("widget", "centralWidget", {60, 790, 661, 501});
+        row("widget_2", "centralWidget", {1330, 10, 661, 621});
+        row("widget_4", "centralWidget", {890, 1150, 661, 751});
+        row("widget_5", "centralWidget", {2060, 10, 661, 1181});
+        row("widget_3", "centralWidget", {890, 1930, 661, 621});
+        row("widget_6", "centralWidget", {60, 1300, 661, 461});
+        // Picture
+        row("label_9", "widget", {20, 45, 161, 21}, "Brightness:");
+        row("label_12", "widget", {20, 195, 161, 21}, "Tint:");
+        row("label_14", "widget", {20, 295, 161, 21}, "BackLight:");
+        row("brightnessSlider", "widget", {190, 50, 391, 20});
+        row("backLightSlider", "widget", {190, 300, 391, 20});
+        row("spinBox", "widget", {590, 40, 61, 23});
+        row("spinBox_6", "widget", {590, 290, 61, 23});
+        row("groupBox_4", "widget", {10, 350, 631, 61}, "Color Temp:");
+        row("radioButton_3", "groupBox_4", {10, 30, 91, 20}, "3200k", 1);
+        row("radioButton_5", "groupBox_4", {210, 29, 91, 21}, "6500k", 0);
+        row("radioButton_8", "groupBox_4", {530, 30, 91, 20}, "User", 0);
+        // Marker
+        row("groupBox_5", "widget_2", {30, 20, 621, 61}, "Center Marker");
+        row("radioButton_15", "groupBox_6", {510, 20, 101, 20}, "White", 0);
+        row("groupBox_7", "widget_2", {30, 160, 621, 111}, "Aspect Marker");
+        row("radioButton_16", "groupBox_7", {20, 40, 101, 20}, "Off", 1);
+        row("radioButton_18", "groupBox_7", {220, 40, 131, 20}, "1.85:1", 0);
+        row("radioButton_123", "groupBox_7", {220, 84, 141, 20}, "2.0X MAG", 0);
+        row("radioButton_129", "groupBox_7", {490, 84, 81, 20}, "User", 0);
+        row("radioButton_28", "groupBox_8", {540, 20, 71, 20}, "80%", 0);
+        row("radioButton_29", "groupBox_9", {20, 20, 81, 20}, "Off", 1);
+        row("groupBox_43", "widget_2", {30, 430, 621, 51}, "Thickness");
+        row("horizontalSlider", "groupBox_43", {20, 18, 501, 21});
+        row("spinBox_7", "groupBox_43", {540, 20, 71, 23});
+        row("groupBox_10", "widget_2", {30, 500, 621, 51}, "Thickness");
+        row("radioButton_43", "groupBox_10", {470, 20, 71, 20}, "7", 0);
+        // Function
+        row("groupBox_17", "widget_4", {10, 10, 301, 51}, "Scan");
+        row("radioButton_65", "groupBox_17", {100, 20, 121, 20}, "Pix To Pix", 0);
+        row("radioButton_60", "groupBox_15", {100, 20, 51, 20}, "On", 0);
+        row("radioButton_61", "groupBox_15", {10, 20, 81, 20}, "Off", 1);
+        row("radioButton_62", "groupBox_16", {100, 20, 51, 20}, "On", 0);
+        row("radioButton_76", "groupBox_20", {210, 20, 111, 20}, "100%", 0);
+        row("radioButton_77", "groupBox_20", {110, 20, 81, 20}, "75%", 0);
+        row("radioButton_154", "groupBox_18", {240, 50, 89, 16}, "1.3X", 0);
+        row("radioButton_74", "groupBox_19", {10, 20, 101, 20}, "Off", 1);
+        row("radioButton_73", "groupBox_19", {120, 20, 71, 20}, "On", 0);
+        row("radioButton_107", "groupBox_28", {70, 20, 61, 20}, "Def", 0);
+        row("radioButton_103", "groupBox_27", {110, 20, 91, 20}, "On", 0);
+        row("line_3", "widget_4", {10, 340, 641, 16});
+        row("groupBox_41", "widget_4", {10, 540, 641, 91}, "Full Mode");
+        row("radioButton_152", "groupBox_44", {380, 30, 201, 20}, "UnderScan", 0);
+        // Source
+        row("groupBox_12", "widget_5", {5, 60, 651, 231}, "Sources");
+        row("radioButton_44", "groupBox_12", {60, 30, 121, 16}, "SDI1", 1);
+        row("radioButton_153", "groupBox_12", {370, 130, 131, 16}, "VIDEO", 0);
+        row("line", "groupBox_12", {50, 100, 571, 20});
+        row("line_2", "groupBox_12", {50, 160, 571, 20});
+        row("multiVideo", "widget_5", {5, 340, 651, 391}, "");
+        row("enableMV", "widget_5", {110, 24, 171, 16}, "Enable MV", 0);
+        row("label_7", "widget_5", {10, 20, 91, 20}, "MV Mode:");
+        // Audio
+        row("groupBox_11", "widget_3", {20, 20, 631, 61}, "Volume");
+        row("horizontalSlider_7", "groupBox_11", {20, 27, 511, 21});
+        row("spinBox_13", "groupBox_11", {550, 27, 71, 23});
+        row("radioButton_51", "groupBox_13", {350, 22, 100, 20}, "On", 0);
+        row("radioButton_59", "groupBox_14", {460, 60, 161, 20}, "CH15 CH16", 0);
+        row("groupBox_36", "widget_3", {20, 170, 631, 51}, "Audio Vector");
+        row("horizontalSlider_9", "groupBox_38", {20, 20, 541, 21});
+        row("label_34", "groupBox_38", {570, 20, 51, 16}, "CH1");
+        row("horizontalSlider_8", "groupBox_37", {20, 20, 541, 20});
+        row("label_33", "groupBox_37", {570, 20, 41, 16}, "CH1");
+        row("radioButton_142", "groupBox_40", {460, 60, 151, 20}, "CH15 CH16", 0);
+        // UMD
+        row("groupBox_30", "widget_6", {20, 20, 631, 61}, "Tally");
+        row("radioButton_109", "groupBox_30", {40, 30, 91, 16}, "Off", 1);
+        row("radioButton_110", "groupBox_30", {150, 30, 51, 20}, "        .", 0);
+        row("radioButton_111", "groupBox_30", {310, 30, 51, 21}, "       .", 0);
+        row("radioButton_112", "groupBox_30", {470, 30, 51, 21}, "       .", 0);
+        row("label_4", "groupBox_30", {180, 30, 21, 21}, "");
+        row("label_6", "groupBox_30", {500, 30, 21, 21}, "");
+        row("tabWidget", "widget_6", {20, 90, 631, 361});
+        row("groupBox_34", "tab", {20, 230, 601, 91}, "UMD Data");
+        row("lineEdit", "groupBox_34", {40, 40, 521, 31}, "");
+        row("label_32", "groupBox_34", {40, 20, 331, 16}, "Input ASCII char(max length 16):");
+        row("groupBox_47", "tab_4", {20, 230, 601, 91}, "UMD Data");
+        row("lineEdit_4", "groupBox_47", {40, 40, 521, 31}, "");
+        row("label_38", "groupBox_47", {40, 20, 331, 16}, "Input ASCII char(max length 16):");
+    }
+    void spotChecks()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, parentName);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, caption);
+        QFETCH(int, checked);
+        QWidget *x = need(name);
+        QCOMPARE(x->parentWidget(), need(parentName));
+        QCOMPARE(x->geometry(), geometry);
+        if (!caption.isNull())
+            QCOMPARE(captionOf(x), caption);
+        if (checked >= 0) {
+            auto *b = qobject_cast<QAbstractButton *>(x);
+            QVERIFY(b && b->isCheckable());
+            QCOMPARE(b->isChecked(), checked == 1);
+        }
+    }
+
+    // Each group box of radio buttons is one choice with exactly one button
+    // checked, and choosing another button changes that group only.
+    void radioGroups_data()
+    {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<QString>("checkedButton");
+    QTest::newRow("groupBox") << QStringLiteral("groupBox") << 2 << QStringLiteral("radioButton");
+    QTest::newRow("groupBox_4") << QStringLiteral("groupBox_4") << 6 << QStringLiteral("radioButton_3");
+    QTest::newRow("groupBox_5") << QStringLiteral("groupBox_5") << 2 << QStringLiteral("radioButton_9");
+    QTest::newRow("groupBox_6") << QStringLiteral("groupBox_6") << 5 << QStringLiteral("radioButton_11");
+    QTest::newRow("groupBox_7") << QStringLiteral("groupBox_7") << 10 << QStringLiteral("radioButton_16");
+    QTest::newRow("groupBox_8") << QStringLiteral("groupBox_8") << 7 << QStringLiteral("radioButton_22");
+    QTest::newRow("groupBox_9") << QStringLiteral("groupBox_9") << 8 << QStringLiteral("radioButton_29");
+    QTest::newRow("groupBox_10") << QStringLiteral("groupBox_10") << 7 << QStringLiteral("radioButton_37");
+    QTest::newRow("groupBox_22") << QStringLiteral("groupBox_22") << 5 << QStringLiteral("radioButton_82");
+    QTest::newRow("groupBox_24") << QStringLiteral("groupBox_24") << 4 << QStringLiteral("radioButton_90");
+    QTest::newRow("groupBox_21") << QStringLiteral("groupBox_21") << 4 << QStringLiteral("radioButton_78");
+    QTest::newRow("groupBox_19") << QStringLiteral("groupBox_19") << 2 << QStringLiteral("radioButton_74");
+    QTest::newRow("groupBox_25") << QStringLiteral("groupBox_25") << 5 << QStringLiteral("radioButton_94");
+    QTest::newRow("groupBox_26") << QStringLiteral("groupBox_26") << 4 << QStringLiteral("radioButton_99");
+    QTest::newRow("groupBox_23") << QStringLiteral("groupBox_23") << 3 << QStringLiteral("radioButton_87");
+    QTest::newRow("groupBox_18") << QStringLiteral("groupBox_18") << 10 << QStringLiteral("radioButton_67");
+    QTest::newRow("groupBox_17") << QStringLiteral("groupBox_17") << 3 << QStringLiteral("radioButton_64");
+    QTest::newRow("groupBox_15") << QStringLiteral("groupBox_15") << 2 << QStringLiteral("radioButton_61");
+    QTest::newRow("groupBox_16") << QStringLiteral("groupBox_16") << 2 << QStringLiteral("radioButton_63");
+    QTest::newRow("groupBox_28") << QStringLiteral("groupBox_28") << 5 << QStringLiteral("radioButton_105");
+    QTest::newRow("groupBox_29") << QStringLiteral("groupBox_29") << 2 << QStringLiteral("radioButton_106");
+    QTest::newRow("groupBox_27") << QStringLiteral("groupBox_27") << 2 << QStringLiteral("radioButton_104");
+    QTest::newRow("groupBox_20") << QStringLiteral("groupBox_20") << 3 << QStringLiteral("radioButton_75");
+    QTest::newRow("groupBox_41") << QStringLiteral("groupBox_41") << 7 << QStringLiteral("radioButton_143");
+    QTest::newRow("groupBox_44") << QStringLiteral("groupBox_44") << 3 << QStringLiteral("radioButton_150");
+    QTest::newRow("groupBox_12") << QStringLiteral("groupBox_12") << 9 << QStringLiteral("radioButton_44");
+    QTest::newRow("groupBox_13") << QStringLiteral("groupBox_13") << 2 << QStringLiteral("radioButton_50");
+    QTest::newRow("groupBox_14") << QStringLiteral("groupBox_14") << 8 << QStringLiteral("radioButton_52");
+    QTest::newRow("groupBox_36") << QStringLiteral("groupBox_36") << 2 << QStringLiteral("radioButton_125");
+    QTest::newRow("groupBox_40") << QStringLiteral("groupBox_40") << 8 << QStringLiteral("radioButton_135");
+    QTest::newRow("groupBox_30") << QStringLiteral("groupBox_30") << 4 << QStringLiteral("radioButton_109");
+    }
+    void radioGroups()
+    {
+        QFETCH(QString, group);
+        QFETCH(int, buttons);
+        QFETCH(QString, checkedButton);
+        QWidget *box = need(group);
+        const QList<QRadioButton *> members = box->findChildren<QRadioButton *>(QString(), Qt::FindDirectChildrenOnly);
+        QCOMPARE(members.size(), buttons);
+        QStringList checked;
+        for (QRadioButton *b : members)
+            if (b->isChecked())
+                checked << b->objectName();
+        QCOMPARE(checked, QStringList{checkedButton});
+
+        // snapshot of every other radio button in the form
+        QHash<QRadioButton *, bool> others;
+        for (QRadioButton *b : window->findChildren<QRadioButton *>())
+            if (b->parentWidget() != box)
+                others.insert(b, b->isChecked());
+
+        QRadioButton *pick = nullptr;
+        for (QRadioButton *b : members)
+            if (!b->isChecked())
+                pick = b;
+        QVERIFY(pick);
+        pick->click();
+        QVERIFY(pick->isChecked());
+        QVERIFY(!need<QRadioButton>(checkedButton)->isChecked());
+        int nChecked = 0;
+        for (QRadioButton *b : members)
+            nChecked += b->isChecked();
+        QCOMPARE(nChecked, 1);
+        for (auto it = others.cbegin(); it != others.cend(); ++it)
+            QVERIFY2(it.key()->isChecked() == it.value(), qPrintable(it.key()->objectName()));
+    }
+
+    // No radio button lies outside the groups above.
+    void radioButtonsOnlyInGroups()
+    {
+        QSet<QString> parents;
+        for (QRadioButton *b : window->findChildren<QRadioButton *>())
+            parents.insert(b->parentWidget()->objectName());
+        QCOMPARE(parents.size(), 31);
+        int inGroups = 0;
+        for (const QString &p : parents)
+            inGroups += need(p)->findChildren<QRadioButton *>(QString(), Qt::FindDirectChildrenOnly).size();
+        QCOMPARE(inGroups, 146);
+    }
+
+    void sliders_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("minimum");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("value");
+        QTest::newRow("brightness") << "brightnessSlider" << 0 << 100 << 50;
+        QTest::newRow("contrast") << "contrastSlider" << 0 << 100 << 50;
+        QTest::newRow("saturation") << "saturationSlider" << 0 << 100 << 50;
+        QTest::newRow("tint") << "tintSlider" << 0 << 100 << 50;
+        QTest::newRow("sharpness") << "sharpnessSlider" << 0 << 100 << 50;
+        QTest::newRow("backlight") << "backLightSlider" << 0 << 100 << 50;
+        QTest::newRow("thickness") << "horizontalSlider" << 1 << 15 << 1;
+        QTest::newRow("volume") << "horizontalSlider_7" << 0 << 100 << 50;
+        QTest::newRow("right out") << "horizontalSlider_8" << 1 << 16 << 1;
+        QTest::newRow("left out") << "horizontalSlider_9" << 1 << 16 << 1;
+    }
+    void sliders()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, minimum);
+        QFETCH(int, maximum);
+        QFETCH(int, value);
+        auto *s = need<QSlider>(name);
+        QCOMPARE(s->minimum(), minimum);
+        QCOMPARE(s->maximum(), maximum);
+        QCOMPARE(s->value(), value);
+        QCOMPARE(s->singleStep(), 1);
+        QCOMPARE(s->pageStep(), 1);
+        QCOMPARE(s->orientation(), Qt::Horizontal);
+        QVERIFY(s->hasTracking());
+    }
+
+    void sliderSpinCoupling_data()
+    {
+        QTest::addColumn<QString>("sliderName");
+        QTest::addColumn<QString>("spinName");
+        QTest::newRow("brightness") << "brightnessSlider" << "spinBox";
+        QTest::newRow("contrast") << "contrastSlider" << "spinBox_2";
+        QTest::newRow("saturation") << "saturationSlider" << "spinBox_3";
+        QTest::newRow("tint") << "tintSlider" << "spinBox_4";
+        QTest::newRow("sharpness") << "sharpnessSlider" << "spinBox_5";
+        QTest::newRow("backlight") << "backLightSlider" << "spinBox_6";
+        QTest::newRow("volume") << "horizontalSlider_7" << "spinBox_13";
+        QTest::newRow("thickness") << "horizontalSlider" << "spinBox_7";
+    }
+    void sliderSpinCoupling()
+    {
+        QFETCH(QString, sliderName);
+        QFETCH(QString, spinName);
+        auto *slider = need<QSlider>(sliderName);
+        auto *spin = need<QSpinBox>(spinName);
+        QCOMPARE(spin->minimum(), slider->minimum());
+        QCOMPARE(spin->maximum(), slider->maximum());
+        QCOMPARE(spin->value(), slider->value());
+
+        QSignalSpy sliderMoves(slider, &QSlider::valueChanged);
+        QSignalSpy spinMoves(spin, QOverload<int>::of(&QSpinBox::valueChanged));
+        slider->setValue(slider->maximum());
+        QCOMPARE(spin->value(), slider->maximum());
+        spin->setValue(spin->minimum());
+        QCOMPARE(slider->value(), spin->minimum());
+        // each change is announced once per control: the pair does not echo
+        QCOMPARE(sliderMoves.count(), 2);
+        QCOMPARE(spinMoves.count(), 2);
+
+        // while the handle is dragged the spin box follows
+        slider->setSliderDown(true);
+        slider->setSliderPosition(slider->minimum() + 3);
+        QCOMPARE(spin->value(), slider->minimum() + 3);
+        slider->setSliderDown(false);
+    }
+
+    void connectionPanel()
+    {
+        auto *rates = need<QComboBox>(QStringLiteral("comboBox_2"));
+        QCOMPARE(rates->count(), 3);
+        QCOMPARE(rates->itemText(0), QStringLiteral("38400"));
+        QCOMPARE(rates->itemText(1), QStringLiteral("19200"));
+        QCOMPARE(rates->itemText(2), QStringLiteral("57600"));
+        QCOMPARE(rates->currentIndex(), 0);
+        QVERIFY(!rates->isEditable());
+        QVERIFY(rates->hasFrame());
+        QCOMPARE(need<QComboBox>(QStringLiteral("comboBox"))->count(), 0);
+        QCOMPARE(need<QListWidget>(QStringLiteral("listWidget"))->count(), 0);
+        QVERIFY(!need<QCheckBox>(QStringLiteral("checkBox"))->isChecked());
+        QVERIFY(!need<QCheckBox>(QStringLiteral("enableMV"))->isChecked());
+    }
+
+    void scrollBar()
+    {
+        auto *bar = need<QScrollBar>(QStringLiteral("verticalScrollBar"));
+        QCOMPARE(bar->orientation(), Qt::Vertical);
+        QCOMPARE(bar->minimum(), 0);
+        QCOMPARE(bar->maximum(), 0);
+        QCOMPARE(bar->value(), 0);
+        QCOMPARE(bar->singleStep(), 1);
+        QCOMPARE(bar->pageStep(), 1);
+        QVERIFY(bar->hasTracking());
+        QVERIFY(!bar->invertedAppearance());
+        QVERIFY(need(QStringLiteral("widget_7"))->children().isEmpty());
+    }
+
+    void umdTabs()
+    {
+        auto *tabs = need<QTabWidget>(QStringLiteral("tabWidget"));
+        QCOMPARE(tabs->count(), 4);
+        const QStringList titles{"UMD 1", "UMD 2", "UMD 3", "UMD4"};
+        const QStringList pages{"tab", "tab_2", "tab_3", "tab_4"};
+        const QStringList edits{"lineEdit", "lineEdit_2", "lineEdit_3", "lineEdit_4"};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(tabs->tabText(i), titles[i]);
+            QCOMPARE(tabs->widget(i)->objectName(), pages[i]);
+            auto *edit = need<QLineEdit>(edits[i]);
+            QVERIFY(tabs->widget(i)->isAncestorOf(edit));
+            QCOMPARE(edit->maxLength(), 32767); // no limit: the handler cuts to 16
+            QVERIFY(edit->text().isEmpty());
+        }
+        QCOMPARE(tabs->currentIndex(), 3);
+        QCOMPARE(tabs->currentWidget(), need(QStringLiteral("tab_4")));
+    }
+
+    void frames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("shape");
+        QTest::addColumn<int>("shadow");
+        QTest::addColumn<int>("lineWidth");
+        QTest::newRow("page bar") << "frame" << int(QFrame::NoFrame) << int(QFrame::Raised) << 0;
+        QTest::newRow("line") << "line" << int(QFrame::HLine) << int(QFrame::Sunken) << 1;
+        QTest::newRow("line_2") << "line_2" << int(QFrame::HLine) << int(QFrame::Sunken) << 1;
+        QTest::newRow("line_3") << "line_3" << int(QFrame::HLine) << int(QFrame::Sunken) << 1;
+        QTest::newRow("grey caption") << "label_15" << int(QFrame::NoFrame) << int(QFrame::Plain) << 1;
+        QTest::newRow("bold caption") << "label_26" << int(QFrame::NoFrame) << int(QFrame::Plain) << 1;
+    }
+    void frames()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, shape);
+        QFETCH(int, shadow);
+        QFETCH(int, lineWidth);
+        auto *f = need<QFrame>(name);
+        QCOMPARE(int(f->frameShape()), shape);
+        QCOMPARE(int(f->frameShadow()), shadow);
+        QCOMPARE(f->lineWidth(), lineWidth);
+    }
+
+    // The page-bar captions are rich text: grey while a page is not shown,
+    // bold black while it is.
+    void pageBarCaptions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<bool>("heavy");
+        QTest::addColumn<int>("pointSize"); // -1: not set by the text
+        const QColor grey(0xb6, 0xb6, 0xb6), black(0, 0, 0);
+        QTest::newRow("label_15") << "label_15" << "Picture" << grey << false << 9;
+        QTest::newRow("label_16") << "label_16" << "Marker" << grey << true << 9;
+        QTest::newRow("label_17") << "label_17" << "Function" << grey << true << 9;
+        QTest::newRow("label_18") << "label_18" << "Source" << grey << true << 9;
+        QTest::newRow("label_19") << "label_19" << "Audio" << grey << true << 9;
+        QTest::newRow("label_20") << "label_20" << "UMD" << grey << true << 9;
+        QTest::newRow("label_21") << "label_21" << "Picture" << black << true << 10;
+        QTest::newRow("label_22") << "label_22" << "Marker" << black << true << -1;
+        QTest::newRow("label_23") << "label_23" << "Funtion" << black << true << -1;
+        QTest::newRow("label_24") << "label_24" << "Source" << black << true << -1;
+        QTest::newRow("label_25") << "label_25" << "Audio" << black << true << -1;
+        QTest::newRow("label_26") << "label_26" << "UMD" << black << true << -1;
+    }
+    void pageBarCaptions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QColor, colour);
+        QFETCH(bool, heavy);
+        QFETCH(int, pointSize);
+        auto *label = need<QLabel>(name);
+        QVERIFY(!label->hasScaledContents());
+        QVERIFY(Qt::mightBeRichText(label->text()));
+        QTextDocument doc;
+        doc.setHtml(label->text());
+        QCOMPARE(doc.blockCount(), 1);
+        QTextBlock block = doc.firstBlock();
+        QTextBlock::iterator it = block.begin();
+        QVERIFY(!it.atEnd());
+        const QTextFragment frag = it.fragment();
+        QCOMPARE(frag.text(), text);
+        const QTextCharFormat fmt = frag.charFormat();
+        QCOMPARE(fmt.foreground().color(), colour);
+        if (heavy)
+            QVERIFY(fmt.fontWeight() > QFont::Normal);
+        else
+            QVERIFY(!fmt.hasProperty(QTextFormat::FontWeight) || fmt.fontWeight() <= QFont::Normal);
+        if (pointSize > 0)
+            QCOMPARE(fmt.fontPointSize(), qreal(pointSize));
+    }
+
+    void styleSheets_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("sheet");
+        const QString light = QStringLiteral("background-color: rgb(235, 235, 235);");
+        const QString sans = QStringLiteral("font: 10pt \"Sans Serif\";");
+        const QString clear = QStringLiteral("background-color: rgba(255, 255, 255, 0);");
+        QTest::newRow("window") << "MainWindow" << "background-color: rgb(245, 245, 245);";
+        QTest::newRow("port") << "groupBox" << light;
+        QTest::newRow("device list") << "groupBox_3" << light;
+        for (const char *page : {"widget", "widget_2", "widget_3", "widget_4", "widget_5", "widget_6"})
+            QTest::newRow(page) << page << light;
+        QTest::newRow("Pic_button selected")
+            << "Pic_button" << "border-image: url(:/res/2.png);background-color: rgba(120,120,120,100);";
+        QTest::newRow("Marker_button") << "Marker_button" << "border-image: url(:/res/3.png);";
+        QTest::newRow("Fun_button") << "Fun_button" << "border-image: url(:/res/5.png);";
+        QTest::newRow("WaveForm_button") << "WaveForm_button" << "border-image: url(:/res/1.png);";
+        QTest::newRow("Audio_button") << "Audio_button" << "border-image: url(:/res/4.png);";
+        QTest::newRow("System_button") << "System_button" << "border-image: url(:/res/6.png);";
+        QTest::newRow("screen 1 selected") << "pushButton_9" << "border-image: url(:/res/8.png);";
+        for (const char *b : {"pushButton_2", "pushButton_3", "pushButton_4", "pushButton_5", "pushButton_6",
+                              "pushButton_7", "pushButton_8"})
+            QTest::newRow(b) << b << "border-image: url(:/res/7.png);";
+        for (const char *l : {"label_16", "label_17", "label_18", "label_19", "label_20", "label_22",
+                              "label_23", "label_24", "label_25", "label_26"})
+            QTest::newRow(l) << l << sans;
+        QTest::newRow("label_15") << "label_15" << "";
+        QTest::newRow("label_21") << "label_21" << "";
+        QTest::newRow("tally red") << "radioButton_110" << clear;
+        QTest::newRow("tally green") << "radioButton_111" << clear;
+        QTest::newRow("tally yellow") << "radioButton_112" << clear;
+        QTest::newRow("red square") << "label_4" << "background-color: rgb(255, 0, 0);";
+        QTest::newRow("green square") << "label_5" << "background-color: rgb(0,255, 0);";
+        QTest::newRow("yellow square") << "label_6" << "background-color: rgb(255, 255, 0);";
+    }
+    void styleSheets()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, sheet);
+        QCOMPARE(squeeze(need(name)->styleSheet()), squeeze(sheet));
+    }
+
+    // Style sheets are set only where listed above.
+    void otherStyleSheetsEmpty()
+    {
+        QSet<QString> styled;
+        for (const char *n : {"groupBox", "groupBox_3", "widget", "widget_2", "widget_3", "widget_4", "widget_5",
+                              "widget_6", "Pic_button", "Marker_button", "Fun_button", "WaveForm_button",
+                              "Audio_button", "System_button", "pushButton_2", "pushButton_3", "pushButton_4",
+                              "pushButton_5", "pushButton_6", "pushButton_7", "pushButton_8", "pushButton_9",
+                              "label_16", "label_17", "label_18", "label_19", "label_20", "label_22", "label_23",
+                              "label_24", "label_25", "label_26", "radioButton_110", "radioButton_111",
+                              "radioButton_112", "label_4", "label_5", "label_6"})
+            styled.insert(QString::fromLatin1(n));
+        QList<QWidget *> form;
+        collectForm(window->centralWidget(), form);
+        for (QWidget *x : form)
+            if (!styled.contains(x->objectName()))
+                QVERIFY2(x->styleSheet().isEmpty(), qPrintable(x->objectName()));
+    }
+
+    void palettes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QColor>("colour");
+        const int A = QPalette::Active, I = QPalette::Inactive, D = QPalette::Disabled;
+        auto row = [](const char *tag, const char *name, int g, QPalette::ColorRole r, QColor c) {
+            QTest::newRow(tag) << name << g << int(r) << c;
+        };
+        row("window Window", "MainWindow", A, QPalette::Window, {245, 245, 245});
+        row("window Base inactive", "MainWindow", I, QPalette::Base, {245, 245, 245});
+        row("window Mid", "MainWindow", A, QPalette::Mid, {170, 170, 170});
+        row("window WindowText disabled", "MainWindow", D, QPalette::WindowText, {127, 127, 127});
+        row("window Button disabled", "MainWindow", D, QPalette::Button, {245, 245, 245});
+        row("window ToolTipBase", "MainWindow", A, QPalette::ToolTipBase, {255, 255, 220});
+        row("operate Window", "groupBox_2", A, QPalette::Window, {245, 245, 245});
+        row("operate Text disabled", "groupBox_2", D, QPalette::Text, {127, 127, 127});
+        row("device list Window", "groupBox_3", A, QPalette::Window, {235, 235, 235});
+        row("device list Base disabled", "groupBox_3", D, QPalette::Base, {235, 235, 235});
+        row("device list Midlight", "groupBox_3", A, QPalette::Midlight, {255, 255, 255});
+        row("port Button", "groupBox", A, QPalette::Button, {235, 235, 235});
+        row("port Midlight", "groupBox", A, QPalette::Midlight, {245, 245, 245});
+        row("port Dark", "groupBox", I, QPalette::Dark, {117, 117, 117});
+        row("port Mid", "groupBox", A, QPalette::Mid, {157, 157, 157});
+        row("port ButtonText disabled", "groupBox", D, QPalette::ButtonText, {117, 117, 117});
+        row("port AlternateBase", "groupBox", A, QPalette::AlternateBase, {245, 245, 245});
+        row("port AlternateBase disabled", "groupBox", D, QPalette::AlternateBase, {235, 235, 235});
+        row("port combo Highlight", "comboBox", A, QPalette::Highlight, {255, 170, 255});
+        row("port combo Highlight disabled", "comboBox", D, QPalette::Highlight, {145, 141, 126});
+        row("port combo Base", "comboBox", I, QPalette::Base, {235, 235, 235});
+        row("screen 1 ButtonText", "pushButton_9", A, QPalette::ButtonText, {255, 255, 255});
+        row("screen 1 ButtonText inactive", "pushButton_9", I, QPalette::ButtonText, {255, 255, 255});
+        row("screen 1 ButtonText disabled", "pushButton_9", D, QPalette::ButtonText, {120, 120, 120});
+        row("screen 1 Button", "pushButton_9", A, QPalette::Button, {245, 245, 245});
+        row("screen 2 ButtonText", "pushButton_2", A, QPalette::ButtonText, {0, 0, 0});
+    }
+    void palettes()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, group);
+        QFETCH(int, role);
+        QFETCH(QColor, colour);
+        const QPalette pal = need(name)->palette();
+        QCOMPARE(pal.color(QPalette::ColorGroup(group), QPalette::ColorRole(role)), colour);
+    }
+
+    void fonts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<int>("pointSize"); // -1: inherited, not compared
+        QTest::addColumn<int>("weight");
+        const QString song = QString::fromUtf8("新宋体");
+        QTest::newRow("operate") << "groupBox_2" << song << 10 << int(QFont::Bold);
+        QTest::newRow("port") << "groupBox" << song << 10 << int(QFont::Bold);
+        QTest::newRow("screen") << "groupBox_39" << song << 10 << int(QFont::Bold);
+        QTest::newRow("colour temp") << "groupBox_4" << song << 10 << int(QFont::Bold);
+        QTest::newRow("multiview") << "multiVideo" << song << 10 << int(QFont::Bold);
+        QTest::newRow("tally") << "groupBox_30" << song << 10 << int(QFont::Bold);
+        QTest::newRow("UMD Data prompt") << "label_32" << song << -1 << int(QFont::Normal);
+        QTest::newRow("label_7") << "label_7" << song << 10 << int(QFont::Bold);
+        QTest::newRow("label_9") << "label_9" << song << 10 << int(QFont::Bold);
+        QTest::newRow("label_14") << "label_14" << song << 10 << int(QFont::Bold);
+        QTest::newRow("UMD Data 1") << "groupBox_34" << song << -1 << int(QFont::Normal);
+        QTest::newRow("UMD Data 4") << "groupBox_47" << song << -1 << int(QFont::Normal);
+        QTest::newRow("label_15") << "label_15" << song << 12 << int(QFont::Bold);
+        QTest::newRow("label_22") << "label_22" << "Sans Serif" << 10 << int(QFont::Normal);
+        QTest::newRow("label_26") << "label_26" << "Sans Serif" << 10 << int(QFont::Normal);
+        QTest::newRow("radioButton_16") << "radioButton_16" << "Sans Serif" << 10 << int(QFont::Normal);
+    }
+    void fonts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, family);
+        QFETCH(int, pointSize);
+        QFETCH(int, weight);
+        // fonts reach children without a font of their own when polished,
+        // as they are when the window is shown
+        window->ensurePolished();
+        const QFont f = need(name)->font();
+        QCOMPARE(f.family(), family);
+        if (pointSize > 0)
+            QCOMPARE(f.pointSize(), pointSize);
+        QCOMPARE(f.weight(), weight);
+    }
+
+    // Each transparent tally button lies above its colour square, so a click on
+    // the square reaches the button.
+    void tallySquaresUnderButtons_data()
+    {
+        QTest::addColumn<QString>("square");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("red") << "label_4" << "radioButton_110";
+        QTest::newRow("green") << "label_5" << "radioButton_111";
+        QTest::newRow("yellow") << "label_6" << "radioButton_112";
+    }
+    void tallySquaresUnderButtons()
+    {
+        QFETCH(QString, square);
+        QFETCH(QString, button);
+        QWidget *box = need(QStringLiteral("groupBox_30"));
+        QWidget *sq = need(square);
+        QVERIFY(need(button)->geometry().intersects(sq->geometry()));
+        QCOMPARE(box->childAt(sq->geometry().center()), need(button));
+    }
+
+    // Straight after building, nothing is hidden (start-up hides what it must);
+    // only the tab pages that are not current are hidden by their tab widget.
+    void everythingShown()
+    {
+        QList<QWidget *> form;
+        collectForm(window->centralWidget(), form);
+        const QSet<QString> hiddenTabs{"tab", "tab_2", "tab_3"};
+        for (QWidget *x : form)
+            QVERIFY2(x->isHidden() == hiddenTabs.contains(x->objectName()), qPrintable(x->objectName()));
+        for (QWidget *x : form)
+            QVERIFY2(x->isEnabled(), qPrintable(x->objectName()));
+    }
+
+    // Pages wait outside the area that the fixed-size window shows, apart from
+    // one another, and every widget fits inside its parent.
+    void geometryBounds()
+    {
+        const QStringList pages{"widget", "widget_2", "widget_3", "widget_4", "widget_5", "widget_6"};
+        for (int i = 0; i < pages.size(); ++i) {
+            const QRect r = need(pages[i])->geometry();
+            QVERIFY2(!r.intersects(QRect(0, 0, 960, 644)), qPrintable(pages[i]));
+            for (int j = i + 1; j < pages.size(); ++j)
+                QVERIFY2(!r.intersects(need(pages[j])->geometry()), qPrintable(pages[i] + " " + pages[j]));
+        }
+        QList<QWidget *> form;
+        collectForm(window->centralWidget(), form);
+        for (QWidget *x : form) {
+            QWidget *p = x->parentWidget();
+            if (x == window->centralWidget() || p == window->centralWidget() || p->inherits("QStackedWidget")
+                || p->parentWidget()->inherits("QStackedWidget"))
+                continue; // the central area and the tab pages are sized by their owners
+            QVERIFY2(QRect(QPoint(0, 0), p->size()).contains(x->geometry()),
+                     qPrintable(x->objectName() + " in " + p->objectName()));
+        }
+    }
+
+    void resources_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("size");
+        for (int i = 1; i <= 6; ++i)
+            QTest::newRow(qPrintable(QString::number(i))) << QStringLiteral(":/res/%1.png").arg(i) << QSize(64, 64);
+        QTest::newRow("7") << ":/res/7.png" << QSize(158, 162);
+        QTest::newRow("8") << ":/res/8.png" << QSize(157, 161);
+        QTest::newRow("window") << ":/res/window.png" << QSize(135, 135);
+    }
+    void resources()
+    {
+        QFETCH(QString, path);
+        QFETCH(QSize, size);
+        const QPixmap pm(path);
+        QVERIFY(!pm.isNull());
+        QCOMPARE(pm.size(), size);
+        QVERIFY(pm.hasAlphaChannel());
+    }
+
+    // Every image named in a style sheet of the form is in the resources.
+    void styleSheetImagesExist()
+    {
+        const QRegularExpression url(QStringLiteral("url\\(([^)]*)\\)"));
+        int urls = 0;
+        for (QWidget *x : window->findChildren<QWidget *>()) {
+            auto it = url.globalMatch(x->styleSheet());
+            while (it.hasNext()) {
+                const QString path = it.next().captured(1);
+                QVERIFY2(QFile::exists(path), qPrintable(x->objectName() + ": " + path));
+                ++urls;
+            }
+        }
+        QCOMPARE(urls, 14);
+    }
+
+    // setupUi connects handlers named on_<objectName>_<signal>.
+    void handlersConnectByName()
+    {
+        FormHost host;
+        host.ui.setupUi(&host);
+        host.ui.pushButton->click();
+        QCOMPARE(host.refreshClicks, 1);
+        host.ui.spinBox->setValue(77); // reaches the slider through the coupling
+        QCOMPARE(host.lastBrightness, 77);
+    }
+
+    void screenshots_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("Picture") << "widget" << QSize(661, 541) << "form-picture.png";
+        QTest::newRow("Marker") << "widget_2" << QSize(661, 541) << "form-marker.png";
+        QTest::newRow("Function") << "widget_4" << QSize(661, 841) << "form-function.png";
+        QTest::newRow("Source") << "widget_5" << QSize(661, 541) << "form-source.png";
+        QTest::newRow("Audio") << "widget_3" << QSize(661, 541) << "form-audio.png";
+        QTest::newRow("UMD") << "widget_6" << QSize(661, 700) << "form-umd.png";
+    }
+    void screenshots()
+    {
+        QFETCH(QString, page);
+        QFETCH(QSize, size);
+        QFETCH(QString, file);
+        // as at start-up: the page sits in the viewport (and so takes the
+        // Operate group's font) at its working size
+        QWidget *p = need(page);
+        p->setParent(need(QStringLiteral("widget_7")));
+        p->move(0, 0);
+        p->resize(size);
+        const QPixmap shot = p->grab();
+        QCOMPARE(shot.size() / shot.devicePixelRatio(), size);
+        const QString path = QDir(screenshotDir()).filePath(file);
+        QVERIFY2(shot.save(path), qPrintable(path));
+    }
+
+    void windowScreenshot()
+    {
+        window->resize(960, 644);
+        const QPixmap shot = window->grab();
+        const QString path = QDir(screenshotDir()).filePath(QStringLiteral("form-window.png"));
+        QVERIFY2(shot.save(path), qPrintable(path));
+    }
+};
+
+QTEST_MAIN(TestForm)
+#include "tst_form.moc"
