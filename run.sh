@@ -1,10 +1,83 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the panel.
+# Installs what is missing, builds, and starts the panel with simulated monitors
+# on a private network: two network namespaces joined by a veth pair, the panel
+# in one and the monitors in the other, so "Refresh" on "LAN" finds them and
+# nothing leaves this machine. Closing the panel stops the monitors and removes
+# the namespaces. Without a display the panel runs under Xvfb, searches once,
+# and a screenshot is saved.
+#
+#   ./run.sh            the demo described above
+#   ./run.sh --plain    the panel alone, for real monitors on the LAN or RS-422
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/deps.sh
-ensure_packages
+
+extra=()
+[ -n "${DISPLAY:-}" ] || extra+=(xvfb x11-utils xdotool imagemagick)
+ensure_packages "${extra[@]}"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
-echo "Built the protocol layer (build/). The panel window is not part of the build yet:"
-echo "once it is, this script starts it."
+cmake --build build -j"$(nproc)" --target telvanor telvanor-monitor-sim
+
+panel=build/panel/telvanor
+sim=build/sim/telvanor-monitor-sim
+shots=${TELVANOR_SCREENSHOT_DIR:-$PWD/build/screenshots}
+mkdir -p "$shots"
+
+pids=()
+namespaces=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  for ns in "${namespaces[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+}
+trap cleanup EXIT INT TERM
+
+launch=("$panel")
+if [ "${1:-}" != "--plain" ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "The demo network needs root (ip netns); starting the panel alone."
+  else
+    tag=tvdemo$$
+    pns=$tag-panel mns=$tag-mon
+    ip netns add "$pns"; namespaces+=("$pns")
+    ip netns add "$mns"; namespaces+=("$mns")
+    ip link add "${tag}a" netns "$pns" type veth peer name "${tag}b" netns "$mns"
+    ip -n "$pns" addr add 10.77.0.1/24 dev "${tag}a"
+    for a in 7 12 30 41; do ip -n "$mns" addr add "10.77.0.$a/24" dev "${tag}b"; done
+    for ns in "$pns" "$mns"; do ip -n "$ns" link set lo up; done
+    ip -n "$pns" link set "${tag}a" up
+    ip -n "$mns" link set "${tag}b" up
+    ip netns exec "$mns" "$sim" --quiet-reads \
+      --monitor "type=1,ip=10.77.0.7,name=STUDIO A" \
+      --monitor "type=2,ip=10.77.0.12,name=MULTIVIEW" \
+      --monitor "type=4,ip=10.77.0.30,name=QUAD RACK" \
+      --monitor "type=128,ip=10.77.0.41,name=FIELD MON" > "$shots/monitors.log" 2>&1 &
+    pids+=($!)
+    echo "Simulated monitors on 10.77.0.7, .12, .30 (three screens) and .41; their log: $shots/monitors.log"
+    echo "Press \"Refresh\" with \"LAN\" selected to find them."
+    launch=(ip netns exec "$pns" "$panel")
+  fi
+fi
+
+if [ -n "${DISPLAY:-}" ]; then
+  "${launch[@]}"
+  exit 0
+fi
+
+# No display: run under Xvfb, search once, take a screenshot.
+display=:$(( 90 + $$ % 100 ))
+Xvfb "$display" -screen 0 1024x700x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+"${launch[@]}" &
+pids+=($!)
+win=$(timeout 20 xdotool search --sync --name 'Telvanor' | head -n 1)
+xdotool windowmove --sync "$win" 0 0
+sleep 1
+# "Refresh" sits at 130,308 in the window (its centre 170,319).
+xdotool mousemove --window "$win" 170 319 click 1
+sleep 4
+shot=$shots/panel.png
+import -window root -crop 960x644+0+0 "$shot"
+echo "No display here: the panel ran under Xvfb. Screenshot: $shot"
