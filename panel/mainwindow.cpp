@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QDebug>
 #include <QListWidgetItem>
 #include <QMenu>
@@ -10,11 +11,13 @@
 #include <QSerialPortInfo>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include "d_groupbox.h"
 #include "d_radiobutton.h"
 #include "datastream.h"
 #include "resources.h"
+#include "typelayout.h"
 
 int lastPortCount = -1;
 int pageScrollY = 0;
@@ -23,9 +26,52 @@ int shownType = 0;
 namespace {
 const QColor kRowColor(235, 235, 235);
 const QColor kPickedRowColor(160, 160, 160);
+const QColor kCopySourceRowColor(150, 0, 0);
 const char *const kScreenPlainStyle = "border-image: url(:/res/7.png);";
 const char *const kScreenSelectedStyle = "border-image: url(:/res/8.png);";
+const char *const kSelectedPageStyle = "background-color: rgba(120,120,120,100);";
+
+struct PageInfo {
+    const char *image;
+    int height;
+    int scrollMaximum;
+    bool scrolls;
+};
+// Page index -> image of its button, working height, scroll bar maximum, scrollable.
+const PageInfo kPages[MainWindow::PageCount] = {
+    {"2.png", 541, 0, false}, {"3.png", 541, 1, true}, {"5.png", 841, 1, true},
+    {"1.png", 541, 0, false}, {"4.png", 541, 1, true}, {"6.png", 700, 1, false}};
+
+// The level controls: slider, spin box, record field, packet group.
+struct LevelRow {
+    QSlider *Ui::MainWindow::*slider;
+    QSpinBox *Ui::MainWindow::*spin;
+    Field field;
+    int group;
+};
+const LevelRow kLevels[] = {
+    {&Ui::MainWindow::brightnessSlider, &Ui::MainWindow::spinBox, Field::brightness, 1},
+    {&Ui::MainWindow::contrastSlider, &Ui::MainWindow::spinBox_2, Field::contrast, 1},
+    {&Ui::MainWindow::saturationSlider, &Ui::MainWindow::spinBox_3, Field::saturation, 1},
+    {&Ui::MainWindow::tintSlider, &Ui::MainWindow::spinBox_4, Field::tint, 1},
+    {&Ui::MainWindow::sharpnessSlider, &Ui::MainWindow::spinBox_5, Field::sharpness, 1},
+    {&Ui::MainWindow::backLightSlider, &Ui::MainWindow::spinBox_6, Field::backLight, 1},
+    {&Ui::MainWindow::horizontalSlider_7, &Ui::MainWindow::spinBox_13, Field::volume, 4},
+};
+
+void defaultMessage(QWidget *parent, const QString &title, const QString &text, bool warning)
+{
+    if (warning) {
+        QMessageBox::warning(parent, title, text, QMessageBox::Yes);
+    } else {
+        QMessageBox box(parent);
+        box.setText(text);
+        box.exec();
+    }
+}
 } // namespace
+
+MessageSeam showMessage = defaultMessage;
 
 void usePanelStyle()
 {
@@ -88,17 +134,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->pushButton_10->setEnabled(false);
     ui->pushButton_11->setEnabled(false);
 
-    const struct { QWidget *page; int height; } pages[] = {
-        {ui->widget, 541}, {ui->widget_2, 541}, {ui->widget_3, 541},
-        {ui->widget_4, 841}, {ui->widget_5, 541}, {ui->widget_6, 700}};
-    for (const auto &p : pages) {
-        p.page->move(0, 0);
-        p.page->resize(661, p.height);
+    for (int k = 0; k < PageCount; ++k) {
+        pageWidget(k)->move(0, 0);
+        pageWidget(k)->resize(661, kPages[k].height);
     }
     ui->widget_7->resize(661, 541);
-    ui->widget->show();
-    for (QWidget *w : {ui->widget_2, ui->widget_3, ui->widget_4, ui->widget_5, ui->widget_6})
-        w->hide();
+    for (int k = 0; k < PageCount; ++k)
+        pageWidget(k)->setVisible(k == 0);
 
     searchProgress = new QProgressBar(this);
     searchProgress->setGeometry(120, 310, 113, 23);
@@ -109,11 +151,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     refreshScreenNums();
     setWindowIcon(QIcon(QStringLiteral(":/res/window.png")));
 
-    for (const auto &p : pages)
-        p.page->setParent(ui->widget_7);
+    for (int k = 0; k < PageCount; ++k)
+        pageWidget(k)->setParent(ui->widget_7);
     ui->widget->show();
 
     buildCustomGroups();
+    typeLayout = std::make_unique<TypeLayout>(this);
+    connectChoices();
     refreshAll();
 
     readTimer = new QTimer(this);
@@ -135,6 +179,12 @@ QWidget *MainWindow::screenButton(int index) const
     QPushButton *const buttons[] = {ui->pushButton_9, ui->pushButton_2, ui->pushButton_3, ui->pushButton_4,
                                     ui->pushButton_5, ui->pushButton_6, ui->pushButton_7, ui->pushButton_8};
     return buttons[qBound(0, index, 7)];
+}
+
+QWidget *MainWindow::pageWidget(int page) const
+{
+    QWidget *const pages[] = {ui->widget, ui->widget_2, ui->widget_4, ui->widget_5, ui->widget_3, ui->widget_6};
+    return pages[qBound(0, page, PageCount - 1)];
 }
 
 void MainWindow::buildCustomGroups()
@@ -177,10 +227,18 @@ void MainWindow::buildCustomGroups()
 
 // ---------------------------------------------------------------- connection panel
 
+// The list on screen and the devices addressed are emptied together, so no
+// command can go to a monitor the operator no longer sees.
+void MainWindow::clearDeviceList()
+{
+    ui->listWidget->clear();
+    dataStream->clearDeviceList();
+}
+
 void MainWindow::on_radioButton_pressed()
 {
     if (dataStream->linkMode != DataStream::LinkNetwork) {
-        ui->listWidget->clear();
+        clearDeviceList();
         readTimer->stop();
     }
     dataStream->linkMode = DataStream::LinkNetwork;
@@ -191,7 +249,7 @@ void MainWindow::on_radioButton_pressed()
 void MainWindow::on_radioButton_2_pressed()
 {
     if (dataStream->linkMode != DataStream::LinkSerial) {
-        ui->listWidget->clear();
+        clearDeviceList();
         readTimer->stop();
         ui->pushButton_10->setEnabled(false);
         ui->pushButton_11->setEnabled(false);
@@ -302,7 +360,7 @@ void MainWindow::applyAllCheck()
         if (mixed) {
             if (ui->checkBox->isChecked()) {
                 ui->checkBox->setChecked(false);
-                QMessageBox::warning(this, QStringLiteral("Err"), QStringLiteral("Device Type Mismatch !"), QMessageBox::Yes);
+                showMessage(this, QStringLiteral("Err"), QStringLiteral("Device Type Mismatch !"), true);
             }
             return;
         }
@@ -322,18 +380,22 @@ void MainWindow::slotReadMachine()
         --readDelay;
         return;
     }
+    readRoutine();
+}
+
+// Unlocks a panel locked by a device copy, then reads the current screen.
+void MainWindow::readRoutine()
+{
     if (!ui->widget->isEnabled())
-        ui->widget->setEnabled(true);
+        lockPanel(false);
     dataStream->selectDevice(ui->listWidget->currentRow(), dataStream->currentScreen());
 }
 
 void MainWindow::slotWaitTimeOut()
 {
     readTimer->stop();
-    QMessageBox box(this);
-    box.setText(QStringLiteral("Time Out !"));
-    box.exec();
-    ui->listWidget->clear();
+    showMessage(this, QString(), QStringLiteral("Time Out !"), false);
+    clearDeviceList();
     ui->pushButton_10->setEnabled(false);
     ui->pushButton_11->setEnabled(false);
 }
@@ -348,7 +410,7 @@ void MainWindow::slotUpdateDevice()
     readDelay = ReadDelayAfterSend;
 }
 
-// ---------------------------------------------------------------- screens and refresh
+// ---------------------------------------------------------------- screens and pages
 
 void MainWindow::screenIndexChanged(int index, bool bRequestData)
 {
@@ -359,13 +421,13 @@ void MainWindow::screenIndexChanged(int index, bool bRequestData)
         button->setPalette(pal);
     };
     mark(screenButton(curScreen), kScreenPlainStyle, Qt::black);
-    curScreen = index;
-    mark(screenButton(index), kScreenSelectedStyle, Qt::white);
+    curScreen = qBound(0, index, 7);
+    mark(screenButton(curScreen), kScreenSelectedStyle, Qt::white);
     if (bRequestData)
-        dataStream->selectDevice(ui->listWidget->currentRow(), index);
+        dataStream->selectDevice(ui->listWidget->currentRow(), curScreen);
     copyMenu->clear();
-    for (int i = 1; i <= screenNums; ++i)
-        if (i != dataStream->currentScreen() + 1 && i <= 8)
+    for (int i = 1; i <= qMin(screenNums, 8); ++i)
+        if (i != dataStream->currentScreen() + 1)
             copyMenu->addAction(actCopyTo[i]);
     copyMenu->addAction(actCopyAll);
 }
@@ -380,6 +442,88 @@ void MainWindow::refreshScreenNums()
     screenIndexChanged(dataStream->currentScreen(), false);
 }
 
+void MainWindow::resetUI()
+{
+    for (QWidget *w : {static_cast<QWidget *>(ui->radioButton_45), static_cast<QWidget *>(ui->radioButton_46),
+                       static_cast<QWidget *>(ui->radioButton_47), static_cast<QWidget *>(ui->radioButton_48),
+                       static_cast<QWidget *>(ui->radioButton_130), static_cast<QWidget *>(ui->radioButton_131),
+                       static_cast<QWidget *>(ui->radioButton_95), static_cast<QWidget *>(ui->tabWidget)})
+        w->setEnabled(true);
+}
+
+void MainWindow::showPage(int page)
+{
+    QLabel *const grey[] = {ui->label_15, ui->label_16, ui->label_17, ui->label_18, ui->label_19, ui->label_20};
+    QLabel *const bold[] = {ui->label_21, ui->label_22, ui->label_23, ui->label_24, ui->label_25, ui->label_26};
+    QPushButton *const buttons[] = {ui->Pic_button, ui->Marker_button, ui->Fun_button,
+                                    ui->WaveForm_button, ui->Audio_button, ui->System_button};
+    curPage = qBound(0, page, PageCount - 1);
+    for (int k = 0; k < PageCount; ++k) {
+        bold[k]->hide();
+        grey[k]->show();
+        buttons[k]->setStyleSheet(QStringLiteral("border-image: url(:/res/%1);").arg(kPages[k].image));
+    }
+    grey[curPage]->hide();
+    bold[curPage]->show();
+    buttons[curPage]->setStyleSheet(buttons[curPage]->styleSheet() + QLatin1String(kSelectedPageStyle));
+    for (int k = 0; k < PageCount; ++k)
+        pageWidget(k)->hide();
+    pageWidget(curPage)->show();
+    on_listWidget_clicked(ui->listWidget->currentRow());
+    ui->verticalScrollBar->setMaximum(kPages[curPage].scrollMaximum);
+}
+
+void MainWindow::scrollPage(int direction)
+{
+    if (!kPages[curPage].scrolls)
+        return;
+    QWidget *page = pageWidget(curPage);
+    const int h = static_cast<qint16>(page->height());
+    if (h == 0)
+        return;
+    if (direction > 0)
+        pageScrollY = qMin(pageScrollY + 50, 0);
+    else
+        pageScrollY = qMax(pageScrollY - 50, 450 - h);
+    page->move(0, pageScrollY);
+}
+
+void MainWindow::wheelEvent(QWheelEvent *event)
+{
+    if (curPage != 0 && curPage != 3)
+        scrollPage(event->angleDelta().y());
+}
+
+void MainWindow::on_verticalScrollBar_valueChanged(int value)
+{
+    qDebug("value : %d", value);
+    if (value == 1)
+        scrollPage(-1);
+    else if (value == 0)
+        scrollPage(+1);
+}
+
+void MainWindow::on_tabWidget_currentChanged(int index)
+{
+    for (D_GroupBox *box : qAsConst(umdGroups))
+        box->hide();
+    if (index >= 0 && 2 * index + 1 < umdGroups.size()) {
+        umdGroups.at(2 * index)->show();
+        umdGroups.at(2 * index + 1)->show();
+    }
+}
+
+void MainWindow::on_enableMV_clicked()
+{
+    if (ui->enableMV->isChecked())
+        dataStream->enableMv();
+    else
+        dataStream->disableMv();
+    refreshAll();
+}
+
+// ---------------------------------------------------------------- refresh
+
 void MainWindow::slotUpdateUI(ST_BasicData bsData)
 {
     shownData = bsData;
@@ -387,26 +531,254 @@ void MainWindow::slotUpdateUI(ST_BasicData bsData)
     refreshAll();
 }
 
-// The refresh sequence: every control follows the current device's record.
+QSlider *MainWindow::slider(const SliderRow &row) const
+{
+    return findChild<QSlider *>(QLatin1String(row.object));
+}
+
+void MainWindow::refreshChoices(Page page)
+{
+    const ST_BasicData &working = dataStream->basicData;
+    for (std::size_t i = 0; i < kChoiceGroups.size(); ++i) {
+        const ChoiceGroup &g = kChoiceGroups[i];
+        if (g.page != page)
+            continue;
+        const int value = shownValue(g, working);
+        int k = 0;
+        for (const Choice &c : g.choices) {
+            if (c.value == value && choiceButtons[i][k])
+                choiceButtons[i][k]->setChecked(true);
+            ++k;
+        }
+    }
+}
+
+void MainWindow::refreshSliders(Page page)
+{
+    for (const SliderRow &row : kSliderRows) {
+        if (row.page != page)
+            continue;
+        const ST_BasicData &record = row.fromShownCopy ? shownData : dataStream->basicData;
+        if (QSlider *s = slider(row))
+            s->setValue(record.get(row.field) + row.offset);
+    }
+}
+
+// Checks the custom button of a value; a value with no button of its own
+// (UMD colour 7, multiview sources 6 and 7) checks nothing.
+void MainWindow::checkCustom(int firstId, int count, int value)
+{
+    if (value >= 0 && value < count)
+        customButtons.at(firstId + value)->setChecked(true);
+}
+
 void MainWindow::refreshAll()
 {
+    // Moving sliders here must not send anything back to the monitor.
+    const bool wasRefreshing = refreshing;
+    refreshing = true;
+
     const MachineDevice *d = dataStream->curDevice;
     ui->label_35->setText(d->deviceName);
     ui->label_3->setText(d->inputText[static_cast<std::size_t>(screenOfMask(d->screenMask))]);
     refreshScreenNums();
+
+    refreshSliders(Page::Picture);
+    refreshChoices(Page::Picture);
+    refreshChoices(Page::Marker);
+    refreshSliders(Page::Marker);
+
+    refreshChoices(Page::Umd);
+    const Field umdOn[] = {Field::umd1On, Field::umd2On, Field::umd3On, Field::umd4On};
+    const Field umdColor[] = {Field::umd1Color, Field::umd2Color, Field::umd3Color, Field::umd4Color};
+    for (int k = 0; k < 4; ++k) {
+        const int base = k * D_RadioButton::IdsPerUmdSlot;
+        checkCustom(base, 2, shownData.get(umdOn[k]));
+        checkCustom(base + 2, 7, shownData.get(umdColor[k]));
+    }
+
     shownData = dataStream->basicData;
+    refreshChoices(Page::Source);
+    ui->enableMV->setChecked(shownData.get(Field::mvMode) == 1);
+    const Field mvSource[] = {Field::mvSource1, Field::mvSource2, Field::mvSource3, Field::mvSource4};
+    for (int m = 0; m < 4; ++m)
+        checkCustom(D_RadioButton::FirstMvId + m * D_RadioButton::IdsPerMvWindow, D_RadioButton::IdsPerMvWindow,
+                    shownData.get(mvSource[m]));
+
+    refreshSliders(Page::Audio);
+    refreshChoices(Page::Audio);
+    refreshChoices(Page::Function);
+
+    typeLayout->placeForType(shownType);
+    typeLayout->applyTypeRules(shownType, dataStream->basicData);
+    refreshing = wasRefreshing;
 }
 
-// ---------------------------------------------------------------- UMD text and copies
+// ---------------------------------------------------------------- setting controls
 
-void MainWindow::slotUmdReSend() {}
-
-void MainWindow::screenCopyTo(int screen)
+void MainWindow::connectChoices()
 {
-    copyTargetScreen = screen;
+    choiceButtons.resize(kChoiceGroups.size());
+    for (std::size_t i = 0; i < kChoiceGroups.size(); ++i) {
+        const ChoiceGroup &g = kChoiceGroups[i];
+        for (const Choice &c : g.choices) {
+            auto *b = findChild<QRadioButton *>(QLatin1String(c.object));
+            choiceButtons[i].push_back(b);
+            if (!b)
+                continue;
+            auto handler = [this, &g, &c] { choiceReleased(g, c); };
+            if (g.onClick)
+                connect(b, &QAbstractButton::clicked, this, handler);
+            else
+                connect(b, &QAbstractButton::released, this, handler);
+        }
+    }
 }
 
-void MainWindow::slotScreenCopyToAll() { screenCopyTo(-1); }
+void MainWindow::storeAndSend(int group)
+{
+    dataStream->curDevice->setBasicData(dataStream->basicData);
+    dataStream->sendGroup(group);
+}
+
+// A released option button writes its value into its field and sends the packet
+// group that carries the field; then its follow-up runs.
+void MainWindow::choiceReleased(const ChoiceGroup &g, const Choice &c)
+{
+    dataStream->basicData.set(g.field, c.value);
+    storeAndSend(fieldInfo(g.field).group);
+    if (c.noFollowUp)
+        return;
+    switch (g.followUp) {
+    case FollowUp::None:
+        break;
+    case FollowUp::TypeRules:
+        typeLayout->applyTypeRules(shownType, dataStream->basicData);
+        break;
+    case FollowUp::SourceLimits:
+        typeLayout->applySourceLimits(shownType, dataStream->basicData);
+        break;
+    case FollowUp::Refresh:
+        refreshAll();
+        break;
+    }
+}
+
+void MainWindow::levelPressed()
+{
+    readDelay = ReadDelayHeld;
+    sliderHeld = 1;
+}
+
+void MainWindow::levelReleased(int level)
+{
+    const LevelRow &row = kLevels[level];
+    readDelay = 1;
+    sliderHeld = 0;
+    dataStream->basicData.set(row.field, (ui->*row.slider)->value() & 0xFF);
+    storeAndSend(row.group);
+}
+
+void MainWindow::levelChanged(int level, int value)
+{
+    if (sliderHeld || refreshing)
+        return;
+    const LevelRow &row = kLevels[level];
+    dataStream->basicData.set(row.field, value & 0xFF);
+    storeAndSend(row.group);
+}
+
+void MainWindow::on_horizontalSlider_valueChanged(int v)
+{
+    if (refreshing)
+        return;
+    dataStream->basicData.set(Field::markerThickness, v);
+    storeAndSend(fieldInfo(Field::markerThickness).group);
+}
+
+void MainWindow::audioOutChanged(Field field, int value)
+{
+    QLabel *label = field == Field::audioRightOut ? ui->label_33 : ui->label_34;
+    label->setText(QStringLiteral("CH%1").arg(value));
+    if (sliderHeld || refreshing)
+        return;
+    audioOutSend(field);
+}
+
+void MainWindow::audioOutReleased(Field field)
+{
+    readDelay = 1;
+    sliderHeld = 0;
+    audioOutSend(field);
+}
+
+// The output channel slider shows 1-16; the record holds the channel minus one.
+void MainWindow::audioOutSend(Field field)
+{
+    const QSlider *s = field == Field::audioRightOut ? ui->horizontalSlider_8 : ui->horizontalSlider_9;
+    dataStream->basicData.set(field, s->value() - 1);
+    storeAndSend(fieldInfo(field).group);
+}
+
+void MainWindow::umdTextChanged(int editor, const QString &text)
+{
+    QLineEdit *const editors[] = {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4};
+    umdEditText = text;
+    if (text.size() > kUmdTextLength) {
+        umdEditText = text.left(kUmdTextLength);
+        editors[editor]->setText(umdEditText); // runs this handler again with the cut text
+    } else {
+        umdEditText = text.leftJustified(kUmdTextLength, QLatin1Char(' '));
+    }
+    dataStream->basicData.set(Field::umdTextIndex, editor);
+    dataStream->curDevice->setBasicData(dataStream->basicData);
+    dataStream->umdText = umdEditText;
+    umdResendTimer->stop();
+    umdResendTimer->start(UmdResendMs);
+}
+
+void MainWindow::slotUmdReSend()
+{
+    umdResendTimer->stop();
+    dataStream->sendGroup(fieldInfo(Field::umdTextIndex).group);
+}
+
+// ---------------------------------------------------------------- copies
+
+void MainWindow::screenMenu(int index)
+{
+    screenIndexChanged(index, true);
+    copyMenu->exec(QCursor::pos());
+}
+
+void MainWindow::screenCopyTo(int target)
+{
+    const int s = dataStream->currentScreen();
+    if (s == target)
+        return;
+    readDelay = ReadDelayDuringScreenCopy;
+    copyTargetScreen = target;
+    dataStream->sendAllToScreen(target);
+    dataStream->setScreen(s);
+    readDelay = 0;
+    readRoutine();
+}
+
+void MainWindow::slotScreenCopyToAll()
+{
+    readDelay = ReadDelayDuringScreenCopy;
+    const int s = dataStream->currentScreen();
+    for (int i = 0; i < screenNums; ++i) {
+        if (i == s)
+            continue;
+        copyTargetScreen = i;
+        dataStream->sendAllToScreen(i);
+    }
+    dataStream->setScreen(s);
+    readDelay = 0;
+    readRoutine();
+}
+
 void MainWindow::slotScreenCopyTo1() { screenCopyTo(0); }
 void MainWindow::slotScreenCopyTo2() { screenCopyTo(1); }
 void MainWindow::slotScreenCopyTo3() { screenCopyTo(2); }
@@ -415,3 +787,58 @@ void MainWindow::slotScreenCopyTo5() { screenCopyTo(4); }
 void MainWindow::slotScreenCopyTo6() { screenCopyTo(5); }
 void MainWindow::slotScreenCopyTo7() { screenCopyTo(6); }
 void MainWindow::slotScreenCopyTo8() { screenCopyTo(7); }
+
+void MainWindow::on_pushButton_10_clicked()
+{
+    QListWidgetItem *item = nullptr;
+    if (copyArmed == 0) {
+        copyArmed = 1;
+        ui->pushButton_10->setText(QStringLiteral("Cancel"));
+        ui->pushButton_11->setEnabled(true);
+        copySrcRow = ui->listWidget->currentRow();
+        if ((item = ui->listWidget->item(copySrcRow)))
+            item->setBackground(kCopySourceRowColor);
+    } else {
+        copyArmed = 0;
+        ui->pushButton_10->setText(QStringLiteral("Copy"));
+        ui->pushButton_11->setEnabled(false);
+        if ((item = ui->listWidget->item(copySrcRow)))
+            item->setBackground(kRowColor);
+    }
+}
+
+bool MainWindow::isPanelLocked() const
+{
+    return !ui->widget->isEnabled();
+}
+
+void MainWindow::lockPanel(bool locked)
+{
+    for (int k = 0; k < PageCount; ++k)
+        pageWidget(k)->setEnabled(!locked);
+    ui->listWidget->setEnabled(!locked);
+    for (int s = 0; s < 8; ++s)
+        screenButton(s)->setEnabled(!locked);
+    for (QWidget *b : {ui->Pic_button, ui->Marker_button, ui->Fun_button, ui->WaveForm_button, ui->Audio_button,
+                       ui->System_button})
+        b->setEnabled(!locked);
+}
+
+void MainWindow::on_pushButton_11_clicked()
+{
+    const int rows = dataStream->deviceList.size();
+    copyDstRow = ui->listWidget->currentRow();
+    // The armed source row may be gone after a new search: then there is nothing to copy.
+    if (copySrcRow < 0 || copySrcRow >= rows || copyDstRow < 0 || copyDstRow >= rows)
+        return;
+    readDelay = ReadDelayAfterDeviceCopy;
+    ui->pushButton_10->setEnabled(false);
+    ui->pushButton_11->setEnabled(false);
+    lockPanel(true);
+    if (dataStream->copyDeviceSettings(copySrcRow, copyDstRow) == -1)
+        showMessage(this, QStringLiteral("Err"), QStringLiteral("Device Type Mismatch !"), true);
+    copyArmed = 0;
+    ui->pushButton_10->setText(QStringLiteral("Copy"));
+    ui->pushButton_11->setEnabled(false);
+    ui->pushButton_10->setEnabled(true);
+}

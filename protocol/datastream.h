@@ -60,6 +60,9 @@ public:
     void parseFrame();
     void addDevice(MachineDevice *device);
 
+    // Empties deviceList; the current device becomes the placeholder again.
+    void clearDeviceList();
+
     // True when curDevice is a listed device rather than the placeholder.
     bool hasCurrentDevice() const { return curDevice != placeholder; }
 
@@ -96,7 +99,6 @@ public slots:
 private:
     Frame::Header settingHeader() const;
     void sendSettingCommand(int group);
-    void clearDeviceList();
     void setFieldAndSend(Field field, int value, int group);
     void storeAndSend(int group);
     void parseSearchReply();

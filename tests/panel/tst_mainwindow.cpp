@@ -145,13 +145,14 @@ void TestMainWindow::customButtonsAreBuilt()
         QCOMPARE(w->umdGroups.at(i)->isHidden(), i >= 2);
         QCOMPARE(w->umdGroups.at(i)->title(), QString(i % 2 ? "UMD Color" : "UMD"));
     }
-    // "Off" and white checked in every slot; no multiview source yet.
+    // "Off" and white checked in every slot; the start-up refresh shows the
+    // placeholder's all-zero record, so every multiview window shows "SDI 1".
     for (int id = 0; id < D_RadioButton::FirstMvId; ++id) {
         const int r = id % D_RadioButton::IdsPerUmdSlot;
         QCOMPARE(w->customButtons.at(id)->isChecked(), r == 0 || r == 2);
     }
     for (int id = D_RadioButton::FirstMvId; id < D_RadioButton::Count; ++id)
-        QVERIFY(!w->customButtons.at(id)->isChecked());
+        QCOMPARE(w->customButtons.at(id)->isChecked(), (id - D_RadioButton::FirstMvId) % 6 == 0);
     QCOMPARE(w->mvGroups.at(2)->title(), QStringLiteral("MV3 Source"));
     QCOMPARE(w->mvGroups.at(2)->pos(), QPoint(10, 200));
     QCOMPARE(w->mvGroups.at(2)->size(), QSize(600, 80));
