@@ -122,8 +122,18 @@ int DataStream::selectDevice(int index, int screen)
 {
     if (index < 0 || index >= deviceList.size())
         return 0;
+    // The periodic read comes once a second, just as the previous read's reply
+    // time runs out: restarting the reply timer would then hide a silent monitor
+    // for ever. A read still unanswered after its reply time counts as timed out.
+    if (recvTimer->isActive() && readSentAt.isValid() && readSentAt.elapsed() >= ReplyTimeoutMs - ReplyTimeSlackMs) {
+        slotRecvTimerTimeout();
+        // Whoever heard of the time-out may have emptied the list.
+        if (index >= deviceList.size())
+            return 0;
+    }
     recvTimer->stop();
     recvTimer->start(ReplyTimeoutMs);
+    readSentAt.start();
     curDevice = deviceList.at(index);
     if (screen >= 0 && screen < MachineDevice::MaxScreens)
         curDevice->screenMask = static_cast<std::uint8_t>(1u << screen);

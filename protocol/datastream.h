@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QLoggingCategory>
 #include <QObject>
@@ -26,6 +27,7 @@ public:
     static constexpr int GroupPauseMs = 500;
     static constexpr int SearchStepMs = 50;
     static constexpr int ReplyTimeoutMs = 1000;
+    static constexpr int ReplyTimeSlackMs = 50;   // timers of one second may fire this much early
     static constexpr int TimeoutsTolerated = 8;   // the ninth time-out is reported
     static constexpr int SearchSettleMs = 1000;
     static constexpr int LastSerialId = 126;
@@ -105,6 +107,7 @@ private:
     void parseSettingsReply();
 
     MachineDevice *placeholder = nullptr; // current device until one is selected; never listed
+    QElapsedTimer readSentAt;             // when the read request now awaiting its reply went out
 };
 
 // The panel's one protocol object, created by the main window.
