@@ -490,7 +490,7 @@ bool typeIn(int type, std::initializer_list<int> types)
 }
 
 template <class Container>
-void setEnabled(const Container &widgets, bool enabled)
+void setAllEnabled(const Container &widgets, bool enabled)
 {
     for (auto *w : widgets)
         if (w)
@@ -504,7 +504,7 @@ void setEnabled(QWidget *w, bool enabled)
 }
 
 template <class Container>
-void setHidden(const Container &widgets, bool hidden)
+void setAllHidden(const Container &widgets, bool hidden)
 {
     for (QWidget *w : widgets)
         if (w)
@@ -652,6 +652,17 @@ void TypeLayout::applyTypeRules(int type, const ST_BasicData &working)
     //    captions of types 5 and 128 are not among it: they stay until set again.
     setEnabled(imageFlip_, true);
     setEnabled(waveMulti_, true);
+    // What the rules of another type left behind when the panel switches
+    // devices: multiview's hidden and locked controls, the type-128 and
+    // type-129 locks, and type 5's channel pairs (within the HDMI limit).
+    setAllEnabled(type128Enabled_, true);
+    setAllEnabled(peakingLocked_, true);
+    if (sourcesBox_)
+        sourcesBox_->show();
+    setAllHidden(mvAudioGroups_, false);
+    setAllEnabled(mvLocked_, true);
+    for (std::size_t i = 0; i < audioChannels_.size(); ++i)
+        setEnabled(audioChannels_[i], i < 3 || !hdmiLimited_);
     setText(falseColorDef_, "Def");
     setText(firstSource_, "SDI1");
     setThicknessMaximum(15);
@@ -682,9 +693,9 @@ void TypeLayout::applyTypeRules(int type, const ST_BasicData &working)
         for (std::size_t i = 0; i < wideCaptioned_.size(); ++i)
             setText(wideCaptioned_[i], captions[i % 4]);
         if (working.byte(7) == InputHdmi)
-            setEnabled(std::array<QAbstractButton *, 3>{audioChannels_[0], audioChannels_[1], audioChannels_[2]}, true);
+            setAllEnabled(std::array<QAbstractButton *, 3>{audioChannels_[0], audioChannels_[1], audioChannels_[2]}, true);
         else
-            setEnabled(audioChannels_, false);
+            setAllEnabled(audioChannels_, false);
     }
 
     // 7. Multiview.
@@ -697,7 +708,7 @@ void TypeLayout::rulesForType128()
     setText(histogramY_, "On");
 
     setEnabled(waveMulti_, false);
-    setEnabled(type128Enabled_, true);
+    setAllEnabled(type128Enabled_, true);
     QWidget *const centerMarker = type128Enabled_[0];
     QWidget *const safetyMarker = type128Enabled_[1];
     QWidget *const aspectMat = type128Enabled_[2];
@@ -712,21 +723,21 @@ void TypeLayout::rulesForType128()
     if (isChecked(hdmiSource_))
         setEnabled(audioCh, false);
     else if (isChecked(videoSource_))
-        setEnabled(std::array<QWidget *, 4>{audioCh, scan, levelMeter, displayScan}, false);
+        setAllEnabled(std::array<QWidget *, 4>{audioCh, scan, levelMeter, displayScan}, false);
 
     // The grid excludes the other markers.
     if (isChecked(gridMarker_))
-        setEnabled(std::array<QWidget *, 3>{centerMarker, safetyMarker, aspectMat}, false);
+        setAllEnabled(std::array<QWidget *, 3>{centerMarker, safetyMarker, aspectMat}, false);
 
     // Pixel-to-pixel and zoom have no markers, display scan or aspect.
     if (isChecked(pixToPix_) || isChecked(zoom_))
-        setEnabled(std::array<QWidget *, 3>{markerPage, displayScan, aspect}, false);
+        setAllEnabled(std::array<QWidget *, 3>{markerPage, displayScan, aspect}, false);
 }
 
 void TypeLayout::rulesForType129()
 {
     // Peaking takes over the picture levels and the colour temperature.
-    setEnabled(peakingLocked_, !isChecked(peakingOn_));
+    setAllEnabled(peakingLocked_, !isChecked(peakingOn_));
 }
 
 void TypeLayout::multiviewRules(int type)
@@ -740,12 +751,12 @@ void TypeLayout::multiviewRules(int type)
     if (type != 2) {
         if (sourcesBox_)
             sourcesBox_->move(5, 10);
-        setHidden(std::array<QWidget *, 3>{multiVideo_, mvLabel_, enableMv_}, true);
+        setAllHidden(std::array<QWidget *, 3>{multiVideo_, mvLabel_, enableMv_}, true);
         setUpperTabsEnabled(false);
         return;
     }
 
-    setHidden(std::array<QWidget *, 2>{mvLabel_, enableMv_}, false);
+    setAllHidden(std::array<QWidget *, 2>{mvLabel_, enableMv_}, false);
     const bool multiview = isChecked(enableMv_);
     // The multiview group takes the place of "Sources".
     QWidget *const shown = multiview ? multiVideo_ : sourcesBox_;
@@ -757,16 +768,17 @@ void TypeLayout::multiviewRules(int type)
         shown->show();
     }
     setUpperTabsEnabled(multiview);
-    setHidden(mvAudioGroups_, multiview);
-    setEnabled(mvLocked_, !multiview);
+    setAllHidden(mvAudioGroups_, multiview);
+    setAllEnabled(mvLocked_, !multiview);
 }
 
 void TypeLayout::applySourceLimits(int type, const ST_BasicData &working)
 {
     // Over HDMI only eight audio channels arrive.
     const bool hdmi = working.byte(7) == InputHdmi;
-    setEnabled(upperVectorChannels_, !hdmi);
-    setEnabled(std::array<QAbstractButton *, 4>{audioChannels_[3], audioChannels_[4], audioChannels_[5],
+    hdmiLimited_ = hdmi;
+    setAllEnabled(upperVectorChannels_, !hdmi);
+    setAllEnabled(std::array<QAbstractButton *, 4>{audioChannels_[3], audioChannels_[4], audioChannels_[5],
                                                 audioChannels_[6]},
                !hdmi);
     for (QAbstractSlider *s : audioOutSliders_)

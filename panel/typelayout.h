@@ -76,6 +76,7 @@ private:
     void setThicknessMaximum(int maximum);
 
     QStringList missing_;
+    bool hdmiLimited_ = false; // the last source chosen was HDMI: channel pairs 5-8 stay off
     std::array<Placement, 6> placements_;
 
     // Controls the rules change or read.
