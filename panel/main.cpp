@@ -1,10 +1,10 @@
 #include <QApplication>
-#include <QStyleFactory>
 
 #include "mainwindow.h"
 
 int main(int argc, char *argv[])
 {
+    preparePanelPlatform();
     QApplication app(argc, argv);
     usePanelStyle();
     MainWindow w;

@@ -73,6 +73,12 @@ void defaultMessage(QWidget *parent, const QString &title, const QString &text, 
 
 MessageSeam showMessage = defaultMessage;
 
+void preparePanelPlatform()
+{
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+}
+
 void usePanelStyle()
 {
     const bool chosen = qEnvironmentVariableIsSet("QT_STYLE_OVERRIDE")
@@ -414,11 +420,17 @@ void MainWindow::slotUpdateDevice()
 
 void MainWindow::screenIndexChanged(int index, bool bRequestData)
 {
+    // Re-applying an unchanged style sheet re-polishes the button: the once-a-second
+    // refresh would restyle it for nothing.
     auto mark = [](QWidget *button, const char *style, const QColor &text) {
-        button->setStyleSheet(QString::fromLatin1(style));
-        QPalette pal = button->palette();
-        pal.setColor(QPalette::All, QPalette::ButtonText, text);
-        button->setPalette(pal);
+        const QString sheet = QString::fromLatin1(style);
+        if (button->styleSheet() != sheet)
+            button->setStyleSheet(sheet);
+        if (button->palette().color(QPalette::ButtonText) != text) {
+            QPalette pal = button->palette();
+            pal.setColor(QPalette::All, QPalette::ButtonText, text);
+            button->setPalette(pal);
+        }
     };
     mark(screenButton(curScreen), kScreenPlainStyle, Qt::black);
     curScreen = qBound(0, index, 7);
@@ -434,11 +446,10 @@ void MainWindow::screenIndexChanged(int index, bool bRequestData)
 
 void MainWindow::refreshScreenNums()
 {
+    // Buttons of screens 1-7 show unless the count (1-7) says the device has fewer.
+    const bool limited = screenNums >= 1 && screenNums <= 7;
     for (int s = 1; s < 8; ++s)
-        screenButton(s)->setVisible(true);
-    if (screenNums >= 1 && screenNums <= 7)
-        for (int s = screenNums; s < 8; ++s)
-            screenButton(s)->setVisible(false);
+        screenButton(s)->setVisible(!limited || s < screenNums);
     screenIndexChanged(dataStream->currentScreen(), false);
 }
 

@@ -40,6 +40,11 @@ extern int shownType;
 // explicit choice (-style, QT_STYLE_OVERRIDE) is respected.
 void usePanelStyle();
 
+// Before the application object exists: the panel paints with the raster engine
+// only, so the X11 platform is kept from loading an OpenGL stack it would not
+// use (tens of megabytes). An explicit QT_XCB_GL_INTEGRATION is respected.
+void preparePanelPlatform();
+
 // Shows a message box and waits for it; tests replace it so nothing blocks.
 using MessageSeam = void (*)(QWidget *parent, const QString &title, const QString &text, bool warning);
 extern MessageSeam showMessage;

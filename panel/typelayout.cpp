@@ -1,5 +1,8 @@
 #include "typelayout.h"
 
+#include <QHash>
+#include <QVector>
+
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QSpinBox>
@@ -489,32 +492,82 @@ bool typeIn(int type, std::initializer_list<int> types)
     return std::find(types.begin(), types.end(), type) != types.end();
 }
 
+// While the rules run, changes are collected and applied once at the end: a
+// rule that resets a control and a later rule that sets it again must not make
+// the control flicker (and repaint) at every once-a-second refresh.
+struct Staged {
+    QHash<QWidget *, bool> enabled;
+    QHash<QWidget *, bool> hidden;
+    QHash<QAbstractButton *, QString> text;
+    QVector<QWidget *> order; // first touch, so the result does not depend on hashing
+
+    void touch(QWidget *w)
+    {
+        if (!order.contains(w))
+            order.append(w);
+    }
+    void commit()
+    {
+        for (QWidget *w : qAsConst(order)) {
+            if (enabled.contains(w) && w->testAttribute(Qt::WA_ForceDisabled) == enabled.value(w))
+                w->setEnabled(enabled.value(w));
+            if (hidden.contains(w) && w->isHidden() != hidden.value(w))
+                w->setHidden(hidden.value(w));
+            if (auto b = qobject_cast<QAbstractButton *>(w); b && text.contains(b))
+                b->setText(text.value(b));
+        }
+    }
+};
+Staged *staged = nullptr;
+
+void setEnabled(QWidget *w, bool enabled)
+{
+    if (!w)
+        return;
+    if (!staged) {
+        w->setEnabled(enabled);
+        return;
+    }
+    staged->touch(w);
+    staged->enabled[w] = enabled;
+}
+
 template <class Container>
 void setAllEnabled(const Container &widgets, bool enabled)
 {
     for (auto *w : widgets)
-        if (w)
-            w->setEnabled(enabled);
+        setEnabled(w, enabled);
 }
 
-void setEnabled(QWidget *w, bool enabled)
+void setHidden(QWidget *w, bool hidden)
 {
-    if (w)
-        w->setEnabled(enabled);
+    if (!w)
+        return;
+    if (!staged) {
+        w->setHidden(hidden);
+        return;
+    }
+    staged->touch(w);
+    staged->hidden[w] = hidden;
 }
 
 template <class Container>
 void setAllHidden(const Container &widgets, bool hidden)
 {
     for (QWidget *w : widgets)
-        if (w)
-            w->setHidden(hidden);
+        setHidden(w, hidden);
 }
 
 void setText(QAbstractButton *b, const char *text)
 {
-    if (b)
+    if (!b)
+        return;
+    if (!staged) {
         b->setText(QString::fromLatin1(text));
+        return;
+    }
+    staged->touch(b);
+    staged->text[b] = QString::fromLatin1(text);
 }
 
 bool isChecked(const QAbstractButton *b)
@@ -648,6 +701,15 @@ void TypeLayout::setThicknessMaximum(int maximum)
 
 void TypeLayout::applyTypeRules(int type, const ST_BasicData &working)
 {
+    Staged changes;
+    staged = &changes;
+    applyRules(type, working);
+    staged = nullptr;
+    changes.commit();
+}
+
+void TypeLayout::applyRules(int type, const ST_BasicData &working)
+{
     // 1. What the type rules below may change, back to the common state. The
     //    captions of types 5 and 128 are not among it: they stay until set again.
     setEnabled(imageFlip_, true);
@@ -657,16 +719,13 @@ void TypeLayout::applyTypeRules(int type, const ST_BasicData &working)
     // type-129 locks, and type 5's channel pairs (within the HDMI limit).
     setAllEnabled(type128Enabled_, true);
     setAllEnabled(peakingLocked_, true);
-    if (sourcesBox_)
-        sourcesBox_->show();
+    setHidden(sourcesBox_, false);
     setAllHidden(mvAudioGroups_, false);
     setAllEnabled(mvLocked_, true);
     for (std::size_t i = 0; i < audioChannels_.size(); ++i)
         setEnabled(audioChannels_[i], i < 3 || !hdmiLimited_);
     setText(falseColorDef_, "Def");
     setText(firstSource_, "SDI1");
-    setThicknessMaximum(15);
-
     // 2. Features a type lacks.
     if (type == 4)
         setEnabled(waveMulti_, false);
@@ -684,8 +743,7 @@ void TypeLayout::applyTypeRules(int type, const ST_BasicData &working)
         setText(firstSource_, "SDI");
 
     // 5. Only types 2 and 3 take thicknesses above 7.
-    if (type != 2 && type != 3)
-        setThicknessMaximum(7);
+    setThicknessMaximum(type == 2 || type == 3 ? 15 : 7);
 
     // 6. Type 5: anamorphic captions; on HDMI only channel pairs up to CH7 CH8.
     if (type == 5) {
@@ -745,7 +803,8 @@ void TypeLayout::multiviewRules(int type)
     const auto setUpperTabsEnabled = [this](bool enabled) {
         if (umdTabs_)
             for (int tab = 1; tab <= 3; ++tab)
-                umdTabs_->setTabEnabled(tab, enabled);
+                if (umdTabs_->isTabEnabled(tab) != enabled)
+                    umdTabs_->setTabEnabled(tab, enabled);
     };
 
     if (type != 2) {
@@ -761,12 +820,10 @@ void TypeLayout::multiviewRules(int type)
     // The multiview group takes the place of "Sources".
     QWidget *const shown = multiview ? multiVideo_ : sourcesBox_;
     QWidget *const hidden = multiview ? sourcesBox_ : multiVideo_;
-    if (hidden)
-        hidden->hide();
-    if (shown) {
+    setHidden(hidden, true);
+    setHidden(shown, false);
+    if (shown)
         shown->move(5, 60);
-        shown->show();
-    }
     setUpperTabsEnabled(multiview);
     setAllHidden(mvAudioGroups_, multiview);
     setAllEnabled(mvLocked_, !multiview);

@@ -59,6 +59,7 @@ public:
     QList<QWidget *> controls() const;
 
 private:
+    void applyRules(int type, const ST_BasicData &working);
     // One group resolved: its controls and, per row, their positions.
     struct Placement {
         QVector<QWidget *> controls;                // nullptr where a name is missing

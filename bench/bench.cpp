@@ -1,0 +1,290 @@
+// Measures what an operator feels: the CPU a paced full send and the idle panel
+// consume, how fast the window first paints and a settings reply is shown, how
+// long searches take on both links, and the peak memory. Prints a Markdown table.
+//
+// The network searches run inside network namespaces this program makes (root);
+// nothing leaves the machine.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <ctime>
+#include <sys/resource.h>
+
+#include "datastream.h"
+#include "mainwindow.h"
+#include "netlab.h"
+#include "seriallink.h"
+#include "simulator.h"
+#include "ui_mainwindow.h"
+
+namespace {
+QElapsedTimer sinceStart;
+
+double cpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+struct Row {
+    QString what, result, target;
+};
+QList<Row> rows;
+void add(const QString &what, const QString &result, const QString &target)
+{
+    rows << Row{what, result, target};
+    QTextStream(stderr) << what << ": " << result << "\n";
+}
+
+// A simulated monitor on a pseudo-terminal, run as its own process so that its
+// CPU is not the panel's.
+struct SerialSim {
+    QProcess proc;
+    QString path;
+    explicit SerialSim(const QStringList &monitors)
+    {
+        QStringList args{QStringLiteral("--quiet-reads")};
+        for (const QString &m : monitors)
+            args << QStringLiteral("--monitor") << m;
+        proc.start(QStringLiteral(TELVANOR_SIM_BINARY), args);
+        proc.waitForStarted();
+        while (path.isEmpty() && proc.waitForReadyRead(5000)) {
+            while (proc.canReadLine()) {
+                const QString line = QString::fromLocal8Bit(proc.readLine()).trimmed();
+                if (line.startsWith(QLatin1String("ready serial=")))
+                    path = line.mid(13);
+            }
+        }
+    }
+    ~SerialSim()
+    {
+        proc.terminate();
+        proc.waitForFinished(3000);
+    }
+};
+
+void fullSendCpu()
+{
+    SerialSim sim({QStringLiteral("type=2,id=1")});
+    DataStream ds;
+    ds.linkMode = DataStream::LinkSerial;
+    ds.port->setSerialPort(sim.path, 38400);
+    ds.slotUartRecvFrame(Frame::build({0, 0, 2, 1}, Frame::CmdSearch, {}));
+    ds.selectDevice(0, 0);
+    QTest::qWait(200);
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    ds.sendGroup(0);
+    const double cpu = cpuSeconds() - cpu0;
+    const double pct = 100.0 * cpu / (wall.elapsed() / 1000.0);
+    add(QStringLiteral("CPU during one full-record send (%1 ms of pauses)").arg(wall.elapsed()),
+        QStringLiteral("%1 s CPU = %2 % of one core").arg(cpu, 0, 'f', 4).arg(pct, 0, 'f', 2), QStringLiteral("< 2 %"));
+}
+
+void idleCpuAndRefresh()
+{
+    SerialSim sim({QStringLiteral("type=4,id=3")});
+    MainWindow w;
+    w.show();
+    (void)QTest::qWaitForWindowExposed(&w);
+    QMetaObject::invokeMethod(&w, "on_radioButton_2_pressed");
+    w.ui->comboBox->addItem(sim.path);
+    w.ui->comboBox->setCurrentText(sim.path);
+    dataStream->port->setSerialPort(sim.path, 38400);
+    dataStream->slotUartRecvFrame(Frame::build({0, 0, 4, 3}, Frame::CmdSearch, {}));
+    w.slotFoundDevice(QStringLiteral("RS ID : 3"));
+    w.on_listWidget_clicked(0);
+    w.readTimer->start(MainWindow::ReadIntervalMs);
+    QTest::qWait(1500);
+
+    const int seconds = 10;
+    const double cpu0 = cpuSeconds();
+    QSignalSpy replies(dataStream, &DataStream::signalRecvBasicData);
+    DataStream::waitMs(seconds * 1000); // sleeps in the event loop, unlike QTest::qWait
+    const double cpu = cpuSeconds() - cpu0;
+    add(QStringLiteral("CPU while idle, periodic read on (%1 s, %2 replies)").arg(seconds).arg(replies.count()),
+        QStringLiteral("%1 % of one core").arg(100.0 * cpu / seconds, 0, 'f', 3), QStringLiteral("< 0.5 %"));
+
+    // One settings reply through the parser and the whole refresh, values
+    // alternating so that every slider and group really moves.
+    w.readTimer->stop();
+    QTest::qWait(1200);
+    const int n = 2000;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < n; ++i) {
+        QByteArray payload(54, '\0');
+        for (int k = 0; k < 20; ++k)
+            payload[k] = static_cast<char>((i % 2) ? 0x11 * (k % 3) : 60 + k);
+        dataStream->slotUartRecvFrame(Frame::build({0, 0x01, 4, 3}, Frame::CmdRead, QByteArray(1, '\0') + payload));
+    }
+    const double us = t.nsecsElapsed() / 1000.0 / n;
+    add(QStringLiteral("Apply one settings reply and refresh every control (mean of %1)").arg(n),
+        QStringLiteral("%1 ms").arg(us / 1000.0, 0, 'f', 3), QStringLiteral("< 1 ms"));
+}
+
+void serialSearch()
+{
+    SerialSim sim({QStringLiteral("type=4,id=0"), QStringLiteral("type=1,id=64"), QStringLiteral("type=2,id=126")});
+    DataStream ds;
+    ds.linkMode = DataStream::LinkSerial;
+    ds.port->setSerialPort(sim.path, 38400);
+    QSignalSpy done(&ds, &DataStream::signalSearchCompleted);
+    QElapsedTimer t;
+    t.start();
+    ds.startSearch();
+    done.wait(20000);
+    const double bound = 127 * 0.050 + 1.0;
+    const double s = t.elapsed() / 1000.0;
+    add(QStringLiteral("Serial search, 127 IDs (%1 of 3 found)").arg(ds.deviceList.size()),
+        QStringLiteral("%1 s, %2 % over the bound of %3 s").arg(s, 0, 'f', 3).arg(100.0 * (s - bound) / bound, 0, 'f', 2).arg(bound),
+        QStringLiteral("within 2 %"));
+}
+
+void networkSearch(int count)
+{
+    QString why;
+    if (!NetLab::available(&why)) {
+        add(QStringLiteral("Network search, %1 monitors").arg(count), QStringLiteral("skipped: ") + why, QString());
+        return;
+    }
+    NetLab lab;
+    const QString panelNs = lab.addNamespace(QStringLiteral("panel"));
+    const QString monNs = lab.addNamespace(QStringLiteral("mons"));
+    QStringList cidrs;
+    for (int i = 0; i < count; ++i)
+        cidrs << QStringLiteral("10.77.%1.%2/16").arg(1 + i / 250).arg(1 + i % 250);
+    lab.link(panelNs, {QStringLiteral("10.77.0.1/16")}, monNs, cidrs);
+    QProcess sim;
+    sim.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), monNs, QStringLiteral(TELVANOR_SIM_BINARY),
+                                      QStringLiteral("--quiet-reads"), QStringLiteral("--monitor"),
+                                      QStringLiteral("type=1,ip=10.77.1.1,count=%1").arg(count)});
+    sim.waitForStarted();
+    bool ready = false;
+    while (!ready && sim.waitForReadyRead(10000))
+        while (sim.canReadLine())
+            ready = ready || sim.readLine().startsWith("ready");
+    // The panel's sockets are made in its namespace from a thread of their own.
+    int found = -1;
+    qint64 ms = -1;
+    QThread *worker = QThread::create([&] {
+        NetLab::enter(panelNs);
+        QEventLoop loop;
+        DataStream ds;
+        QSignalSpy done(&ds, &DataStream::signalSearchCompleted);
+        QElapsedTimer t;
+        t.start();
+        ds.startSearch();
+        done.wait(20000);
+        ms = t.elapsed();
+        found = ds.deviceList.size();
+    });
+    worker->start();
+    while (!worker->isFinished())
+        QTest::qWait(50);
+    delete worker;
+    sim.terminate();
+    sim.waitForFinished(3000);
+    add(QStringLiteral("Network search, %1 monitors").arg(count),
+        QStringLiteral("%1 of %2 found in %3 s").arg(found).arg(count).arg(ms / 1000.0, 0, 'f', 2),
+        count == 250 ? QStringLiteral("250 of 250") : QString());
+}
+} // namespace
+
+// The panel as an operator runs it: the window, a network search that finds 250
+// monitors, a minute of once-a-second reads; then its peak memory.
+int panelMemory()
+{
+    QString why;
+    if (!NetLab::available(&why)) {
+        QTextStream(stdout) << "skipped: " << why << "\n";
+        return 0;
+    }
+    NetLab lab;
+    const QString panelNs = lab.addNamespace(QStringLiteral("panel"));
+    const QString monNs = lab.addNamespace(QStringLiteral("mons"));
+    QStringList cidrs;
+    for (int i = 0; i < 250; ++i)
+        cidrs << QStringLiteral("10.77.1.%1/16").arg(1 + i);
+    lab.link(panelNs, {QStringLiteral("10.77.0.1/16")}, monNs, cidrs);
+    QProcess sim;
+    sim.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), monNs, QStringLiteral(TELVANOR_SIM_BINARY),
+                                      QStringLiteral("--quiet-reads"), QStringLiteral("--monitor"),
+                                      QStringLiteral("type=4,ip=10.77.1.1,count=250")});
+    sim.waitForStarted();
+    bool ready = false;
+    while (!ready && sim.waitForReadyRead(10000))
+        while (sim.canReadLine())
+            ready = ready || sim.readLine().startsWith("ready");
+    NetLab::enter(panelNs);
+    int found = 0;
+    {
+        MainWindow w;
+        w.show();
+        QSignalSpy done(dataStream, &DataStream::signalSearchCompleted);
+        QTest::mouseClick(w.ui->pushButton, Qt::LeftButton);
+        done.wait(20000);
+        found = w.ui->listWidget->count();
+        DataStream::waitMs(60000);
+    }
+    sim.terminate();
+    sim.waitForFinished(3000);
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    QTextStream(stdout) << "| Peak memory of the panel (250 monitors listed, one minute of reads; "
+                        << QGuiApplication::platformName() << ") | " << QString::number(ru.ru_maxrss / 1024.0, 'f', 1)
+                        << " MB (" << found << " rows) | < 80 MB |\n";
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    sinceStart.start();
+    preparePanelPlatform();
+    QApplication app(argc, argv);
+    usePanelStyle();
+    if (app.arguments().contains(QStringLiteral("--panel-memory")))
+        return panelMemory();
+    {
+        // Start to first paint of the window.
+        MainWindow w;
+        struct PaintSpy : QObject {
+            qint64 at = -1;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                if (e->type() == QEvent::Paint && at < 0)
+                    at = sinceStart.elapsed();
+                return false;
+            }
+        } spy;
+        w.installEventFilter(&spy);
+        w.show();
+        while (spy.at < 0 && sinceStart.elapsed() < 10000)
+            QTest::qWait(1);
+        add(QStringLiteral("Start to first painted window (%1 platform)").arg(QGuiApplication::platformName()),
+            QStringLiteral("%1 ms").arg(spy.at), QString());
+    }
+    fullSendCpu();
+    idleCpuAndRefresh();
+    serialSearch();
+    for (int n : {1, 50, 250})
+        networkSearch(n);
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    add(QStringLiteral("Peak memory of this benchmark process (all of the above)"),
+        QStringLiteral("%1 MB").arg(ru.ru_maxrss / 1024.0, 0, 'f', 1), QString());
+
+    QTextStream out(stdout);
+    out << "| Measurement | Result | Target |\n|---|---|---|\n";
+    for (const Row &r : rows)
+        out << "| " << r.what << " | " << r.result << " | " << r.target << " |\n";
+    return 0;
+}

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks; prints the Markdown table and keeps it in
+# build/bench.md. The window runs under Xvfb (a real X server) when there is no
+# display. The network searches need root (network namespaces).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/deps.sh
+extra=()
+[ -n "${DISPLAY:-}" ] || extra+=(xvfb xauth)
+ensure_packages "${extra[@]}"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target telvanor-bench telvanor-monitor-sim
+run=(build/bench/telvanor-bench)
+[ -n "${DISPLAY:-}" ] || run=(xvfb-run -a -s "-screen 0 1024x768x24" "${run[@]}")
+{
+  echo "Measured $(date -u +%Y-%m-%d) on $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -m), $(. /etc/os-release; echo "$PRETTY_NAME"), Qt $(qmake -query QT_VERSION 2>/dev/null || echo 5)."
+  echo
+  "${run[@]}" 2>/dev/null
+  "${run[@]}" --panel-memory 2>/dev/null
+} | tee build/bench.md
