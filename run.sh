@@ -81,3 +81,18 @@ sleep 4
 shot=$shots/panel.png
 import -window root -crop 960x644+0+0 "$shot"
 echo "No display here: the panel ran under Xvfb. Screenshot: $shot"
+
+# With TELVANOR_DOC_SHOTS=DIR: the three-screen monitor on each page, for the README.
+if [ -n "${TELVANOR_DOC_SHOTS:-}" ]; then
+  mkdir -p "$TELVANOR_DOC_SHOTS"
+  xdotool mousemove --window "$win" 60 385 click 1     # third row: 10.77.0.30, three screens
+  sleep 2
+  x=280
+  for page in picture marker function source audio umd; do
+    case $page in marker) x=390 ;; function) x=500 ;; source) x=600 ;; audio) x=710 ;; umd) x=820 ;; esac
+    xdotool mousemove --window "$win" "$x" 114 mousedown 1 mouseup 1
+    sleep 1.5
+    import -window root -crop 960x644+0+0 "$TELVANOR_DOC_SHOTS/$page.png"
+  done
+  echo "Pages saved in $TELVANOR_DOC_SHOTS"
+fi
