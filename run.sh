@@ -32,10 +32,43 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
+monitors=(--quiet-reads
+  --monitor "type=1,ip=10.77.0.7,name=STUDIO A"
+  --monitor "type=2,ip=10.77.0.12,name=MULTIVIEW"
+  --monitor "type=4,ip=10.77.0.30,name=QUAD RACK"
+  --monitor "type=128,ip=10.77.0.41,name=FIELD MON")
+announce() {
+  echo "Simulated monitors on 10.77.0.7, .12, .30 (three screens) and .41; their log: $shots/monitors.log"
+  echo "Press \"Refresh\" with \"LAN\" selected to find them."
+}
+
 launch=("$panel")
-if [ "${1:-}" != "--plain" ]; then
+mode=${1:-}
+if [ "$mode" = "--in-user-namespace" ]; then
+  # Without root: this script runs again inside a user and network namespace of
+  # its own (the panel's); the monitors get a child namespace, joined by veth.
+  unshare -n sleep infinity &
+  holder=$!
+  pids+=("$holder")
+  sleep 0.2
+  ip link set lo up
+  ip link add tvdemoa type veth peer name tvdemob netns "$holder"
+  ip addr add 10.77.0.1/24 dev tvdemoa
+  ip link set tvdemoa up
+  inmon=(nsenter -n -t "$holder")
+  "${inmon[@]}" ip link set lo up
+  for a in 7 12 30 41; do "${inmon[@]}" ip addr add "10.77.0.$a/24" dev tvdemob; done
+  "${inmon[@]}" ip link set tvdemob up
+  "${inmon[@]}" "$sim" "${monitors[@]}" > "$shots/monitors.log" 2>&1 &
+  pids+=($!)
+  announce
+elif [ "$mode" != "--plain" ]; then
   if [ "$(id -u)" -ne 0 ]; then
-    echo "The demo network needs root (ip netns); starting the panel alone."
+    if unshare -rn true 2>/dev/null; then
+      exec unshare -rn "$0" --in-user-namespace
+    fi
+    echo "This machine allows no private network for the demo (neither root nor user namespaces);"
+    echo "starting the panel alone."
   else
     tag=tvdemo$$
     pns=$tag-panel mns=$tag-mon
@@ -47,14 +80,9 @@ if [ "${1:-}" != "--plain" ]; then
     for ns in "$pns" "$mns"; do ip -n "$ns" link set lo up; done
     ip -n "$pns" link set "${tag}a" up
     ip -n "$mns" link set "${tag}b" up
-    ip netns exec "$mns" "$sim" --quiet-reads \
-      --monitor "type=1,ip=10.77.0.7,name=STUDIO A" \
-      --monitor "type=2,ip=10.77.0.12,name=MULTIVIEW" \
-      --monitor "type=4,ip=10.77.0.30,name=QUAD RACK" \
-      --monitor "type=128,ip=10.77.0.41,name=FIELD MON" > "$shots/monitors.log" 2>&1 &
+    ip netns exec "$mns" "$sim" "${monitors[@]}" > "$shots/monitors.log" 2>&1 &
     pids+=($!)
-    echo "Simulated monitors on 10.77.0.7, .12, .30 (three screens) and .41; their log: $shots/monitors.log"
-    echo "Press \"Refresh\" with \"LAN\" selected to find them."
+    announce
     launch=(ip netns exec "$pns" "$panel")
   fi
 fi

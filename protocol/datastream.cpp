@@ -88,18 +88,25 @@ void DataStream::sendGroup(int group)
     if (groupBytes(group)) {
         sendSettingCommand(group);
     } else {
+        // A whole record is a copy of another screen or monitor. A read reply
+        // still on its way would put the target's old settings back into the
+        // record between the groups, so replies are not applied until it is out.
+        ++fullSends;
         bool first = true;
         for (int g : FullSendGroups) {
             if (!first) {
                 waitMs(GroupPauseMs);
                 // A new search or a link switch during the pause took the device
                 // away: the rest of the record has no monitor to go to.
-                if (!hasCurrentDevice())
+                if (!hasCurrentDevice()) {
+                    --fullSends;
                     return;
+                }
             }
             first = false;
             sendSettingCommand(g);
         }
+        --fullSends;
     }
     emit signalUpdateDevice();
 }
@@ -359,7 +366,7 @@ void DataStream::parseSettingsReply()
 {
     // A reply from another monitor than the current one must not overwrite the
     // current one's record: the next edit would send those bytes to it.
-    if (!hasCurrentDevice())
+    if (!hasCurrentDevice() || fullSends > 0)
         return;
     if (linkMode == LinkNetwork && senderIp != curDevice->ipAddr)
         return;

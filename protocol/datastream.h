@@ -108,6 +108,7 @@ private:
 
     MachineDevice *placeholder = nullptr; // current device until one is selected; never listed
     QElapsedTimer readSentAt;             // when the read request now awaiting its reply went out
+    int fullSends = 0;                    // whole records being sent (copies), nested in pauses
 };
 
 // The panel's one protocol object, created by the main window.

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "captions.h"
 #include "controltable.h"
 #include "datastream.h"
 #include "mainwindow.h"
@@ -68,6 +69,13 @@ QStringList differences(const QVector<SimMonitor> &was, const QVector<SimMonitor
     }
     return d;
 }
+
+// Fails with the list of differences when the monitors do not hold what was expected.
+#define COMPARE_MONITORS(expected)                                                                                 \
+    do {                                                                                                           \
+        const QStringList d_ = differences((expected), sim.monitors);                                              \
+        QVERIFY2(d_.isEmpty(), qPrintable(QStringLiteral("\n    ") + d_.join(QStringLiteral("\n    "))));           \
+    } while (false)
 
 // A record with every setting byte busy, bits that no control writes included,
 // so that a handler touching more than its own field shows at the monitor.
@@ -180,6 +188,7 @@ private slots:
     void levelDragSendsOnceOnRelease();
     void levelStepsSendEach_data();
     void levelStepsSendEach();
+    void thicknessSendsDuringTheDrag_data();
     void thicknessSendsDuringTheDrag();
     void audioOutputDragSendsOnRelease_data();
     void audioOutputDragSendsOnRelease();
@@ -193,6 +202,7 @@ private:
     Screen &screenOf(int id, int screen) { return monitor(id).screens[screen]; }
     bool pick(int id, int screen);
     bool readBack();
+    QString nextReadToken(int id, int screen);
     bool markEnd();
     QList<QByteArray> settingFramesSince(int from) const;
     void liftSourceLimits();
@@ -207,6 +217,7 @@ private:
     SerialLink *link = nullptr;
     MainWindow *w = nullptr;
     int markerFd = -1;
+    int reads = 0;
     QElapsedTimer clock;
     QList<Seen> seen; // every frame the monitors received, in order
 };
@@ -246,8 +257,6 @@ void TestSettings::initTestCase()
     QVERIFY(completed.wait(20000));
     w->readTimer->stop();
     QCOMPARE(w->ui->listWidget->count(), sim.monitors.size());
-    // The first row is read when the search completes; its reply ends the start-up.
-    QTRY_COMPARE_WITH_TIMEOUT(w->ui->label_35->text(), QString::fromLatin1(sim.monitors[0].name), 3000);
     QVERIFY(pick(kTableId, 1));
 }
 
@@ -266,33 +275,40 @@ int TestSettings::rowOf(int id) const
     return items.isEmpty() ? -1 : w->ui->listWidget->row(items.first());
 }
 
-// Picks a monitor's row and screen the way the operator does and waits until the
-// window shows what the monitor holds.
+// Picks a monitor's row and screen the way the operator does, and waits for the
+// answer to the last read. Whatever the panel sent before has been answered
+// first; the screen's input text is given a new value just before the read, so
+// only that read's answer can bring it, and it is the last answer on the way.
 bool TestSettings::pick(int id, int screen)
 {
     const int row = rowOf(id);
-    if (row < 0)
+    if (row < 0 || !markEnd())
         return false;
-    QSignalSpy replies(dataStream, &DataStream::signalRecvBasicData);
+    const QString token = nextReadToken(id, screen);
     w->on_listWidget_clicked(row);
-    if (!replies.wait(3000))
-        return false;
-    if (dataStream->currentScreen() != screen) {
-        replies.clear();
+    if (dataStream->currentScreen() != screen)
         QTest::mouseClick(w->screenButton(screen), Qt::LeftButton);
-        if (!replies.wait(3000))
-            return false;
-    }
-    return dataStream->curDevice->deviceId == id && dataStream->currentScreen() == screen
-        && shownType == monitor(id).type;
+    return QTest::qWaitFor([&] { return dataStream->curDevice->inputText[screen].startsWith(token); }, 3000)
+        && dataStream->curDevice->deviceId == id && shownType == monitor(id).type;
 }
 
 // Reads the screen on view again and waits for the refresh.
 bool TestSettings::readBack()
 {
-    QSignalSpy replies(dataStream, &DataStream::signalRecvBasicData);
+    const MachineDevice *d = dataStream->curDevice;
+    const int screen = dataStream->currentScreen();
+    if (!markEnd())
+        return false;
+    const QString token = nextReadToken(d->deviceId, screen);
     w->on_listWidget_clicked(w->ui->listWidget->currentRow());
-    return replies.wait(3000);
+    return QTest::qWaitFor([&] { return dataStream->curDevice->inputText[screen].startsWith(token); }, 3000);
+}
+
+QString TestSettings::nextReadToken(int id, int screen)
+{
+    const QString token = QStringLiteral("read %1").arg(++reads);
+    screenOf(id, screen).inputText = fixedText(token, SettingsReply::InputTextLength);
+    return token;
 }
 
 // Writes a search request for an ID no monitor has and waits until the monitors
@@ -376,6 +392,14 @@ void TestSettings::everyButtonSetsExactlyItsField()
     screenOf(kTableId, 1).record = start;
     QVERIFY(readBack());
     QVERIFY2(b->isEnabled(), "the button can be used on this monitor");
+    // The button says what it sets, in the monitor's own words (the tally buttons
+    // show colour swatches, and unnamed values show their number).
+    const QString caption = b->text().simplified(), named = valueCaption(f, value);
+    bool numeric = false;
+    named.toInt(&numeric);
+    if (caption.contains(QRegularExpression(QStringLiteral("\\w"))) && (!numeric || caption == named
+                                                                        || caption.toInt() > 0))
+        QCOMPARE(caption.toLower(), named.toLower());
 
     const QVector<SimMonitor> before = sim.monitors;
     const int from = seen.size();
@@ -393,7 +417,7 @@ void TestSettings::everyButtonSetsExactlyItsField()
     target.record.set(f, value);
     if (fieldInfo(f).group == 6) // the UMD text travels with the tally
         target.umdText[0] = Frame::packUmdText(dataStream->umdText);
-    QCOMPARE(differences(expected, sim.monitors), QStringList());
+    COMPARE_MONITORS(expected);
     if (object == QLatin1String("radioButton_124")) // "Grid": 8 in bits 4-7, bits 0-3 kept
         QCOMPARE(int(screenOf(kTableId, 1).record.byte(11)), 0x80 | (start.byte(11) & 0x0F));
 
@@ -544,9 +568,8 @@ void TestSettings::levelDragSendsOnceOnRelease()
     auto *s = w->findChild<QSlider *>(sliderName);
     auto *spin = w->findChild<QSpinBox *>(spinName);
     QVERIFY(s && spin);
-    QVERIFY(pick(kTableId, 1));
     setLevel(kTableId, 1, f, 50);
-    QVERIFY(readBack());
+    QVERIFY(pick(kTableId, 1));
     QCOMPARE(s->value(), 50);
     const QVector<SimMonitor> before = sim.monitors;
     const int from = seen.size();
@@ -567,7 +590,7 @@ void TestSettings::levelDragSendsOnceOnRelease()
     QCOMPARE(carried(frames[0], fieldInfo(f).byte), 80);
     QVector<SimMonitor> expected = before;
     expected[sim.find(QString::number(kTableId))].screens[1].record.set(f, 80);
-    QCOMPARE(differences(expected, sim.monitors), QStringList());
+    COMPARE_MONITORS(expected);
     QVERIFY(!w->sliderHeld);
     QCOMPARE(w->readDelay, MainWindow::ReadDelayAfterSend);
 }
@@ -577,17 +600,27 @@ void TestSettings::levelStepsSendEach_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("action");
     QTest::addColumn<int>("field");
+    QTest::addColumn<int>("start");
     QTest::addColumn<QList<int>>("sent");
     QTest::newRow("brightness slider, two arrow keys")
-        << "brightnessSlider" << "right right" << int(Field::brightness) << QList<int>{51, 52};
-    QTest::newRow("brightness slider, page up") << "brightnessSlider" << "pageup" << int(Field::brightness)
-                                                << QList<int>{51};
-    QTest::newRow("tint spin box, step down") << "spinBox_4" << "stepdown" << int(Field::tint) << QList<int>{49};
+        << "brightnessSlider" << "right right" << int(Field::brightness) << 50 << QList<int>{51, 52};
+    QTest::newRow("brightness slider, page up")
+        << "brightnessSlider" << "pageup" << int(Field::brightness) << 50 << QList<int>{51};
+    QTest::newRow("contrast slider, arrow key down")
+        << "contrastSlider" << "left" << int(Field::contrast) << 50 << QList<int>{49};
+    QTest::newRow("tint spin box, step down") << "spinBox_4" << "stepdown" << int(Field::tint) << 50 << QList<int>{49};
     QTest::newRow("sharpness spin box emptied, 7 and 5 typed")
-        << "spinBox_5" << "type75" << int(Field::sharpness) << QList<int>{7, 75};
-    QTest::newRow("volume slider, arrow key") << "horizontalSlider_7" << "right" << int(Field::volume)
+        << "spinBox_5" << "type75" << int(Field::sharpness) << 50 << QList<int>{7, 75};
+    QTest::newRow("backlight spin box, step up") << "spinBox_6" << "stepup" << int(Field::backLight) << 50
+                                                 << QList<int>{51};
+    QTest::newRow("volume slider, arrow key") << "horizontalSlider_7" << "right" << int(Field::volume) << 50
                                               << QList<int>{51};
-    QTest::newRow("volume spin box, step up") << "spinBox_13" << "stepup" << int(Field::volume) << QList<int>{51};
+    QTest::newRow("volume spin box, step up") << "spinBox_13" << "stepup" << int(Field::volume) << 50
+                                              << QList<int>{51};
+    QTest::newRow("thickness spin box, step up") << "spinBox_7" << "stepup" << int(Field::markerThickness) << 3
+                                                 << QList<int>{4};
+    QTest::newRow("thickness slider, arrow key") << "horizontalSlider" << "right" << int(Field::markerThickness) << 3
+                                                 << QList<int>{4};
 }
 
 void TestSettings::levelStepsSendEach()
@@ -595,68 +628,86 @@ void TestSettings::levelStepsSendEach()
     QFETCH(QString, control);
     QFETCH(QString, action);
     QFETCH(int, field);
+    QFETCH(int, start);
     QFETCH(QList<int>, sent);
     const Field f = Field(field);
+    const FieldInfo &fi = fieldInfo(f);
+    setLevel(kTableId, 1, f, start);
     QVERIFY(pick(kTableId, 1));
-    setLevel(kTableId, 1, f, 50);
-    QVERIFY(readBack());
     auto *wd = w->findChild<QWidget *>(control);
     QVERIFY(wd);
     const int from = seen.size();
 
-    if (action.startsWith(QLatin1String("right")) || action == QLatin1String("pageup")) {
-        for (const QString &key : action.split(' '))
-            QTest::keyClick(wd, key == QLatin1String("right") ? Qt::Key_Right : Qt::Key_PageUp);
-    } else if (action == QLatin1String("stepup")) {
+    if (action == QLatin1String("stepup")) {
         static_cast<QSpinBox *>(wd)->stepUp();
     } else if (action == QLatin1String("stepdown")) {
         static_cast<QSpinBox *>(wd)->stepDown();
-    } else {
+    } else if (action == QLatin1String("type75")) {
         QTest::keyClick(wd, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(wd, Qt::Key_Backspace);
         QTest::keyClicks(wd, QStringLiteral("75"));
+    } else {
+        for (const QString &key : action.split(' '))
+            QTest::keyClick(wd, key == QLatin1String("right") ? Qt::Key_Right
+                                : key == QLatin1String("left") ? Qt::Key_Left
+                                                               : Qt::Key_PageUp);
     }
     QVERIFY(markEnd());
     QList<int> values;
     for (const QByteArray &frame : settingFramesSince(from)) {
-        QCOMPARE(commandOf(frame), commandOfGroup(fieldInfo(f).group));
-        values << carried(frame, fieldInfo(f).byte);
+        QCOMPARE(commandOf(frame), commandOfGroup(fi.group));
+        values << ((carried(frame, fi.byte) >> fi.shift) & ((1 << fi.width) - 1));
     }
     QCOMPARE(values, sent);
     QCOMPARE(screenOf(kTableId, 1).record.get(f), sent.last());
     QVERIFY(!w->sliderHeld);
 }
 
+void TestSettings::thicknessSendsDuringTheDrag_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<int>("screen");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<QList<int>>("steps");
+    QTest::newRow("type 130, up to 7") << kTableId << 1 << 7 << QList<int>{2, 3, 4, 7};
+    QTest::newRow("type 2, up to 15") << kUmdId << 0 << 15 << QList<int>{2, 9, 15};
+}
+
 void TestSettings::thicknessSendsDuringTheDrag()
 {
-    QVERIFY(pick(kTableId, 1));
-    screenOf(kTableId, 1).record.setByte(12, 0xD1); // aspect mat 5, thickness 1, bit 7 carried
-    QVERIFY(readBack());
+    QFETCH(int, id);
+    QFETCH(int, screen);
+    QFETCH(int, maximum);
+    QFETCH(QList<int>, steps);
+    screenOf(id, screen).record.setByte(12, 0xD1); // bit 7 carried, aspect mat 5, thickness 1
+    QVERIFY(pick(id, screen));
     QSlider *s = w->ui->horizontalSlider;
     QCOMPARE(s->value(), 1);
-    QCOMPARE(s->maximum(), 7); // type 130 takes thicknesses up to 7
+    QCOMPARE(s->maximum(), maximum);
+    QCOMPARE(w->ui->spinBox_7->maximum(), maximum);
     const int from = seen.size();
 
     s->setSliderDown(true);
     QCOMPARE(w->readDelay, MainWindow::ReadDelayHeld);
-    QList<int> nibbles;
-    for (int v = 2; v <= 4; ++v) {
+    QList<int> sent, expected;
+    for (int v : steps) {
         s->setValue(v);
         QCOMPARE(w->ui->spinBox_7->value(), v);
         // Each step reaches the monitor while the handle is still held.
         QVERIFY(markEnd());
-        QCOMPARE(settingFramesSince(from).size(), v - 1);
-        QCOMPARE(int(screenOf(kTableId, 1).record.byte(12)), 0xD0 | v);
+        QCOMPARE(int(screenOf(id, screen).record.byte(12)), 0xD0 | v);
+        expected << (0xD0 | v);
     }
     for (const QByteArray &frame : settingFramesSince(from)) {
         QCOMPARE(commandOf(frame), commandOfGroup(2));
-        nibbles << carried(frame, 12);
+        sent << carried(frame, 12);
     }
-    QCOMPARE(nibbles, (QList<int>{0xD2, 0xD3, 0xD4}));
+    QCOMPARE(sent, expected);
+    QCOMPARE(w->readDelay, MainWindow::ReadDelayAfterSend);
     s->setSliderDown(false);
     QCOMPARE(w->readDelay, 1);
     QVERIFY(markEnd());
-    QCOMPARE(settingFramesSince(from).size(), 3); // letting go sends nothing more
+    QCOMPARE(settingFramesSince(from).size(), steps.size()); // letting go sends nothing more
 }
 
 void TestSettings::audioOutputDragSendsOnRelease_data()
@@ -704,7 +755,7 @@ void TestSettings::audioOutputDragSendsOnRelease()
     QCOMPARE(carried(frames[0], 15), byte15);
     QVector<SimMonitor> expected = before;
     expected[sim.find(QString::number(kTableId))].screens[1].record.setByte(15, std::uint8_t(byte15));
-    QCOMPARE(differences(expected, sim.monitors), QStringList());
+    COMPARE_MONITORS(expected);
     QCOMPARE(label->text(), QStringLiteral("CH16"));
     QVERIFY(!w->sliderHeld);
 }
@@ -724,6 +775,8 @@ void TestSettings::umdTextIsSentOnceAfterThePause_data()
     QTest::newRow("twenty characters pasted into UMD 3")
         << 2 << "" << "paste" << "ABCDEFGHIJKLMNOPQRST" << "ABCDEFGHIJKLMNOP" << "ABCDEFGHIJKLMNOP";
     QTest::newRow("UMD 2 emptied") << 1 << "TAKE 2" << "clear" << "" << "" << "                ";
+    QTest::newRow("UMD 1, then UMD 4 within the pause")
+        << 3 << "" << "after UMD 1" << "ISO" << "ISO" << "ISO             ";
 }
 
 void TestSettings::umdTextIsSentOnceAfterThePause()
@@ -753,6 +806,10 @@ void TestSettings::umdTextIsSentOnceAfterThePause()
         QTest::keyClicks(edit, input);
     else if (action == QLatin1String("paste"))
         edit->insert(input);
+    else if (action == QLatin1String("after UMD 1")) {
+        QTest::keyClicks(w->ui->lineEdit, QStringLiteral("X"));
+        QTest::keyClicks(edit, input);
+    }
     else
         edit->clear();
     const qint64 lastChange = clock.elapsed();
@@ -779,7 +836,7 @@ void TestSettings::umdTextIsSentOnceAfterThePause()
     Screen &sc = expected[sim.find(QString::number(kUmdId))].screens[0];
     sc.umdText[editor] = sent.toLatin1();
     sc.record.set(Field::umdTextIndex, editor);
-    QCOMPARE(differences(expected, sim.monitors), QStringList());
+    COMPARE_MONITORS(expected);
 }
 
 // ---------------------------------------------------------------- refresh
@@ -808,7 +865,7 @@ void TestSettings::refreshSendsNothingBack()
     QCOMPARE(w->ui->label_33->text(), QStringLiteral("CH10"));
     QVERIFY(markEnd());
     QCOMPARE(settingFramesSince(from).size(), 0);
-    QCOMPARE(differences(before, sim.monitors), QStringList());
+    COMPARE_MONITORS(before);
 }
 
 QTEST_MAIN(TestSettings)
