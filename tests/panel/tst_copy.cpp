@@ -19,6 +19,7 @@
 #include "mainwindow.h"
 #include "seriallink.h"
 #include "simulator.h"
+#include "simdiff.h"
 #include "ui_mainwindow.h"
 
 using namespace Sim;
@@ -39,37 +40,11 @@ void captureMessage(QWidget *, const QString &title, const QString &text, bool w
     gMessages << QStringLiteral("%1%2: %3").arg(warning ? "warning " : "", title, text);
 }
 
-// Differences between two states of the simulated monitors, one line each.
-QStringList differences(const QVector<SimMonitor> &was, const QVector<SimMonitor> &is)
-{
-    QStringList d;
-    for (int i = 0; i < was.size(); ++i) {
-        for (int s = 0; s < was[i].screenCount(); ++s) {
-            const Screen &a = was[i].screens[s], &b = is[i].screens[s];
-            for (int k = 0; k < ST_BasicData::Size; ++k)
-                if (a.record.byte(k) != b.record.byte(k))
-                    d << QStringLiteral("%1 screen %2 byte %3: 0x%4 -> 0x%5")
-                             .arg(was[i].label())
-                             .arg(s + 1)
-                             .arg(k)
-                             .arg(a.record.byte(k), 2, 16, QLatin1Char('0'))
-                             .arg(b.record.byte(k), 2, 16, QLatin1Char('0'));
-            for (int u = 0; u < UmdSlots; ++u)
-                if (a.umdText[u] != b.umdText[u])
-                    d << QStringLiteral("%1 screen %2 UMD %3 text '%4' -> '%5'")
-                             .arg(was[i].label())
-                             .arg(s + 1)
-                             .arg(u + 1)
-                             .arg(shownText(a.umdText[u]), shownText(b.umdText[u]));
-        }
-    }
-    return d;
-}
 
 // Fails with the list of differences when the monitors do not hold what was expected.
 #define COMPARE_MONITORS(expected)                                                                                 \
     do {                                                                                                           \
-        const QStringList d_ = differences((expected), sim.monitors);                                              \
+        const QStringList d_ = monitorDifferences((expected), sim.monitors);                                              \
         QVERIFY2(d_.isEmpty(), qPrintable(QStringLiteral("\n    ") + d_.join(QStringLiteral("\n    "))));           \
     } while (false)
 
@@ -338,7 +313,7 @@ void TestCopy::deviceCopyMakesTheTargetEqualTheSource()
     busy.set(Field::volume, 12);
     monitor(kSourceId).screens[0].record = busy;
     monitor(kTargetId).screens[0] = makeMonitor(2, kTargetId, {}).screens[0];
-    QVERIFY(differences({monitor(kSourceId)}, {monitor(kTargetId)}).size() > 20);
+    QVERIFY(monitorDifferences({monitor(kSourceId)}, {monitor(kTargetId)}).size() > 20);
 
     QVERIFY(pick(kSourceId, 0));
     QTest::mouseClick(w->ui->pushButton_10, Qt::LeftButton); // Copy

@@ -7,38 +7,11 @@
 #include "datastream.h"
 #include "seriallink.h"
 #include "simulator.h"
+#include "simdiff.h"
 
 using namespace Sim;
 
 namespace {
-// Differences between two states of the simulated monitors, one line each.
-QStringList differences(const QVector<SimMonitor> &was, const QVector<SimMonitor> &is, bool withTexts = true)
-{
-    QStringList d;
-    for (int i = 0; i < was.size(); ++i) {
-        if (was[i].name != is[i].name)
-            d << was[i].label() + ": name";
-        for (int s = 0; s < was[i].screenCount(); ++s) {
-            const Screen &a = was[i].screens[s], &b = is[i].screens[s];
-            for (int k = 0; k < ST_BasicData::Size; ++k)
-                if (a.record.byte(k) != b.record.byte(k))
-                    d << QStringLiteral("%1 screen %2 byte %3: %4 -> %5")
-                             .arg(was[i].label())
-                             .arg(s)
-                             .arg(k)
-                             .arg(a.record.byte(k))
-                             .arg(b.record.byte(k));
-            for (int u = 0; withTexts && u < UmdSlots; ++u)
-                if (a.umdText[u] != b.umdText[u])
-                    d << QStringLiteral("%1 screen %2 UMD %3 text '%4' -> '%5'")
-                             .arg(was[i].label())
-                             .arg(s)
-                             .arg(u + 1)
-                             .arg(QString::fromLatin1(a.umdText[u]), QString::fromLatin1(b.umdText[u]));
-        }
-    }
-    return d;
-}
 } // namespace
 
 class TestSimSerial : public QObject
@@ -207,7 +180,7 @@ void TestSimSerial::groupChangesExactlyItsBytes()
         expected[mi].screens[screen].record.setByte(b, rec.byte(b));
     if (umdSlot >= 0)
         expected[mi].screens[screen].umdText[umdSlot] = ds->umdText.toLatin1();
-    QCOMPARE(differences(expected, sim.monitors), QStringList());
+    QCOMPARE(monitorDifferences(expected, sim.monitors), QStringList());
 }
 
 void TestSimSerial::type2BytesReachOnlyType2_data()
@@ -245,7 +218,7 @@ void TestSimSerial::type2BytesReachOnlyType2()
     QVector<SimMonitor> expected = before;
     if (before[mi].type == 2)
         expected[mi].screens[0].record = want;
-    QCOMPARE(differences(expected, sim.monitors, false), QStringList());
+    QCOMPARE(monitorDifferences(expected, sim.monitors, false), QStringList());
 }
 
 void TestSimSerial::choppedRepliesArriveWhole_data()
