@@ -63,7 +63,7 @@ const char *kDescription =
     "Commands on standard input (and in --at) change the monitors while they run:\n";
 
 struct Options {
-    QCommandLineOption monitor{"monitor", "A monitor, see above (repeatable).", "spec"};
+    QCommandLineOption monitor{"monitor", "A monitor, see above (repeatable).", "description"};
     QCommandLineOption serial{"serial", "Open the serial link: create a pseudo-terminal and print its path."};
     QCommandLineOption serialDevice{"serial-device", "Use this serial device instead of a pseudo-terminal.", "path"};
     QCommandLineOption baud{"baud", "Baud rate of --serial-device (default 38400).", "rate", "38400"};
@@ -125,10 +125,10 @@ int main(int argc, char *argv[])
         out(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + line);
     });
 
-    for (const QString &spec : parser.values(o.monitor)) {
+    for (const QString &description : parser.values(o.monitor)) {
         QString why;
-        if (!Sim::parseMonitorSpec(spec, &sim.monitors, &why)) {
-            err(QStringLiteral("--monitor %1: %2").arg(spec, why));
+        if (!Sim::parseMonitorDescription(description, &sim.monitors, &why)) {
+            err(QStringLiteral("--monitor %1: %2").arg(description, why));
             return 2;
         }
     }

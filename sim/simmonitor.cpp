@@ -90,11 +90,11 @@ SimMonitor makeMonitor(int type, int id, const QString &ip, const QString &name)
     return m;
 }
 
-bool parseMonitorSpec(const QString &spec, QVector<SimMonitor> *out, QString *error)
+bool parseMonitorDescription(const QString &description, QVector<SimMonitor> *out, QString *error)
 {
     int type = 1, id = -1, count = 1;
     QString ip, name, input;
-    const QStringList parts = spec.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList parts = description.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &part : parts) {
         const int eq = part.indexOf(QLatin1Char('='));
         if (eq <= 0) {

@@ -63,6 +63,6 @@ SimMonitor makeMonitor(int type, int id, const QString &ip, const QString &name 
 // Parses a monitor description such as "type=4,id=5,name=CAM 1" or
 // "type=2,ip=10.77.0.7". Keys: type, id, ip, name, input, count (count=N makes N
 // monitors with consecutive IDs or addresses). Appends to out.
-bool parseMonitorSpec(const QString &spec, QVector<SimMonitor> *out, QString *error);
+bool parseMonitorDescription(const QString &description, QVector<SimMonitor> *out, QString *error);
 
 } // namespace Sim

@@ -166,7 +166,7 @@ void TestSimNetwork::twoHundredMonitorsAreAllListed()
     Simulator sim;
     sim.logReads = false;
     QString why;
-    QVERIFY2(parseMonitorSpec("type=4,ip=10.77.0.11,count=200", &sim.monitors, &why), qPrintable(why));
+    QVERIFY2(parseMonitorDescription("type=4,ip=10.77.0.11,count=200", &sim.monitors, &why), qPrintable(why));
     Lab lab(ipsOf(sim.monitors));
     QVERIFY(lab.ok);
     NetworkLink link(&sim);

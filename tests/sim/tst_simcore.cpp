@@ -328,7 +328,7 @@ void TestSimCore::operatorCommands()
 
 void TestSimCore::monitorSpecs_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("description");
     QTest::addColumn<QStringList>("labels"); // empty: the description is refused
     QTest::addColumn<int>("screens");
     QTest::newRow("serial with a name") << "type=4,id=5,name=CAM 1" << QStringList{"ID 5"} << 3;
@@ -346,12 +346,12 @@ void TestSimCore::monitorSpecs_data()
 
 void TestSimCore::monitorSpecs()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, description);
     QFETCH(QStringList, labels);
     QFETCH(int, screens);
     QVector<SimMonitor> ms;
     QString why;
-    QCOMPARE(parseMonitorSpec(spec, &ms, &why), !labels.isEmpty());
+    QCOMPARE(parseMonitorDescription(description, &ms, &why), !labels.isEmpty());
     QStringList got;
     for (const SimMonitor &m : qAsConst(ms)) {
         got << m.label();
@@ -365,7 +365,7 @@ void TestSimCore::monitorSpecs()
             }
     }
     QCOMPARE(got, labels);
-    if (spec.contains("CAM 1"))
+    if (description.contains("CAM 1"))
         QCOMPARE(ms[0].name, QByteArray("CAM 1           "));
 }
 
