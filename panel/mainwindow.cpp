@@ -304,8 +304,8 @@ void MainWindow::on_pushButton_clicked()
     searchProgress->show();
     dataStream->startSearch();
     readTimer->start(ReadIntervalMs);
+    // Unchecking "All" runs its check (through its handler) only if it was checked.
     ui->checkBox->setChecked(false);
-    applyAllCheck();
 }
 
 void MainWindow::slotUartSearchProgress(uchar id)

@@ -64,6 +64,7 @@ private:
     SerialLink *link = nullptr;
     MainWindow *w = nullptr;
     QList<QPair<int, int>> progress; // (id, bar value) as the window saw them
+    bool panelLockedWhileSearching = true;
 };
 
 void TestConnection::initTestCase()
@@ -76,8 +77,13 @@ void TestConnection::initTestCase()
     QString why;
     QVERIFY2(link->openPty(&why), qPrintable(why));
     w = new MainWindow;
-    connect(dataStream, &DataStream::signalUartSearchProgress, this,
-            [this](uchar id) { progress << qMakePair(int(id), w->searchProgress->value()); });
+    connect(dataStream, &DataStream::signalUartSearchProgress, this, [this](uchar id) {
+        progress << qMakePair(int(id), w->searchProgress->value());
+        // While searching: the list and both links locked, "Refresh" away, the bar shown.
+        panelLockedWhileSearching = panelLockedWhileSearching && !w->ui->listWidget->isEnabled()
+            && !w->ui->radioButton->isEnabled() && w->ui->pushButton->isHidden() && !w->searchProgress->isHidden()
+            && !w->ui->pushButton_10->isEnabled();
+    });
     QVERIFY(searchSerial());
 }
 
@@ -109,6 +115,7 @@ void TestConnection::serialSearchListsTheMonitors()
     QCOMPARE(progress.at(0), qMakePair(0, 0));
     QCOMPARE(progress.at(62), qMakePair(62, 50));
     QCOMPARE(progress.at(125), qMakePair(125, 100));
+    QVERIFY(panelLockedWhileSearching);
 
     QListWidget *list = w->ui->listWidget;
     QCOMPARE(list->count(), 3);
