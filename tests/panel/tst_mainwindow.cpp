@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSlider>
 #include <QTabWidget>
 
 #include "d_groupbox.h"
@@ -83,6 +84,12 @@ void TestMainWindow::everyHandlerIsConnected()
     for (const QString &m : qAsConst(gWarnings))
         QVERIFY2(!m.contains(QLatin1String("No matching signal")), qPrintable(m));
     QVERIFY2(gWarnings.isEmpty(), qPrintable(gWarnings.join('\n')));
+    // The panel's tables name form widgets too.
+    for (const ChoiceGroup &g : kChoiceGroups)
+        for (const Choice &c : g.choices)
+            QVERIFY2(w->findChild<QRadioButton *>(QLatin1String(c.object)), c.object);
+    for (const SliderRow &r : kSliderRows)
+        QVERIFY2(w->findChild<QSlider *>(QLatin1String(r.object)), r.object);
 }
 
 void TestMainWindow::startUpState()
