@@ -48,6 +48,7 @@ private slots:
     void refreshSendsNothing();
     void lateReplyAndLinkSwitchKeepListAndDevicesTogether();
     void allWithOneTypeGreysTheList();
+    void oneMonitorLeavesCopyAndPasteOff();
 
 private:
     bool search();
@@ -123,7 +124,11 @@ void TestRefresh::searchListsEveryType()
     for (int i = 0; i < kMonitors.size(); ++i) {
         QCOMPARE(w->ui->listWidget->item(i)->text(), addr(kMonitors.at(i).second));
         QCOMPARE(dataStream->deviceList.at(i)->ipAddr, addr(kMonitors.at(i).second));
+        QCOMPARE(w->ui->listWidget->item(i)->background().color(), i == 0 ? QColor(160, 160, 160) : QColor(235, 235, 235));
     }
+    QCOMPARE(w->ui->listWidget->currentRow(), 0);
+    QVERIFY(w->ui->pushButton_10->isEnabled());
+    QVERIFY(w->ui->pushButton_11->isEnabled());
 }
 
 void TestRefresh::recordIsShownForEveryRow_data()
@@ -316,6 +321,16 @@ void TestRefresh::allWithOneTypeGreysTheList()
     QTest::mouseClick(w->ui->checkBox, Qt::LeftButton);
     QVERIFY(w->ui->listWidget->isEnabled());
     QVERIFY(!dataStream->sendToAll);
+}
+
+void TestRefresh::oneMonitorLeavesCopyAndPasteOff()
+{
+    sim.monitors.resize(1);
+    QVERIFY(search());
+    QCOMPARE(w->ui->listWidget->count(), 1);
+    QCOMPARE(w->ui->listWidget->currentRow(), 0);
+    QVERIFY(!w->ui->pushButton_10->isEnabled());
+    QVERIFY(!w->ui->pushButton_11->isEnabled());
 }
 
 QTEST_MAIN(TestRefresh)
