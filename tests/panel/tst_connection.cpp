@@ -15,6 +15,7 @@
 #include "d_groupbox.h"
 #include "datastream.h"
 #include "mainwindow.h"
+#include "panelsupport.h"
 #include "seriallink.h"
 #include "simulator.h"
 #include "ui_mainwindow.h"
@@ -95,13 +96,8 @@ void TestConnection::cleanupTestCase()
 
 bool TestConnection::searchSerial()
 {
-    QTest::mousePress(w->ui->radioButton_2, Qt::LeftButton);
-    QTest::mouseRelease(w->ui->radioButton_2, Qt::LeftButton);
-    if (dataStream->linkMode != DataStream::LinkSerial || !w->ui->comboBox->isEnabled())
+    if (!chooseSerialPort(w, link->path()))
         return false;
-    // Pseudo-terminals are not enumerated: the port is chosen by name.
-    w->ui->comboBox->addItem(link->path());
-    w->ui->comboBox->setCurrentText(link->path());
     progress.clear();
     QSignalSpy completed(dataStream, &DataStream::signalSearchCompleted);
     QTest::mouseClick(w->ui->pushButton, Qt::LeftButton);

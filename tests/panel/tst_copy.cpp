@@ -17,6 +17,7 @@
 
 #include "datastream.h"
 #include "mainwindow.h"
+#include "panelsupport.h"
 #include "seriallink.h"
 #include "simulator.h"
 #include "simdiff.h"
@@ -120,12 +121,7 @@ void TestCopy::initTestCase()
     QVERIFY(markerFd >= 0);
 
     w = new MainWindow;
-    QTest::mousePress(w->ui->radioButton_2, Qt::LeftButton);
-    QTest::mouseRelease(w->ui->radioButton_2, Qt::LeftButton);
-    QCOMPARE(dataStream->linkMode, int(DataStream::LinkSerial));
-    // Pseudo-terminals are not enumerated: the port is chosen by name.
-    w->ui->comboBox->addItem(link->path());
-    w->ui->comboBox->setCurrentText(link->path());
+    QVERIFY(chooseSerialPort(w, link->path()));
     QVERIFY(search());
     QCOMPARE(w->ui->listWidget->count(), 4);
     QVERIFY(w->ui->pushButton_10->isEnabled());

@@ -22,6 +22,7 @@
 #include "controltable.h"
 #include "datastream.h"
 #include "mainwindow.h"
+#include "panelsupport.h"
 #include "seriallink.h"
 #include "simulator.h"
 #include "simdiff.h"
@@ -221,12 +222,7 @@ void TestSettings::initTestCase()
     QVERIFY(markerFd >= 0);
 
     w = new MainWindow;
-    QTest::mousePress(w->ui->radioButton_2, Qt::LeftButton);
-    QTest::mouseRelease(w->ui->radioButton_2, Qt::LeftButton);
-    QCOMPARE(dataStream->linkMode, int(DataStream::LinkSerial));
-    // Pseudo-terminals are not enumerated: the port is chosen by name.
-    w->ui->comboBox->addItem(link->path());
-    w->ui->comboBox->setCurrentText(link->path());
+    QVERIFY(chooseSerialPort(w, link->path()));
     QSignalSpy completed(dataStream, &DataStream::signalSearchCompleted);
     QTest::mouseClick(w->ui->pushButton, Qt::LeftButton);
     QVERIFY(completed.wait(20000));
