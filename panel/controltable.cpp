@@ -11,7 +11,7 @@ const std::array<ChoiceGroup, 30> kChoiceGroups{{
     {Page::Marker, "Marker Color", Field::markerColor, false, FollowUp::None, ShowWhen::Always,
      {{0, "radioButton_11"}, {1, "radioButton_12"}, {2, "radioButton_13"}, {3, "radioButton_14"},
       {4, "radioButton_15"}}},
-    {Page::Marker, "Aspect Marker", Field::aspectMarker, false, FollowUp::TypeRules, ShowWhen::ByteBelow160,
+    {Page::Marker, "Aspect Marker", Field::aspectMarker, false, FollowUp::TypeRules, ShowWhen::Always,
      {{0, "radioButton_16"}, {1, "radioButton_17"}, {2, "radioButton_18"}, {3, "radioButton_19"},
       {4, "radioButton_20"}, {5, "radioButton_21"}, {6, "radioButton_120"}, {7, "radioButton_123"},
       {8, "radioButton_124"}, {9, "radioButton_129"}}},
@@ -37,10 +37,10 @@ const std::array<ChoiceGroup, 30> kChoiceGroups{{
      {{0, "radioButton_50"}, {1, "radioButton_51"}}},
     {Page::Audio, "Audio Vector", Field::audioVector, false, FollowUp::None, ShowWhen::Always,
      {{0, "radioButton_125"}, {1, "radioButton_126"}}},
-    {Page::Audio, "Vector Ch", Field::vectorCh, false, FollowUp::None, ShowWhen::Bit3Clear,
+    {Page::Audio, "Vector Ch", Field::vectorCh, false, FollowUp::None, ShowWhen::Always,
      {{0, "radioButton_52"}, {1, "radioButton_53"}, {2, "radioButton_54"}, {3, "radioButton_55"},
       {4, "radioButton_56"}, {5, "radioButton_57"}, {6, "radioButton_58"}, {7, "radioButton_59"}}},
-    {Page::Audio, "Audio Ch", Field::audioLeftOut, false, FollowUp::None, ShowWhen::Bit3Clear,
+    {Page::Audio, "Audio Ch", Field::audioLeftOut, false, FollowUp::None, ShowWhen::Always,
      {{0, "radioButton_135"}, {1, "radioButton_136"}, {2, "radioButton_137"}, {3, "radioButton_138"},
       {4, "radioButton_139"}, {5, "radioButton_140"}, {6, "radioButton_141"}, {7, "radioButton_142"}}},
 
@@ -69,7 +69,7 @@ const std::array<ChoiceGroup, 30> kChoiceGroups{{
      {{0, "radioButton_87"}, {1, "radioButton_88"}, {2, "radioButton_89"}}},
     {Page::Function, "H/V Delay", Field::hvDelay, false, FollowUp::None, ShowWhen::Always,
      {{0, "radioButton_90"}, {1, "radioButton_91"}, {2, "radioButton_92"}, {3, "radioButton_93"}}},
-    {Page::Function, "Wave", Field::wave, false, FollowUp::None, ShowWhen::ByteBelow160,
+    {Page::Function, "Wave", Field::wave, false, FollowUp::None, ShowWhen::Always,
      {{0, "radioButton_94"}, {1, "radioButton_95"}, {2, "radioButton_96"}, {3, "radioButton_97"},
       {4, "radioButton_98"}}},
     {Page::Function, "Histogram", Field::histogram, false, FollowUp::None, ShowWhen::Always,
@@ -87,39 +87,24 @@ const std::array<ChoiceGroup, 30> kChoiceGroups{{
 }};
 
 const std::array<SliderRow, 10> kSliderRows{{
-    {Page::Picture, "brightnessSlider", Field::brightness, true, 0},
-    {Page::Picture, "contrastSlider", Field::contrast, true, 0},
-    {Page::Picture, "saturationSlider", Field::saturation, true, 0},
-    {Page::Picture, "tintSlider", Field::tint, true, 0},
-    {Page::Picture, "sharpnessSlider", Field::sharpness, true, 0},
-    {Page::Picture, "backLightSlider", Field::backLight, true, 0},
-    {Page::Marker, "horizontalSlider", Field::markerThickness, false, 0},
-    {Page::Audio, "horizontalSlider_7", Field::volume, true, 0},
-    {Page::Audio, "horizontalSlider_8", Field::audioRightOut, false, 1},
-    {Page::Audio, "horizontalSlider_9", Field::audioLeftOut, false, 1},
+    {Page::Picture, "brightnessSlider", Field::brightness, 0},
+    {Page::Picture, "contrastSlider", Field::contrast, 0},
+    {Page::Picture, "saturationSlider", Field::saturation, 0},
+    {Page::Picture, "tintSlider", Field::tint, 0},
+    {Page::Picture, "sharpnessSlider", Field::sharpness, 0},
+    {Page::Picture, "backLightSlider", Field::backLight, 0},
+    {Page::Marker, "horizontalSlider", Field::markerThickness, 0},
+    {Page::Audio, "horizontalSlider_7", Field::volume, 0},
+    {Page::Audio, "horizontalSlider_8", Field::audioRightOut, 1},
+    {Page::Audio, "horizontalSlider_9", Field::audioLeftOut, 1},
 }};
 // clang-format on
 
 int shownValue(const ChoiceGroup &g, const ST_BasicData &record)
 {
-    const FieldInfo &f = fieldInfo(g.field);
-    int value = record.get(g.field);
-    switch (g.when) {
-    case ShowWhen::Always:
-        break;
-    case ShowWhen::ByteBelow160:
-        if (record.byte(f.byte) >= 160)
-            return -1;
-        break;
-    case ShowWhen::Bit3Clear:
-        if (value & 0x08)
-            return -1;
-        break;
-    case ShowWhen::LowNibbleTo7:
-        value = record.byte(f.byte) & 0x0F;
-        if (value > 7)
-            return -1;
-        break;
+    if (g.when == ShowWhen::LowNibbleTo7) {
+        const int value = record.byte(fieldInfo(g.field).byte) & 0x0F;
+        return value > 7 ? -1 : value;
     }
-    return value;
+    return record.get(g.field);
 }

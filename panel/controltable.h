@@ -18,9 +18,7 @@ enum class FollowUp : std::uint8_t { None, TypeRules, SourceLimits, Refresh };
 
 // When the refresh shows the field at all.
 enum class ShowWhen : std::uint8_t {
-    Always,
-    ByteBelow160,  // the whole byte is below 160
-    Bit3Clear,     // bit 3 of the field is 0
+    Always,        // values without a button of their own check nothing
     LowNibbleTo7,  // bits 0-3 of the byte hold 0-7 (the input source)
 };
 
@@ -50,7 +48,6 @@ struct SliderRow {
     Page page;
     const char *object;
     Field field;
-    bool fromShownCopy; // read from the window's copy rather than the working record
     int offset;
 };
 

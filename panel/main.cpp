@@ -5,8 +5,9 @@
 int main(int argc, char *argv[])
 {
     preparePanelPlatform();
+    const bool styleChosen = styleOnCommandLine(argc, argv);
     QApplication app(argc, argv);
-    usePanelStyle();
+    usePanelStyle(styleChosen);
     MainWindow w;
     w.show();
     return app.exec();

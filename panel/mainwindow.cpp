@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCursor>
 #include <QDebug>
 #include <QListWidgetItem>
@@ -79,10 +80,19 @@ void preparePanelPlatform()
         qputenv("QT_XCB_GL_INTEGRATION", "none");
 }
 
-void usePanelStyle()
+bool styleOnCommandLine(int argc, char *argv[])
 {
-    const bool chosen = qEnvironmentVariableIsSet("QT_STYLE_OVERRIDE")
-        || QCoreApplication::arguments().contains(QStringLiteral("-style"));
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "-style" || arg == "--style" || arg.startsWith("-style=") || arg.startsWith("--style="))
+            return true;
+    }
+    return false;
+}
+
+void usePanelStyle(bool chosenOnCommandLine)
+{
+    const bool chosen = chosenOnCommandLine || qEnvironmentVariableIsSet("QT_STYLE_OVERRIDE");
     if (!chosen)
         if (QStyle *style = QStyleFactory::create(QStringLiteral("Windows")))
             QApplication::setStyle(style);
@@ -180,6 +190,13 @@ MainWindow::~MainWindow()
     dataStream = nullptr;
 }
 
+// A copy paused between its packet groups is dropped when the window closes.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    dataStream->shutDown();
+    QMainWindow::closeEvent(event);
+}
+
 QWidget *MainWindow::screenButton(int index) const
 {
     QPushButton *const buttons[] = {ui->pushButton_9, ui->pushButton_2, ui->pushButton_3, ui->pushButton_4,
@@ -268,13 +285,19 @@ void MainWindow::on_radioButton_2_pressed()
 
 void MainWindow::refreshPortList()
 {
-    const auto ports = QSerialPortInfo::availablePorts();
-    if (ports.size() == lastPortCount)
+    QStringList names;
+    for (const QSerialPortInfo &p : QSerialPortInfo::availablePorts())
+        names << p.portName();
+    // One adapter swapped for another leaves the count as it was: compare names.
+    if (names.size() == lastPortCount && names == listedPorts)
         return;
-    lastPortCount = ports.size();
+    lastPortCount = names.size();
+    listedPorts = names;
+    const QString chosen = ui->comboBox->currentText();
     ui->comboBox->clear();
-    for (const QSerialPortInfo &p : ports)
-        ui->comboBox->addItem(p.portName());
+    ui->comboBox->addItems(names);
+    if (names.contains(chosen))
+        ui->comboBox->setCurrentText(chosen);
 }
 
 void MainWindow::on_comboBox_currentIndexChanged(const QString &)
@@ -297,15 +320,22 @@ void MainWindow::on_pushButton_clicked()
     dataStream->port->setSerialPort(ui->comboBox->currentText(), ui->comboBox_2->currentText().toInt());
     ui->pushButton_10->setEnabled(false);
     ui->pushButton_11->setEnabled(false);
-    ui->pushButton->hide();
-    ui->radioButton->setEnabled(false);
-    ui->radioButton_2->setEnabled(false);
-    ui->listWidget->setEnabled(false);
-    searchProgress->show();
+    lockForSearch(true);
     dataStream->startSearch();
     readTimer->start(ReadIntervalMs);
     // Unchecking "All" runs its check (through its handler) only if it was checked.
     ui->checkBox->setChecked(false);
+}
+
+// While a search runs its button is hidden, the links cannot be switched and the
+// list cannot be picked from; the progress bar shows instead.
+void MainWindow::lockForSearch(bool locked)
+{
+    ui->pushButton->setHidden(locked);
+    ui->radioButton->setEnabled(!locked);
+    ui->radioButton_2->setEnabled(!locked);
+    ui->listWidget->setEnabled(!locked);
+    searchProgress->setVisible(locked);
 }
 
 void MainWindow::slotUartSearchProgress(uchar id)
@@ -324,11 +354,7 @@ void MainWindow::slotSearchCompleted()
         ui->pushButton_10->setEnabled(true);
         ui->pushButton_11->setEnabled(true);
     }
-    ui->pushButton->show();
-    ui->radioButton->setEnabled(true);
-    ui->radioButton_2->setEnabled(true);
-    ui->listWidget->setEnabled(true);
-    searchProgress->hide();
+    lockForSearch(false);
     on_listWidget_clicked(0);
     applyAllCheck();
 }
@@ -549,12 +575,11 @@ QSlider *MainWindow::slider(const SliderRow &row) const
 
 void MainWindow::refreshChoices(Page page)
 {
-    const ST_BasicData &working = dataStream->basicData;
     for (std::size_t i = 0; i < kChoiceGroups.size(); ++i) {
         const ChoiceGroup &g = kChoiceGroups[i];
         if (g.page != page)
             continue;
-        const int value = shownValue(g, working);
+        const int value = shownValue(g, shownData);
         int k = 0;
         for (const Choice &c : g.choices) {
             if (c.value == value && choiceButtons[i][k])
@@ -569,9 +594,8 @@ void MainWindow::refreshSliders(Page page)
     for (const SliderRow &row : kSliderRows) {
         if (row.page != page)
             continue;
-        const ST_BasicData &record = row.fromShownCopy ? shownData : dataStream->basicData;
         if (QSlider *s = slider(row))
-            s->setValue(record.get(row.field) + row.offset);
+            s->setValue(shownData.get(row.field) + row.offset);
     }
 }
 
@@ -588,6 +612,9 @@ void MainWindow::refreshAll()
     // Moving sliders here must not send anything back to the monitor.
     const bool wasRefreshing = refreshing;
     refreshing = true;
+    // One refresh shows one record: the working copy, which holds the last
+    // received record and every edit made since.
+    shownData = dataStream->basicData;
 
     const MachineDevice *d = dataStream->curDevice;
     ui->label_35->setText(d->deviceName);
@@ -608,7 +635,6 @@ void MainWindow::refreshAll()
         checkCustom(base + 2, 7, shownData.get(umdColor[k]));
     }
 
-    shownData = dataStream->basicData;
     refreshChoices(Page::Source);
     ui->enableMV->setChecked(shownData.get(Field::mvMode) == 1);
     const Field mvSource[] = {Field::mvSource1, Field::mvSource2, Field::mvSource3, Field::mvSource4};
@@ -621,7 +647,7 @@ void MainWindow::refreshAll()
     refreshChoices(Page::Function);
 
     typeLayout->placeForType(shownType);
-    typeLayout->applyTypeRules(shownType, dataStream->basicData);
+    typeLayout->applyTypeRules(shownType, shownData);
     refreshing = wasRefreshing;
 }
 
@@ -741,6 +767,7 @@ void MainWindow::umdTextChanged(int editor, const QString &text)
     } else {
         umdEditText = text.leftJustified(kUmdTextLength, QLatin1Char(' '));
     }
+    umdEditor = editor;
     dataStream->basicData.set(Field::umdTextIndex, editor);
     dataStream->curDevice->setBasicData(dataStream->basicData);
     dataStream->umdText = umdEditText;
@@ -751,7 +778,10 @@ void MainWindow::umdTextChanged(int editor, const QString &text)
 void MainWindow::slotUmdReSend()
 {
     umdResendTimer->stop();
-    dataStream->sendGroup(fieldInfo(Field::umdTextIndex).group);
+    // A settings reply during the wait sets the text index to 15 (no text
+    // edited); the text typed goes out with the number of its editor.
+    dataStream->basicData.set(Field::umdTextIndex, umdEditor);
+    storeAndSend(fieldInfo(Field::umdTextIndex).group);
 }
 
 // ---------------------------------------------------------------- copies
@@ -762,32 +792,34 @@ void MainWindow::screenMenu(int index)
     copyMenu->exec(QCursor::pos());
 }
 
+// The copy goes to the device and screens current when it starts, whatever the
+// operator picks during its pauses; the read-back at its end reads the screen the
+// operator is on then.
 void MainWindow::screenCopyTo(int target)
 {
-    const int s = dataStream->currentScreen();
-    if (s == target)
-        return;
-    readDelay = ReadDelayDuringScreenCopy;
-    copyTargetScreen = target;
-    dataStream->sendAllToScreen(target);
-    dataStream->setScreen(s);
-    readDelay = 0;
-    readRoutine();
+    if (dataStream->currentScreen() != target)
+        screenCopy({target});
 }
 
 void MainWindow::slotScreenCopyToAll()
 {
-    readDelay = ReadDelayDuringScreenCopy;
     const int s = dataStream->currentScreen();
-    for (int i = 0; i < screenNums; ++i) {
-        if (i == s)
-            continue;
-        copyTargetScreen = i;
-        dataStream->sendAllToScreen(i);
-    }
-    dataStream->setScreen(s);
+    QVector<int> targets;
+    for (int i = 0; i < screenNums; ++i)
+        if (i != s)
+            targets << i;
+    screenCopy(targets);
+}
+
+void MainWindow::screenCopy(const QVector<int> &targets)
+{
+    readDelay = ReadDelayDuringScreenCopy;
+    if (!targets.isEmpty())
+        copyTargetScreen = targets.last();
+    const bool done = dataStream->sendAllToScreens(targets);
     readDelay = 0;
-    readRoutine();
+    if (done)
+        readRoutine();
 }
 
 void MainWindow::slotScreenCopyTo1() { screenCopyTo(0); }

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QString>
+#include <QVector>
 
 #include <memory>
 #include <vector>
@@ -37,8 +38,10 @@ extern int shownType;
 
 // The form is laid out for the classic widget style: its tally buttons draw their
 // indicator over a transparent background, which other styles leave blank. An
-// explicit choice (-style, QT_STYLE_OVERRIDE) is respected.
-void usePanelStyle();
+// explicit choice (-style on the command line, QT_STYLE_OVERRIDE) is respected.
+// The application object strips -style from its arguments: main() looks first.
+bool styleOnCommandLine(int argc, char *argv[]);
+void usePanelStyle(bool chosenOnCommandLine = false);
 
 // Before the application object exists: the panel paints with the raster engine
 // only, so the X11 platform is kept from loading an OpenGL stack it would not
@@ -80,6 +83,7 @@ public:
     ST_BasicData shownData;
     quint8 sliderHeld = 0;
     QString umdEditText;
+    int umdEditor = 0; // the UMD editor typed into last
     QTimer *umdResendTimer = nullptr;
     QProgressBar *searchProgress = nullptr;
     int curScreen = 0;
@@ -124,6 +128,7 @@ public slots:
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     // Connection panel and device list
@@ -210,6 +215,7 @@ private slots:
 
 private:
     void refreshPortList();
+    void lockForSearch(bool locked);
     void applyAllCheck();
     void buildCustomGroups();
     void connectChoices();
@@ -220,6 +226,7 @@ private:
     void clearDeviceList();
     void screenMenu(int index);
     void screenCopyTo(int screen);
+    void screenCopy(const QVector<int> &targets);
     void readRoutine();
     void lockPanel(bool locked);
     void storeAndSend(int group);
@@ -233,5 +240,6 @@ private:
     QSlider *slider(const SliderRow &row) const;
 
     std::vector<std::vector<QRadioButton *>> choiceButtons; // per group of kChoiceGroups, per choice
+    QStringList listedPorts; // names in the port list
     bool refreshing = false; // set while a received record is pushed into the controls
 };

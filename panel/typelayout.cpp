@@ -520,16 +520,23 @@ struct Staged {
 };
 Staged *staged = nullptr;
 
-void setEnabled(QWidget *w, bool enabled)
+// Applies a change at once, or stages it while the rules run.
+template <class W, class V>
+void change(W *w, QHash<W *, V> Staged::*slot, const V &value, void (*apply)(W *, const V &))
 {
     if (!w)
         return;
     if (!staged) {
-        w->setEnabled(enabled);
+        apply(w, value);
         return;
     }
     staged->touch(w);
-    staged->enabled[w] = enabled;
+    (staged->*slot)[w] = value;
+}
+
+void setEnabled(QWidget *w, bool enabled)
+{
+    change<QWidget, bool>(w, &Staged::enabled, enabled, [](QWidget *x, const bool &v) { x->setEnabled(v); });
 }
 
 template <class Container>
@@ -541,14 +548,7 @@ void setAllEnabled(const Container &widgets, bool enabled)
 
 void setHidden(QWidget *w, bool hidden)
 {
-    if (!w)
-        return;
-    if (!staged) {
-        w->setHidden(hidden);
-        return;
-    }
-    staged->touch(w);
-    staged->hidden[w] = hidden;
+    change<QWidget, bool>(w, &Staged::hidden, hidden, [](QWidget *x, const bool &v) { x->setHidden(v); });
 }
 
 template <class Container>
@@ -560,14 +560,8 @@ void setAllHidden(const Container &widgets, bool hidden)
 
 void setText(QAbstractButton *b, const char *text)
 {
-    if (!b)
-        return;
-    if (!staged) {
-        b->setText(QString::fromLatin1(text));
-        return;
-    }
-    staged->touch(b);
-    staged->text[b] = QString::fromLatin1(text);
+    change<QAbstractButton, QString>(b, &Staged::text, QString::fromLatin1(text),
+                                     [](QAbstractButton *x, const QString &v) { x->setText(v); });
 }
 
 bool isChecked(const QAbstractButton *b)
@@ -722,8 +716,10 @@ void TypeLayout::applyRules(int type, const ST_BasicData &working)
     setHidden(sourcesBox_, false);
     setAllHidden(mvAudioGroups_, false);
     setAllEnabled(mvLocked_, true);
-    for (std::size_t i = 0; i < audioChannels_.size(); ++i)
-        setEnabled(audioChannels_[i], i < 3 || !hdmiLimited_);
+    // Type 5's own rule below leaves the upper pairs as they were on HDMI.
+    if (type != 5)
+        for (std::size_t i = 0; i < audioChannels_.size(); ++i)
+            setEnabled(audioChannels_[i], i < 3 || !hdmiLimited_);
     setText(falseColorDef_, "Def");
     setText(firstSource_, "SDI1");
     // 2. Features a type lacks.

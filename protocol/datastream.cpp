@@ -4,6 +4,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
+#include <memory>
+
 
 Q_LOGGING_CATEGORY(lcProtocol, "telvanor.protocol")
 
@@ -50,16 +53,28 @@ void DataStream::clearDeviceList()
 
 // ---------------------------------------------------------------- sending
 
+namespace {
+bool quitSeen = false;
+}
+
+bool DataStream::quitting()
+{
+    return quitSeen;
+}
+
 int DataStream::waitMs(int ms)
 {
     QElapsedTimer clock;
     clock.start();
     // Sleep in a nested event loop: events, timers and received frames are
-    // handled during the pause, and the CPU stays idle.
-    while (clock.elapsed() < ms) {
+    // handled during the pause, and the CPU stays idle. Once the application
+    // has been told to quit a nested loop no longer runs (it returns -1 at
+    // once): the pause ends there instead of spinning out its time.
+    while (!quitSeen && clock.elapsed() < ms) {
         QEventLoop loop;
         QTimer::singleShot(static_cast<int>(ms - clock.elapsed()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec();
+        if (loop.exec() < 0)
+            quitSeen = true;
     }
     return static_cast<int>(clock.elapsed());
 }
@@ -85,34 +100,71 @@ void DataStream::sendGroup(int group)
     if (deviceList.isEmpty() || !hasCurrentDevice())
         return;
     basicData = curDevice->getBasicData();
-    if (groupBytes(group)) {
+    if (groupBytes(group))
         sendSettingCommand(group);
-    } else {
-        // A whole record is a copy of another screen or monitor. A read reply
-        // still on its way would put the target's old settings back into the
-        // record between the groups, so replies are not applied until it is out.
-        ++fullSends;
-        bool first = true;
-        for (int g : FullSendGroups) {
-            if (!first) {
-                waitMs(GroupPauseMs);
-                // A new search or a link switch during the pause took the device
-                // away: the rest of the record has no monitor to go to.
-                if (!hasCurrentDevice()) {
-                    --fullSends;
-                    return;
-                }
-            }
-            first = false;
-            sendSettingCommand(g);
-        }
-        --fullSends;
-    }
+    else if (!sendRecord(currentTarget()))
+        return;
     emit signalUpdateDevice();
+}
+
+DataStream::SendTarget DataStream::currentTarget() const
+{
+    SendTarget t;
+    t.link = linkMode;
+    t.portName = port->serial ? port->serial->portName() : QString();
+    t.deviceId = curDevice->deviceId;
+    t.ipAddr = curDevice->ipAddr;
+    t.toAll = sendToAll;
+    t.screenMask = curDevice->screenMask;
+    t.deviceType2 = curDevice->deviceType == 2;
+    t.record = curDevice->getBasicData();
+    t.umdText = umdText;
+    return t;
+}
+
+// A send started on one link (or serial port) ends when the operator switches
+// to another: its monitor is no longer reachable the way it was addressed.
+bool DataStream::stillOn(const SendTarget &target) const
+{
+    if (quitSeen || closed || linkMode != target.link)
+        return false;
+    return target.link != LinkSerial || !port->serial || port->serial->portName() == target.portName;
+}
+
+void DataStream::transmitTo(const SendTarget &target, const QByteArray &frame)
+{
+    if (!stillOn(target))
+        return;
+    if (target.link == LinkSerial)
+        port->uartSend(frame.constData(), frame.size());
+    else if (target.toAll)
+        port->udpBroadcast(frame.constData(), frame.size());
+    else
+        port->udpSendTo(target.ipAddr, frame.constData(), frame.size());
+}
+
+bool DataStream::sendRecord(const SendTarget &target)
+{
+    Frame::Header h;
+    h.link = static_cast<std::uint8_t>(target.link);
+    h.mask = target.screenMask;
+    h.id = target.toAll ? Frame::AllDevices : target.deviceId;
+    bool first = true;
+    for (int g : FullSendGroups) {
+        if (!first)
+            waitMs(GroupPauseMs);
+        first = false;
+        if (!stillOn(target))
+            return false;
+        transmitTo(target, Frame::settingCommand(g, h, target.record, target.umdText, target.deviceType2));
+    }
+    return true;
 }
 
 void DataStream::transmit(const char *frame, int length)
 {
+    if (quitSeen || closed)
+        return;
     if (linkMode == LinkSerial) {
         port->uartSend(frame, length);
     } else if (linkMode == LinkNetwork) {
@@ -171,8 +223,24 @@ int DataStream::currentScreen() const
 
 void DataStream::sendAllToScreen(int screen)
 {
-    setScreen(screen);
-    sendGroup(0);
+    sendAllToScreens({screen});
+}
+
+bool DataStream::sendAllToScreens(const QVector<int> &screens)
+{
+    if (deviceList.isEmpty() || !hasCurrentDevice())
+        return true;
+    // The current screen stays current: edits made during the copy go to it.
+    SendTarget target = currentTarget();
+    for (int screen : screens) {
+        if (screen < 0 || screen >= MachineDevice::MaxScreens)
+            continue;
+        target.screenMask = static_cast<std::uint8_t>(1u << screen);
+        if (!sendRecord(target))
+            return false;
+    }
+    emit signalUpdateDevice();
+    return true;
 }
 
 int DataStream::copyDeviceSettings(int from, int to)
@@ -311,42 +379,32 @@ void DataStream::parseFrame()
     }
 }
 
+bool DataStream::alreadyListed(const MachineDevice &found) const
+{
+    return std::any_of(deviceList.cbegin(), deviceList.cend(), [&](const MachineDevice *d) {
+        return linkMode == LinkSerial ? d->deviceId == found.deviceId : d->ipAddr == found.ipAddr;
+    });
+}
+
 void DataStream::parseSearchReply()
 {
-    auto device = new MachineDevice;
-    if (linkMode == LinkSerial) {
-        const std::uint8_t id = Frame::byteAt(recvFrame, Frame::OffId);
-        for (const MachineDevice *d : qAsConst(deviceList)) {
-            if (d->deviceId == id) {
-                delete device;
-                emit signalIDIP_Error();
-                return;
-            }
-        }
-        device->deviceId = id;
-        device->setDeviceType(Frame::byteAt(recvFrame, Frame::OffType));
-        addDevice(device);
-        emit signalFoundDevice(QStringLiteral("RS ID : %1").arg(id));
+    // The network list is announced when the search ends; a reply after that
+    // would be a device the operator cannot see, so it is not taken.
+    if (linkMode == LinkNetwork && !searching)
         return;
-    }
-    // The list is announced when the search ends; a reply after that would be a
-    // device the operator cannot see, so it is not taken.
-    if (!searching) {
-        delete device;
-        return;
-    }
-    for (const MachineDevice *d : qAsConst(deviceList)) {
-        if (d->ipAddr == senderIp) {
-            delete device;
-            emit signalIDIP_Error();
-            return;
-        }
-    }
-    device->ipAddr = senderIp;
+    auto device = std::make_unique<MachineDevice>();
+    device->ipAddr = linkMode == LinkNetwork ? senderIp : QString();
     // A monitor on the network reports its own ID in the reply; frames to it carry that ID.
     device->deviceId = Frame::byteAt(recvFrame, Frame::OffId);
+    if (alreadyListed(*device)) {
+        emit signalIDIP_Error();
+        return;
+    }
     device->setDeviceType(Frame::byteAt(recvFrame, Frame::OffType));
-    addDevice(device);
+    const std::uint8_t id = device->deviceId;
+    addDevice(device.release());
+    if (linkMode == LinkSerial)
+        emit signalFoundDevice(QStringLiteral("RS ID : %1").arg(id));
 }
 
 void DataStream::addDevice(MachineDevice *device)
@@ -366,7 +424,7 @@ void DataStream::parseSettingsReply()
 {
     // A reply from another monitor than the current one must not overwrite the
     // current one's record: the next edit would send those bytes to it.
-    if (!hasCurrentDevice() || fullSends > 0)
+    if (!hasCurrentDevice())
         return;
     if (linkMode == LinkNetwork && senderIp != curDevice->ipAddr)
         return;

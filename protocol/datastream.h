@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include "basicdata.h"
 #include "frames.h"
@@ -35,6 +36,21 @@ public:
     // Order of a full send: commands 0, 1, 2, 4, 3, 5.
     static constexpr int FullSendGroups[6] = {5, 1, 2, 3, 4, 6};
 
+    // Where a whole-record send goes and what it carries, fixed when the send
+    // starts: the pauses between its packet groups run the event loop, and what
+    // the operator picks meanwhile must not redirect the rest of it.
+    struct SendTarget {
+        int link = LinkNetwork;
+        QString portName;          // serial port the send started on
+        std::uint8_t deviceId = 0;
+        QString ipAddr;
+        bool toAll = false;
+        std::uint8_t screenMask = 0x01;
+        bool deviceType2 = false;
+        ST_BasicData record;
+        QString umdText;
+    };
+
     explicit DataStream(QObject *parent = nullptr);
     ~DataStream() override;
 
@@ -46,6 +62,15 @@ public:
     void setScreen(int screen);
     int currentScreen() const;
     void sendAllToScreen(int screen);
+    // Sends the current screen's record to each of the screens, in order, to the
+    // device current when the call starts. Returns false when it was cut short.
+    bool sendAllToScreens(const QVector<int> &screens);
+    // The current device, screen, record and UMD text as a send target.
+    SendTarget currentTarget() const;
+    // Every packet group of the target's record, 500 ms apart, to the target
+    // alone. The rest is dropped when the link is switched or the application
+    // quits during a pause; returns false then.
+    bool sendRecord(const SendTarget &target);
     int copyDeviceSettings(int from, int to);
     void setUmdSlotOn(int slot, int on);
     void setUmdSlotColor(int slot, int color);
@@ -53,6 +78,11 @@ public:
     void enableMv();
     void disableMv();
     static int waitMs(int ms);
+    // True once the application has been told to quit: pauses end at once and
+    // nothing more is sent.
+    static bool quitting();
+    // The window closed: nothing more is sent, a paused send is dropped.
+    void shutDown() { closed = true; }
 
     // Search
     void startSearch();
@@ -102,13 +132,16 @@ private:
     Frame::Header settingHeader() const;
     void sendSettingCommand(int group);
     void setFieldAndSend(Field field, int value, int group);
+    bool stillOn(const SendTarget &target) const;
+    void transmitTo(const SendTarget &target, const QByteArray &frame);
+    bool alreadyListed(const MachineDevice &found) const;
     void storeAndSend(int group);
     void parseSearchReply();
     void parseSettingsReply();
 
     MachineDevice *placeholder = nullptr; // current device until one is selected; never listed
+    bool closed = false;
     QElapsedTimer readSentAt;             // when the read request now awaiting its reply went out
-    int fullSends = 0;                    // whole records being sent (copies), nested in pauses
 };
 
 // The panel's one protocol object, created by the main window.

@@ -446,7 +446,7 @@ void TestTypeLayout::type5AudioChannels_data()
     QTest::addColumn<int>("byte7");
     QTest::addColumn<bool>("hdmiLimit"); // "HDMI" was the last source button released
     QTest::addColumn<QString>("after");
-    QTest::newRow("type 5 on HDMI") << 5 << 7 << false << "+++++++";
+    QTest::newRow("type 5 on HDMI") << 5 << 7 << false << "+++----";
     QTest::newRow("type 5 on HDMI, limited to eight channels") << 5 << 7 << true << "+++----";
     QTest::newRow("type 5 on SDI1") << 5 << 0 << false << "-------";
     QTest::newRow("type 5 on SFP") << 5 << 4 << false << "-------";
