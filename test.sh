@@ -18,3 +18,5 @@ echo "== normal build"
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTELVANOR_SANITIZE=ON
+echo "== size"
+tools/test-share

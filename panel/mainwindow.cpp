@@ -288,11 +288,13 @@ void MainWindow::refreshPortList()
     QStringList names;
     for (const QSerialPortInfo &p : QSerialPortInfo::availablePorts())
         names << p.portName();
+    QStringList listed;
+    for (int i = 0; i < ui->comboBox->count(); ++i)
+        listed << ui->comboBox->itemText(i);
     // One adapter swapped for another leaves the count as it was: compare names.
-    if (names.size() == lastPortCount && names == listedPorts)
+    if (names.size() == lastPortCount && names == listed)
         return;
     lastPortCount = names.size();
-    listedPorts = names;
     const QString chosen = ui->comboBox->currentText();
     ui->comboBox->clear();
     ui->comboBox->addItems(names);

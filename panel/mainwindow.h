@@ -240,6 +240,5 @@ private:
     QSlider *slider(const SliderRow &row) const;
 
     std::vector<std::vector<QRadioButton *>> choiceButtons; // per group of kChoiceGroups, per choice
-    QStringList listedPorts; // names in the port list
     bool refreshing = false; // set while a received record is pushed into the controls
 };

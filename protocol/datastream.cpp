@@ -428,6 +428,11 @@ void DataStream::parseSettingsReply()
         return;
     if (linkMode == LinkNetwork && senderIp != curDevice->ipAddr)
         return;
+    // A reply cut short would fill the record with zeros, which the next edit
+    // would send back to the monitor.
+    const int payload = curDevice->deviceType == 2 ? SettingsReply::Type2PayloadLength : SettingsReply::PayloadLength;
+    if (recvFrame.size() < SettingsReply::PayloadOffset + payload)
+        return;
     const std::uint8_t mask = Frame::byteAt(recvFrame, Frame::OffMask);
     curDevice->applySettingsReply(recvFrame.mid(SettingsReply::PayloadOffset), mask);
     basicData = curDevice->getBasicData();

@@ -1,312 +1,245 @@
-// The network link end to end: real UDP sockets inside network namespaces made
-// by this test. The panel lives in one namespace with two usable addresses, the
-// monitors in another; nothing leaves the machine.
+// The network link end to end: real UDP sockets inside network namespaces this
+// test creates and removes. The panel's DataStream lives in one namespace, the
+// monitors (a raw peer, alone or playing the simulator) in another, joined by a
+// veth pair; nothing leaves the machine.
 #include <QtTest>
+
+#include <QUdpSocket>
+
+#include <numeric>
 
 #include "datastream.h"
 #include "netlab.h"
+#include "simulator.h"
 
 namespace {
-const QString kPanelA = QStringLiteral("10.77.0.1");
-const QString kPanelB = QStringLiteral("10.78.2.1");
-const QString kBroadcast = QStringLiteral("255.255.255.255");
+const QString kPanel = QStringLiteral("10.77.0.1");
 
-QByteArray searchReply(int type, int id = 1)
+QString ip(int last) { return QStringLiteral("10.77.0.%1").arg(last); }
+
+// A frame as a monitor sends it: 5A, total length (little-endian), link 0x20,
+// screen mask, device type, 00, device ID, command, data, the low byte of the
+// sum of every byte before, DD.
+QByteArray frame(int type, int id, int command, const QByteArray &data = {})
 {
-    return Frame::build({Frame::LinkNetwork, 0, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(id)},
-                        Frame::CmdSearch, {});
+    const int n = data.size() + 11;
+    const QByteArray f = QByteArray(1, char(0x5A)) + char(n & 0xFF) + char(n >> 8) + "\x20\x01" + char(type) + '\0' + char(id)
+        + char(command) + data;
+    return f + char(std::accumulate(f.cbegin(), f.cend(), 0, [](int s, char c) { return s + quint8(c); })) + char(0xDD);
+}
+QByteArray searchAnswer(int id) { return frame(1, id, 0xFF); }
+// Byte 9, then the 54-byte payload, which opens with record byte 0 (brightness).
+QByteArray settingsAnswer(int level) { return frame(1, 12, 0xFE, QByteArray(1, '\0') + char(level) + QByteArray(53, 'n')); }
+
+// Every address of 10.77.0.0/24 but the panel's .1 is a monitor's.
+QStringList monitorCidrs()
+{
+    QStringList cidrs;
+    for (int i = 2; i < 255; ++i)
+        cidrs << ip(i) + QStringLiteral("/24");
+    return cidrs;
 }
 
-QByteArray settingsReply(int brightness)
-{
-    QByteArray payload(54, 'n');
-    payload[0] = static_cast<char>(brightness);
-    return Frame::build({Frame::LinkNetwork, 0x01, 1, 1}, Frame::CmdRead, QByteArray(1, '\0') + payload);
-}
+// The panel's namespace with the given addresses on its end of a veth pair, the
+// monitors' namespace on the other with a raw peer on 0.0.0.0:19523. The calling
+// thread moves into the panel's namespace before the DataStream is made, so its
+// sockets bind and send there only. Monitors .12 and .30 are listed, .12 is
+// current.
+struct Bench {
+    NetLab net;
+    QString panelNs = net.addNamespace(QStringLiteral("panel")), monNs = net.addNamespace(QStringLiteral("mons"));
+    bool ok;
+    UdpPeer peer;
+    DataStream ds;
+    explicit Bench(const QStringList &panel = {"10.77.0.1/24"})
+        : ok(!panelNs.isEmpty() && !monNs.isEmpty() && !net.link(panelNs, panel, monNs, monitorCidrs()).isEmpty()
+             && NetLab::enter(panelNs)),
+          peer(net.udpSocketIn(monNs, QStringLiteral("0.0.0.0"), 19523))
+    {
+        ds.deviceList = {new MachineDevice, new MachineDevice};
+        ds.deviceList[0]->ipAddr = ip(12);
+        ds.deviceList[1]->ipAddr = ip(30);
+        ds.curDevice = ds.deviceList[0];
+    }
+};
 
-QString monitorAddr(int last) { return QStringLiteral("10.77.0.%1").arg(last); }
+struct AddressRow { QStringList panel; QString monitor, bound; QStringList from; int frames; };
+// group: what is sent, a packet group or the whole record (0), or -1 for a read
+// request; pick, search: what the operator does during the first pause of a
+// whole-record send; frames: what goes out, as "destination command", search
+// requests left out.
+struct RouteRow { bool toAll, searching; int group; bool pick, search; QStringList frames; };
+// whole: datagrams that are one frame each; level: brightness of the current monitor's record afterwards.
+struct ReplyRow { bool searching; QStringList from; QByteArrayList data; int whole; QStringList listed; int duplicates, level; };
 } // namespace
+Q_DECLARE_METATYPE(AddressRow)
+Q_DECLARE_METATYPE(RouteRow)
+Q_DECLARE_METATYPE(ReplyRow)
 
 class TestNetwork : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
-
-    void usableLocalAddresses();
-    void broadcastGoesOutFromEveryAddress();
-    void quickBroadcastsAllGoOutInOrder();
-    void bindForDeviceFacesTheMonitor_data();
-    void bindForDeviceFacesTheMonitor();
-    void transmitChoosesUnicastOrBroadcast_data();
-    void transmitChoosesUnicastOrBroadcast();
-    void searchListsMonitorsByLastAddressField();
-    void burstOfSearchRepliesIsAllListed();
-    void replyFromAnotherMonitorIsNotApplied();
-    void badDatagramDoesNotTouchTheNext();
-
-private:
-    void addNetworkDevice(int last, int type);
-    bool waitFrames(int n, int ms = 5000) { return QTest::qWaitFor([&] { return peer->frames.size() >= n; }, ms); }
-
-    NetLab *lab = nullptr;
-    QString monNs;
-    int peerFd = -1;
-    UdpPeer *peer = nullptr;
-    DataStream *ds = nullptr;
-};
-
-void TestNetwork::initTestCase()
-{
-    QString why;
-    if (!NetLab::available(&why))
-        QSKIP(qPrintable(why));
-    lab = new NetLab;
-    const QString panelNs = lab->addNamespace(QStringLiteral("panel"));
-    monNs = lab->addNamespace(QStringLiteral("mon"));
-    QVERIFY(!panelNs.isEmpty() && !monNs.isEmpty());
-    QStringList monitors{QStringLiteral("10.77.0.7/24"), QStringLiteral("10.77.0.12/24"), QStringLiteral("10.77.0.30/24")};
-    for (int i = 50; i < 250; ++i)
-        monitors << monitorAddr(i) + QStringLiteral("/24");
-    QVERIFY(!lab->link(panelNs, {kPanelA + "/24"}, monNs, monitors).isEmpty());
-    // The second panel interface also carries a link-local address, which is never used.
-    QVERIFY(!lab->link(panelNs, {kPanelB + "/16", QStringLiteral("169.254.10.3/16")}, monNs,
-                       {QStringLiteral("10.78.0.9/16")}).isEmpty());
-    QVERIFY(NetLab::enter(panelNs));
-    peerFd = lab->udpSocketIn(monNs, QStringLiteral("0.0.0.0"), PortDevice::DeviceUdpPort);
-    QVERIFY(peerFd >= 0);
-}
-
-void TestNetwork::cleanupTestCase()
-{
-    delete lab; // removes the namespaces
-    lab = nullptr;
-}
-
-void TestNetwork::init()
-{
-    peer = new UdpPeer(peerFd);
-    ds = new DataStream;
-}
-
-void TestNetwork::cleanup()
-{
-    delete ds;
-    delete peer;
-    ds = nullptr;
-    peer = nullptr;
-}
-
-void TestNetwork::addNetworkDevice(int last, int type)
-{
-    auto d = new MachineDevice;
-    d->ipAddr = monitorAddr(last);
-    d->deviceId = static_cast<std::uint8_t>(last);
-    d->setDeviceType(type);
-    ds->addDevice(d);
-}
-
-void TestNetwork::usableLocalAddresses()
-{
-    QCOMPARE(ds->port->localAddrs, (QStringList{kPanelA, kPanelB}));
-    QCOMPARE(ds->port->bindAddr, kPanelA);
-}
-
-void TestNetwork::broadcastGoesOutFromEveryAddress()
-{
-    const QByteArray frame = Frame::searchRequest(Frame::LinkNetwork, 0xFF);
-    ds->port->udpBroadcast(frame.constData(), frame.size());
-    QVERIFY(ds->port->isBroadcasting());
-    QVERIFY(waitFrames(3));
-    QTRY_VERIFY(!ds->port->isBroadcasting());
-    QTest::qWait(300);
-    QCOMPARE(peer->frames.size(), 3);
-    const QString from[] = {kPanelA, kPanelB, kPanelB};
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(peer->frames.at(i).bytes, frame);
-        QCOMPARE(peer->frames.at(i).from, from[i]);
-        QCOMPARE(peer->frames.at(i).to, kBroadcast);
-        if (i > 0)
-            QVERIFY(peer->frames.at(i).atMs - peer->frames.at(i - 1).atMs >= PortDevice::BroadcastStepMs - 100);
+    void init()
+    {
+        QString why;
+        if (!NetLab::available(&why))
+            QSKIP(qPrintable(why));
     }
-    QCOMPARE(ds->port->bindAddr, kPanelB); // stays on the last address
-}
 
-void TestNetwork::quickBroadcastsAllGoOutInOrder()
-{
-    QList<QByteArray> frames;
-    for (int id : {1, 2, 3}) {
-        frames << Frame::searchRequest(Frame::LinkNetwork, static_cast<std::uint8_t>(id));
-        ds->port->udpBroadcast(frames.last().constData(), frames.last().size());
+    // Which local address the panel sends from: after bindForDevice(monitor) the
+    // one facing the monitor; for a broadcast every usable one in turn, 200 ms apart.
+    void localAddresses_data()
+    {
+        QTest::addColumn<AddressRow>("row");
+        const QStringList two{"10.77.0.1/24", "10.78.2.1/16"}, fromTwo{kPanel, "10.78.2.1"};
+        QTest::newRow("its subnet, already bound there") << AddressRow{two, "10.77.0.30", kPanel, fromTwo, 1};
+        QTest::newRow("subnet first; three broadcasts") << AddressRow{two, "10.78.0.9", "10.78.2.1", fromTwo, 3};
+        QTest::newRow("third field; link-local skipped") << AddressRow{two + QStringList{"169.254.10.3/16", "10.79.2.1/24"},
+            "10.99.2.5", "10.78.2.1", fromTwo + QStringList{"10.79.2.1"}, 1};
+        QTest::newRow("nothing matches") << AddressRow{two, "10.99.9.9", kPanel, fromTwo, 1};
     }
-    QVERIFY(waitFrames(7));
-    QTRY_VERIFY(!ds->port->isBroadcasting());
-    QTest::qWait(300);
-    QCOMPARE(peer->frames.size(), 7);
-    const int which[] = {0, 0, 1, 1, 2, 2, 2};
-    const QString from[] = {kPanelA, kPanelB, kPanelA, kPanelB, kPanelA, kPanelB, kPanelB};
-    for (int i = 0; i < 7; ++i) {
-        QCOMPARE(peer->frames.at(i).bytes, frames.at(which[i]));
-        QCOMPARE(peer->frames.at(i).from, from[i]);
-    }
-}
+    void localAddresses()
+    {
+        QFETCH(AddressRow, row);
+        Bench b(row.panel);
+        QVERIFY(b.ok);
+        QSignalSpy rebound(b.ds.port->udp, &QObject::destroyed);
+        b.ds.bindForDevice(row.monitor);
+        QCOMPARE(b.ds.port->udp->localAddress().toString(), row.bound);
+        QCOMPARE(rebound.count(), row.bound == kPanel ? 0 : 1); // no new socket where the old one faces it already
 
-void TestNetwork::bindForDeviceFacesTheMonitor_data()
-{
-    QTest::addColumn<QString>("monitor");
-    QTest::addColumn<QString>("bound");
-    QTest::newRow("same subnet") << "10.77.0.30" << kPanelA;
-    QTest::newRow("subnet wins over the third field") << "10.78.0.9" << kPanelB;
-    QTest::newRow("no subnet: third field") << "10.99.2.5" << kPanelB;
-    QTest::newRow("nothing matches: binding kept") << "10.99.9.9" << kPanelA;
-}
-
-void TestNetwork::bindForDeviceFacesTheMonitor()
-{
-    QFETCH(QString, monitor);
-    QFETCH(QString, bound);
-    ds->bindForDevice(monitor);
-    QCOMPARE(ds->port->bindAddr, bound);
-    const QByteArray f = Frame::readRequest(Frame::LinkNetwork, 1, 1);
-    ds->port->udpSendTo(QStringLiteral("10.78.0.9"), f.constData(), f.size());
-    QVERIFY(waitFrames(1));
-    QCOMPARE(peer->frames.first().from, bound);
-    QCOMPARE(peer->frames.first().to, QStringLiteral("10.78.0.9"));
-
-    // On the serial line the socket is left alone.
-    ds->linkMode = DataStream::LinkSerial;
-    ds->bindForDevice(bound == kPanelA ? QStringLiteral("10.78.0.9") : QStringLiteral("10.77.0.9"));
-    QCOMPARE(ds->port->bindAddr, bound);
-}
-
-void TestNetwork::transmitChoosesUnicastOrBroadcast_data()
-{
-    QTest::addColumn<bool>("sendToAll");
-    QTest::addColumn<bool>("searching");
-    QTest::addColumn<bool>("read");
-    QTest::addColumn<bool>("broadcast");
-    QTest::newRow("setting, one monitor") << false << false << false << false;
-    QTest::newRow("read, one monitor") << false << false << true << false;
-    QTest::newRow("setting, all") << true << false << false << true;
-    QTest::newRow("read, all: still personal") << true << false << true << false;
-    QTest::newRow("read while searching") << false << true << true << true;
-}
-
-void TestNetwork::transmitChoosesUnicastOrBroadcast()
-{
-    QFETCH(bool, sendToAll);
-    QFETCH(bool, searching);
-    QFETCH(bool, read);
-    QFETCH(bool, broadcast);
-    addNetworkDevice(12, 1);
-    ds->sendToAll = sendToAll;
-    ds->searching = searching;
-    if (read) {
-        ds->selectDevice(0, 0);
-    } else {
-        ds->curDevice = ds->deviceList.first();
-        ds->sendGroup(2);
-    }
-    QVERIFY(waitFrames(1));
-    const SeenFrame f = peer->frames.first();
-    QCOMPARE(f.to, broadcast ? kBroadcast : monitorAddr(12));
-    QCOMPARE(int(Frame::byteAt(f.bytes, Frame::OffLink)), 0x20);
-    QCOMPARE(int(Frame::byteAt(f.bytes, Frame::OffId)), sendToAll && !read ? 0xFF : 12);
-    QCOMPARE(int(Frame::command(f.bytes)), read ? 0xFE : 0x02);
-}
-
-void TestNetwork::searchListsMonitorsByLastAddressField()
-{
-    const QList<QPair<int, int>> monitors{{30, 4}, {7, 2}, {12, 129}};
-    peer->answer = [&](const QByteArray &f, const QString &) {
-        QList<UdpPeer::Reply> replies;
-        if (Frame::command(f) == Frame::CmdSearch)
-            for (const auto &m : monitors)
-                replies.append({monitorAddr(m.first), searchReply(m.second, m.first)});
-        return replies;
-    };
-    QSignalSpy found(ds, &DataStream::signalFoundDevice);
-    QSignalSpy completed(ds, &DataStream::signalSearchCompleted);
-    QSignalSpy dup(ds, &DataStream::signalIDIP_Error);
-    ds->linkMode = DataStream::LinkNetwork;
-    ds->startSearch();
-    QVERIFY(completed.wait(10000));
-    QCOMPARE(found.count(), 3);
-    const int order[] = {7, 12, 30}, screens[] = {1, 3, 3};
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(found.at(i).at(0).toString(), monitorAddr(order[i]));
-        QCOMPARE(ds->deviceList.at(i)->ipAddr, monitorAddr(order[i]));
-        QCOMPARE(ds->deviceList.at(i)->screenCount, screens[i]);
-        QCOMPARE(int(ds->deviceList.at(i)->deviceId), order[i]);
-    }
-    QVERIFY(dup.count() >= 3); // every broadcast tick after the first is answered again
-    const int searches = std::count_if(peer->frames.cbegin(), peer->frames.cend(),
-                                       [](const SeenFrame &f) { return Frame::command(f.bytes) == Frame::CmdSearch; });
-    QCOMPARE(searches, 3); // one request, broadcast from two addresses plus the closing tick
-
-    // A reply after the list was announced is not slipped in unseen.
-    peer->sendFrom(monitorAddr(8), kPanelB, PortDevice::LocalUdpPort, searchReply(1, 8));
-    peer->sendFrom(monitorAddr(8), kPanelA, PortDevice::LocalUdpPort, searchReply(1, 8));
-    QTest::qWait(200);
-    QCOMPARE(ds->deviceList.size(), 3);
-}
-
-void TestNetwork::burstOfSearchRepliesIsAllListed()
-{
-    bool answered = false;
-    peer->answer = [&](const QByteArray &f, const QString &) {
-        QList<UdpPeer::Reply> replies;
-        if (Frame::command(f) == Frame::CmdSearch && !answered) {
-            answered = true;
-            for (int i = 50; i < 250; ++i)
-                replies.append({monitorAddr(i), searchReply(i % 2 ? 1 : 4, i)});
+        for (int i = 1; i <= row.frames; ++i)
+            b.ds.port->udpBroadcast(frame(0xFF, i, 0xFF).constData(), 11);
+        // The tick that stops the broadcast sends its last datagram once more; that one is not checked.
+        const int n = row.frames * row.from.size();
+        QTRY_VERIFY(b.peer.frames.size() >= n);
+        QCOMPARE(b.ds.port->udp->localPort(), quint16(19522));
+        for (int k = 0; k < n; ++k) {
+            const SeenFrame &f = b.peer.frames.at(k);
+            QCOMPARE(f.bytes, frame(0xFF, k / row.from.size() + 1, 0xFF));
+            QCOMPARE(f.from, row.from[k % row.from.size()]);
+            QCOMPARE(f.to, QStringLiteral("255.255.255.255"));
+            QVERIFY(k == 0 || f.atMs - b.peer.frames.at(k - 1).atMs >= 100); // 200 ms steps, room for a loaded machine
         }
-        return replies;
-    };
-    QSignalSpy completed(ds, &DataStream::signalSearchCompleted);
-    ds->startSearch();
-    QVERIFY(completed.wait(10000));
-    QCOMPARE(ds->deviceList.size(), 200);
-    for (int i = 0; i < 200; ++i)
-        QCOMPARE(ds->deviceList.at(i)->ipLastOctet(), 50 + i);
-}
+    }
 
-void TestNetwork::replyFromAnotherMonitorIsNotApplied()
-{
-    addNetworkDevice(12, 1);
-    addNetworkDevice(30, 1);
-    QSignalSpy recv(ds, &DataStream::signalRecvBasicData);
-    ds->selectDevice(0, 0); // .12
-    QVERIFY(waitFrames(1));
-    peer->sendFrom(monitorAddr(30), kPanelA, PortDevice::LocalUdpPort, settingsReply(66));
-    QTRY_VERIFY(!ds->recvTimer->isActive()); // a sign of life all the same
-    QCOMPARE(recv.count(), 0);
-    QCOMPARE(ds->curDevice->getBasicData().get(Field::brightness), 0);
-    peer->sendFrom(monitorAddr(12), kPanelA, PortDevice::LocalUdpPort, settingsReply(55));
-    QVERIFY(recv.wait(3000));
-    QCOMPARE(ds->curDevice->getBasicData().get(Field::brightness), 55);
-    QCOMPARE(ds->curDevice->deviceName, QString(16, QLatin1Char('n')));
-}
+    // Where the panel's frames go; what the operator does during a pause of a
+    // whole-record send ("meanwhile") does not redirect the rest of it.
+    void routes_data()
+    {
+        QTest::addColumn<RouteRow>("row");
+        const QString toA = "10.77.0.12 ", all = "255.255.255.255 ";
+        const QStringList record{toA + "0", toA + "1", toA + "2", toA + "4", toA + "3", toA + "5"};
+        // The read goes to the monitor picked.
+        const QStringList picked = QStringList{record[0], "10.77.0.30 fe"} + record.mid(1);
+        QTest::newRow("setting") << RouteRow{false, false, 2, false, false, {toA + "2"}};
+        QTest::newRow("setting to all") << RouteRow{true, false, 2, false, false, {all + "2"}};
+        QTest::newRow("read with all on") << RouteRow{true, false, -1, false, false, {toA + "fe"}};
+        QTest::newRow("setting while searching") << RouteRow{false, true, 2, false, false, {all + "2"}};
+        QTest::newRow("read while searching") << RouteRow{false, true, -1, false, false, {all + "fe"}};
+        QTest::newRow("record; another monitor picked") << RouteRow{false, false, 0, true, false, picked};
+        QTest::newRow("record; search started") << RouteRow{false, false, 0, false, true, record};
+        QTest::newRow("record during a search") << RouteRow{false, true, 0, false, false, record};
+        QTest::newRow("record; both") << RouteRow{false, false, 0, true, true, picked};
+    }
+    void routes()
+    {
+        QFETCH(RouteRow, row);
+        Bench b;
+        QVERIFY(b.ok);
+        b.ds.sendToAll = row.toAll;
+        b.ds.searching = row.searching;
+        QTimer::singleShot(250, &b.ds, [&] { // a record's first frame goes out at once, the next 500 ms later
+            if (row.pick)
+                b.ds.selectDevice(1, 0);
+            if (row.search)
+                b.ds.startSearch();
+        });
+        row.group < 0 ? void(b.ds.selectDevice(0, 0)) : b.ds.sendGroup(row.group);
+        auto seen = [&] {
+            QStringList s;
+            for (const SeenFrame &f : qAsConst(b.peer.frames))
+                if (quint8(f.bytes.at(8)) != 0xFF)
+                    s << f.to + ' ' + QString::number(quint8(f.bytes.at(8)), 16);
+            return s.mid(0, row.frames.size());
+        };
+        QTRY_COMPARE(seen(), row.frames);
+    }
 
-void TestNetwork::badDatagramDoesNotTouchTheNext()
-{
-    addNetworkDevice(12, 1);
-    ds->selectDevice(0, 0);
-    QVERIFY(waitFrames(1));
-    QSignalSpy recv(ds, &DataStream::signalRecvBasicData);
-    QByteArray wrongLength = settingsReply(11);
-    wrongLength[1] = static_cast<char>(wrongLength.size() + 1);
-    peer->sendFrom(monitorAddr(12), kPanelA, PortDevice::LocalUdpPort, wrongLength);
-    peer->sendFrom(monitorAddr(12), kPanelA, PortDevice::LocalUdpPort, QByteArray::fromHex("5a"));
-    peer->sendFrom(monitorAddr(12), kPanelA, PortDevice::LocalUdpPort, settingsReply(22));
-    QVERIFY(recv.wait(3000));
-    QTest::qWait(100);
-    QCOMPARE(recv.count(), 1);
-    QCOMPARE(ds->curDevice->getBasicData().get(Field::brightness), 22);
-}
+    // The simulator's monitors answer a search and reads from their own addresses.
+    void simulatedMonitors()
+    {
+        Simulator sim;
+        sim.monitors = {Sim::makeMonitor(128, 0, ip(30)), Sim::makeMonitor(2, 3, ip(7)), Sim::makeMonitor(4, 0, ip(12))};
+        Bench b;
+        QVERIFY(b.ok);
+        b.peer.answer = [&](const QByteArray &f, const QString &to) {
+            QList<UdpPeer::Reply> out;
+            for (const Sim::Reply &r : sim.receive(f, Sim::Link::Network, to))
+                out.append({sim.monitors[r.monitor].ip, r.bytes});
+            return out;
+        };
+        QStringList listed{ip(7), ip(12), ip(30)}, found;
+        for (int i = 50; i < 247; ++i) {
+            sim.monitors << Sim::makeMonitor(1, 0, ip(i));
+            listed << ip(i);
+        }
+        connect(&b.ds, &DataStream::signalFoundDevice, [&](QString a) { found << (b.ds.searching ? "early " : "") + a; });
+        b.ds.startSearch();
+        QTRY_COMPARE_WITH_TIMEOUT(found, listed, 15000); // by the last address field, once the search is over
+
+        // With "All" on a read goes to the current monitor alone, a setting to every one.
+        b.ds.sendToAll = true;
+        QSignalSpy replies(&b.ds, &DataStream::signalRecvBasicData);
+        b.ds.selectDevice(1, 0);
+        QVERIFY(replies.wait(3000));
+        b.ds.curDevice->basicData.set(Field::brightness, 77);
+        b.ds.sendGroup(1);
+        for (const Sim::SimMonitor &m : qAsConst(sim.monitors)) {
+            QTRY_COMPARE(m.screens[0].record.get(Field::brightness), 77);
+            QCOMPARE(m.readsAnswered, m.ip == ip(12) ? 1 : 0);
+        }
+    }
+
+    void replies_data()
+    {
+        QTest::addColumn<ReplyRow>("row");
+        const QStringList two{ip(12), ip(30)};
+        QTest::newRow("search: listed addresses") << ReplyRow{true, two, {searchAnswer(12), searchAnswer(99)}, 2, two, 2, 0};
+        QTest::newRow("search: new address") << ReplyRow{true, {ip(8)}, {searchAnswer(0)}, 1, {ip(8), ip(12), ip(30)}, 0, 0};
+        QTest::newRow("search reply after the search") << ReplyRow{false, {ip(8)}, {searchAnswer(8)}, 1, two, 0, 0};
+        QTest::newRow("settings from another monitor") << ReplyRow{false, {ip(30)}, {settingsAnswer(66)}, 1, two, 0, 0};
+        QTest::newRow("another monitor's, then the current one's")
+            << ReplyRow{false, {ip(30), ip(12)}, {settingsAnswer(66), settingsAnswer(55)}, 2, two, 0, 55};
+        QTest::newRow("malformed, then good") << ReplyRow{false, {ip(12), ip(12), ip(12), ip(12)}, {settingsAnswer(11).chopped(1),
+            QByteArray(1, char(0x5A)), settingsAnswer(11) + char(0x33), settingsAnswer(22)}, 1, two, 0, 22};
+        QTest::newRow("settings reply cut short, then good") << ReplyRow{false, {ip(12), ip(12)},
+            {QByteArray::fromHex("5a0b002001000000fe84dd"), settingsAnswer(44)}, 2, two, 0, 44};
+    }
+    void replies()
+    {
+        QFETCH(ReplyRow, row);
+        Bench b;
+        QVERIFY(b.ok);
+        b.ds.searching = row.searching;
+        b.ds.timeoutCount = 5;
+        QSignalSpy arrived(b.ds.port, &PortDevice::signalUdpRecvFrame);
+        QSignalSpy duplicates(&b.ds, &DataStream::signalIDIP_Error);
+        QSignalSpy applied(&b.ds, &DataStream::signalRecvBasicData);
+        for (int i = 0; i < row.from.size(); ++i)
+            b.peer.sendFrom(row.from[i], kPanel, 19522, row.data[i]);
+        QTRY_COMPARE(arrived.count(), row.whole);
+        QStringList listed;
+        for (const MachineDevice *d : qAsConst(b.ds.deviceList))
+            listed << d->ipAddr;
+        QCOMPARE(listed, row.listed);
+        QCOMPARE(duplicates.count(), row.duplicates);
+        QCOMPARE(applied.count(), row.level ? 1 : 0);
+        QCOMPARE(b.ds.curDevice->getBasicData().get(Field::brightness), row.level);
+        QCOMPARE(b.ds.timeoutCount, 0); // any whole frame is a sign of life
+    }
+};
 
 QTEST_GUILESS_MAIN(TestNetwork)
 #include "tst_network.moc"

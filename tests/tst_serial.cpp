@@ -1,145 +1,271 @@
-// The serial link end to end over a real pseudo-terminal: the search probes
-// every ID, replies arrive whole however the line chops them, and a vanished
-// far end closes the port instead of spinning.
+// The protocol object on the serial line, over real pseudo-terminals: what one
+// call sends (packet groups, the paced whole record, reads, the bit setters),
+// where a whole-record send goes when the operator picks something else during
+// its pauses, the search against simulated monitors, the reply watch, a vanished
+// line, and quitting in the middle of a send.
 #include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <numeric>
 
 #include "datastream.h"
 #include "ptypair.h"
+#include "seriallink.h"
+#include "simulator.h"
+
+// A call, the frames the peer then sees (as summary() writes them), what the
+// operator does meanwhile (see recordKeepsItsTarget_data) and record byte `byte`
+// before and after.
+struct CallRow { std::function<void(DataStream *)> call; QString frames, steps = {}; int byte = 0, before = 0, after = 0; };
+Q_DECLARE_METATYPE(CallRow)
 
 namespace {
-QByteArray searchReply(int id, int type)
+// Frames the panel never sends, written onto its line by the test: the peer has
+// everything written before kMarker once kMarker is in; kUpdated (command 66)
+// goes out when signalUpdateDevice is emitted and so shows where that came.
+const QByteArray kMarker = QByteArray::fromHex("5a0b00000000000077dcdd");
+const QByteArray kUpdated = QByteArray::fromHex("5a0b00000000000066cbdd");
+
+// Appends the checksum (low byte of the sum of every byte) and the end byte.
+QByteArray withSum(const QByteArray &head)
 {
-    return Frame::build({Frame::LinkSerial, 0, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(id)},
-                        Frame::CmdSearch, {});
+    return head + char(std::accumulate(head.begin(), head.end(), 0, [](int sum, char c) { return sum + quint8(c); })) + char(0xDD);
 }
 
-QByteArray settingsReply(std::uint8_t mask, int brightness, char textFill)
+// Each frame as screen mask, ID, command, then its data byte when all are alike
+// or "..": "04090100" is command 01 to ID 9, screen 3, carrying zeros.
+QString summary(const QList<SeenFrame> &frames)
 {
-    QByteArray payload(54, textFill);
-    for (int i = 0; i < 20; ++i)
-        payload[i] = static_cast<char>(i);
-    payload[0] = static_cast<char>(brightness);
-    return Frame::build({Frame::LinkSerial, mask, 1, 5}, Frame::CmdRead, QByteArray(1, '\0') + payload);
+    QStringList out;
+    for (const SeenFrame &s : frames) {
+        const QByteArray data = s.bytes.mid(9, s.bytes.size() - 11);
+        out << QString::fromLatin1(s.bytes.mid(4, 1).toHex() + s.bytes.mid(7, 2).toHex()
+                                   + (data.isEmpty() || data.count(data.at(0)) == data.size() ? data.left(1).toHex() : ".."));
+    }
+    return out.join(' ');
 }
+
 } // namespace
 
 class TestSerial : public QObject
 {
     Q_OBJECT
-private slots:
-    void searchProbesEveryIdAndFindsTheMonitors();
-    void repliesArriveWholeHoweverChopped_data();
-    void repliesArriveWholeHoweverChopped();
-    void vanishedFarEndClosesThePort();
-};
+    std::unique_ptr<PtyPair> pty;
+    std::unique_ptr<SerialPeer> peer;
+    std::unique_ptr<DataStream> ds;
 
-void TestSerial::searchProbesEveryIdAndFindsTheMonitors()
-{
-    PtyPair pty;
-    SerialPeer peer(pty);
-    const QMap<int, int> monitors{{0, 1}, {5, 4}, {126, 129}};
-    peer.answer = [&](const QByteArray &f) {
-        const int id = Frame::byteAt(f, Frame::OffId);
-        return Frame::command(f) == Frame::CmdSearch && monitors.contains(id) ? searchReply(id, monitors[id]) : QByteArray();
-    };
-    DataStream ds;
-    ds.linkMode = DataStream::LinkSerial;
-    ds.port->setSerialPort(pty.slavePath(), 38400);
-    QSignalSpy progress(&ds, &DataStream::signalUartSearchProgress);
-    QSignalSpy found(&ds, &DataStream::signalFoundDevice);
-    QSignalSpy completed(&ds, &DataStream::signalSearchCompleted);
-
-    for (int round = 0; round < 2; ++round) { // a second search starts at ID 0 again
-        peer.frames.clear();
-        progress.clear();
-        found.clear();
-        ds.startSearch();
-        QVERIFY(completed.wait(15000));
-        QCOMPARE(completed.count(), round + 1);
-        QVERIFY(!ds.searching);
-        QCOMPARE(peer.frames.size(), 127);
-        for (int i = 0; i < 127; ++i)
-            QCOMPARE(peer.frames.at(i).bytes, Frame::searchRequest(Frame::LinkSerial, static_cast<std::uint8_t>(i)));
-        QCOMPARE(progress.count(), 126);
-        QCOMPARE(progress.first().at(0).value<uchar>(), uchar(0));
-        QCOMPARE(progress.last().at(0).value<uchar>(), uchar(125));
-        QCOMPARE(found.count(), 3);
-        QCOMPARE(found.at(2).at(0).toString(), QStringLiteral("RS ID : 126"));
-        QCOMPARE(ds.deviceList.size(), 3);
-        const int ids[] = {0, 5, 126}, screens[] = {1, 3, 3};
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(int(ds.deviceList.at(i)->deviceId), ids[i]);
-            QCOMPARE(ds.deviceList.at(i)->screenCount, screens[i]);
-        }
+    // Listed as a search reply would list it, every record byte set to fill.
+    void addDevice(int id, int type, char fill = 0)
+    {
+        ds->slotUartRecvFrame(withSum(QByteArray::fromHex("5a0b000000") + char(type) + '\0' + char(id) + '\xff'));
+        ds->deviceList.last()->basicData.bytes.fill(quint8(fill));
     }
 
-    // A read of monitor 5, screen 3.
-    peer.answer = [&](const QByteArray &f) {
-        return Frame::command(f) == Frame::CmdRead ? settingsReply(Frame::byteAt(f, Frame::OffMask), 77, 'S') : QByteArray();
-    };
-    QSignalSpy recv(&ds, &DataStream::signalRecvBasicData);
-    ds.selectDevice(1, 2);
-    QVERIFY(recv.wait(3000));
-    QCOMPARE(peer.frames.last().bytes, Frame::readRequest(Frame::LinkSerial, 0x04, 5));
-    QCOMPARE(ds.curDevice->getBasicData().get(Field::brightness), 77);
-    QCOMPARE(ds.curDevice->inputText[2], QString(18, QLatin1Char('S')));
-}
+    // What the peer got since the last call.
+    QList<SeenFrame> seen()
+    {
+        ds->port->uartSend(kMarker.constData(), kMarker.size());
+        (void)QTest::qWaitFor([this] { return !peer->frames.isEmpty() && peer->frames.last().bytes == kMarker; }, 5000);
+        const QList<SeenFrame> out = std::exchange(peer->frames, {});
+        return out.mid(0, out.size() - 1); // all but the marker (or, were it lost, a frame: a mismatch either way)
+    }
 
-void TestSerial::repliesArriveWholeHoweverChopped_data()
-{
-    QTest::addColumn<int>("chunk");
-    QTest::addColumn<QByteArray>("garbage");
-    QTest::newRow("whole") << 0 << QByteArray();
-    QTest::newRow("single bytes") << 1 << QByteArray();
-    QTest::newRow("chunks of 5") << 5 << QByteArray();
-    QTest::newRow("garbage before, single bytes") << 1 << QByteArray::fromHex("00ff5a01dd");
-    QTest::newRow("false start with a huge length") << 7 << QByteArray::fromHex("5affff");
-}
+private slots:
+    void cleanup() { ds.reset(); peer.reset(); pty.reset(); }
 
-void TestSerial::repliesArriveWholeHoweverChopped()
-{
-    QFETCH(int, chunk);
-    QFETCH(QByteArray, garbage);
-    PtyPair pty;
-    SerialPeer peer(pty);
-    peer.chunkSize = chunk;
-    // Two replies back to back, as a monitor that answers twice would send them.
-    peer.answer = [&](const QByteArray &f) {
-        const std::uint8_t mask = Frame::byteAt(f, Frame::OffMask);
-        return garbage + settingsReply(mask, 10, 'a') + garbage + settingsReply(mask, 20, 'b');
-    };
-    DataStream ds;
-    ds.linkMode = DataStream::LinkSerial;
-    ds.port->setSerialPort(pty.slavePath(), 57600);
-    ds.slotUartRecvFrame(searchReply(5, 1));
-    QSignalSpy recv(&ds, &DataStream::signalRecvBasicData);
-    ds.selectDevice(0, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(recv.count(), 2, 5000);
-    QCOMPARE(recv.at(0).at(0).value<ST_BasicData>().get(Field::brightness), 10);
-    QCOMPARE(recv.at(1).at(0).value<ST_BasicData>().get(Field::brightness), 20);
-    QCOMPARE(ds.curDevice->inputText[0], QString(18, QLatin1Char('b')));
-}
+    void init()
+    {
+        pty = std::make_unique<PtyPair>();
+        peer = std::make_unique<SerialPeer>(*pty);
+        ds = std::make_unique<DataStream>();
+        ds->linkMode = DataStream::LinkSerial; // before anything is sent: nothing goes to the network
+        ds->port->setSerialPort(pty->slavePath(), 38400);
+        connect(ds.get(), &DataStream::signalUpdateDevice, this, [this] { ds->port->uartSend(kUpdated.constData(), kUpdated.size()); });
+    }
 
-void TestSerial::vanishedFarEndClosesThePort()
-{
-    auto pty = std::make_unique<PtyPair>();
-    DataStream ds;
-    ds.linkMode = DataStream::LinkSerial;
-    ds.port->setSerialPort(pty->slavePath(), 19200);
-    QVERIFY(ds.port->isSerialOpen());
-    const QString path = pty->slavePath();
-    pty.reset(); // the adapter is unplugged
-    QTRY_VERIFY_WITH_TIMEOUT(!ds.port->isSerialOpen(), 5000);
-    // Sending to a closed port is silent, and "Refresh" with a new line opens again.
-    ds.slotUartRecvFrame(searchReply(1, 1));
-    ds.selectDevice(0, 0);
-    PtyPair again;
-    SerialPeer peer(again);
-    ds.port->setSerialPort(again.slavePath(), 19200);
-    QVERIFY(ds.port->isSerialOpen());
-    ds.selectDevice(0, 0);
-    QTRY_COMPARE(peer.frames.size(), 1);
-}
+    void oneCall_data()
+    {
+        // ID 9, three screens, is the only device, picked on screen 3, its record all zeros.
+        QTest::addColumn<CallRow>("row");
+        const char *command[] = {"", "01", "02", "04", "03", "00", "05"};
+        for (int g = 1; g <= 6; ++g)
+            QTest::addRow("group %d", g) << CallRow{[g](DataStream *d) { d->sendGroup(g); }, QStringLiteral("0409") + command[g] + "00 000066"};
+        QTest::newRow("group 2 to all") << CallRow{[](DataStream *d) { d->sendToAll = true; d->sendGroup(2); }, "04ff0200 000066"};
+        for (int g : {0, 7, -1})
+            QTest::addRow("group %d", g) << CallRow{[g](DataStream *d) { d->sendGroup(g); }, "04090000 04090100 04090200 04090400 04090300 04090500 000066"};
+        QTest::newRow("empty list, then none picked") << CallRow{[](DataStream *d) { d->clearDeviceList(); d->sendGroup(0); d->deviceList << new MachineDevice; d->sendGroup(1); }, ""};
+        QTest::newRow("select, screen kept") << CallRow{[](DataStream *d) { QCOMPARE(d->selectDevice(0, -1), 3); }, "0409fe"};
+        QTest::newRow("select, no screen yet") << CallRow{[](DataStream *d) { d->curDevice->screenMask = 0; QCOMPARE(d->selectDevice(0, -1), 3); }, "0109fe"};
+        QTest::newRow("select screen 2, settings to all") << CallRow{[](DataStream *d) { d->sendToAll = true; QCOMPARE(d->selectDevice(0, 1), 3); }, "0209fe"};
+        QTest::newRow("select out of range") << CallRow{[](DataStream *d) { QCOMPARE(d->selectDevice(1, 0), 0); QCOMPARE(d->selectDevice(-1, 0), 0); }, ""};
+        QTest::newRow("UMD 1 on") << CallRow{[](DataStream *d) { d->setUmdSlotOn(0, 1); }, "040905.. 000066", {}, 21, 0x37, 0x3F};
+        QTest::newRow("UMD 5 does not exist") << CallRow{[](DataStream *d) { d->setUmdSlotOn(4, 1); }, "04090500 000066", {}, 21, 0x00, 0x00};
+        QTest::newRow("UMD 3 colour 5") << CallRow{[](DataStream *d) { d->setUmdSlotColor(2, 5); }, "04090500 000066", {}, 22, 0x8F, 0xDF};
+        QTest::newRow("window 2 source 5") << CallRow{[](DataStream *d) { d->setMvWindowSource(1, 5); }, "04090000 000066", {}, 8, 0x07, 0x57};
+        QTest::newRow("multiview on") << CallRow{[](DataStream *d) { d->enableMv(); }, "04090013 000066", {}, 7, 0x23, 0x13};
+        QTest::newRow("multiview off") << CallRow{[](DataStream *d) { d->disableMv(); }, "0409000f 000066", {}, 7, 0x1F, 0x0F};
+    }
+
+    void oneCall()
+    {
+        QFETCH(CallRow, row);
+        addDevice(9, 4);
+        ds->selectDevice(0, 2);
+        seen();
+        ds->basicData.setByte(row.byte, quint8(row.before));
+        row.call(ds.get());
+        const QList<SeenFrame> got = seen();
+        QCOMPARE(summary(got), row.frames);
+        for (int i = 1; i + 1 < got.size(); ++i) // pauses of 450 to 1500 ms
+            QVERIFY2(qAbs(got[i].atMs - got[i - 1].atMs - 975) < 525, qPrintable(QString::number(got[i].atMs - got[i - 1].atMs)));
+        QCOMPARE(int(ds->curDevice->basicData.byte(row.byte)), row.after);
+    }
+
+    void recordKeepsItsTarget_data()
+    {
+        // ID 3 ('A' in every record byte and the UMD text) is picked on screen 3; IDs 8 ('B')
+        // and 12 ('C') are listed. A step for each frame the peer sees: m = screen 1, r = new
+        // record, u = new UMD text, d = pick ID 8 on screen 2, e = send group 1, a = send to
+        // all, l = switch to LAN.
+        QTest::addColumn<CallRow>("row");
+        QTest::newRow("copy to screens 1 and 2") << CallRow{[](DataStream *d) { QVERIFY(d->sendAllToScreens({0, 1})); },
+            "01030041 01030141 01030241 01030441 0208fe 01030341 02080142 000066 01030541 "
+            "02030041 02030141 02030241 02030441 02030341 02030541 000066", "mrud-ea"};
+        QTest::newRow("whole record") << CallRow{[](DataStream *d) { d->sendGroup(0); },
+            "04030041 04030141 04030241 04030441 0208fe 04030341 02080142 000066 04030541 000066", "mrud-ea"};
+        QTest::newRow("copy of ID 12") << CallRow{[](DataStream *d) { d->umdText = "CCCCCCCCCCCCCCCC"; QCOMPARE(d->copyDeviceSettings(2, 0), 0); },
+            "04030043 04030143 04030243 04030443 0208fe 04030343 02080142 000066 04030543 000066", "mrud-ea"};
+        QTest::newRow("link switched") << CallRow{[](DataStream *d) { d->sendGroup(0); }, "04030041 04030141", "-l"};
+    }
+
+    void recordKeepsItsTarget()
+    {
+        QFETCH(CallRow, row);
+        addDevice(3, 4, 'A');
+        addDevice(8, 4, 'B');
+        addDevice(12, 4, 'C');
+        ds->selectDevice(0, 2);
+        ds->umdText = QString(16, 'A');
+        seen();
+        int n = 0, firstScreen = -1;
+        QObject guard;
+        connect(peer.get(), &SerialPeer::frameSeen, &guard, [&] {
+            firstScreen = n ? firstScreen : ds->currentScreen();
+            switch (n < row.steps.size() ? row.steps.at(n++).toLatin1() : '-') {
+            case 'm': ds->setScreen(0); break;
+            case 'r': ds->curDevice->basicData.bytes.fill('Z'); ds->basicData.bytes.fill('Z'); break;
+            case 'u': ds->umdText = QString(16, 'Z'); break;
+            case 'd': ds->selectDevice(1, 1); break;
+            case 'e': ds->sendGroup(1); break;
+            case 'a': ds->sendToAll = true; break;
+            case 'l': ds->linkMode = DataStream::LinkNetwork; break;
+            }
+        });
+        row.call(ds.get());
+        QCOMPARE(summary(seen()), row.frames);
+        // The screen the operator is on stays as the operator left it.
+        QCOMPARE(firstScreen, 2);
+        QCOMPARE(int(ds->curDevice->screenMask), row.steps.contains('d') ? 0x02 : 0x04);
+    }
+
+    void search_data()
+    {
+        QTest::addColumn<QStringList>("failures"); // as the simulator's operator types them
+        QTest::addColumn<int>("duplicates");
+        QTest::newRow("every reply twice") << QStringList{"fail duplicate-search-reply 1"} << 3;
+        QTest::newRow("1-byte pieces behind garbage") << QStringList{"fail chunk 1", "fail chunk-gap-ms 1", "fail garbage 1"} << 0;
+    }
+
+    void search()
+    {
+        QFETCH(QStringList, failures);
+        QFETCH(int, duplicates);
+        Simulator sim;
+        sim.monitors = {Sim::makeMonitor(4, 0, {}), Sim::makeMonitor(2, 5, {}), Sim::makeMonitor(5, 126, {})};
+        for (const QString &line : failures)
+            QVERIFY(sim.command(line));
+        sim.logFrames = true;
+        QStringList log;
+        connect(&sim, &Simulator::logLine, &sim, [&](const QString &line) { log << line; });
+        SerialLink link(&sim);
+        QString why;
+        QVERIFY2(link.openPty(&why), qPrintable(why));
+        ds->port->setSerialPort(link.path(), 38400);
+        QSignalSpy progress(ds.get(), &DataStream::signalUartSearchProgress), idErrors(ds.get(), &DataStream::signalIDIP_Error);
+        ds->startSearch();
+        QVERIFY(QSignalSpy(ds.get(), &DataStream::signalSearchCompleted).wait(20000));
+        const QStringList probes = log.filter("< ");
+        QCOMPARE(probes.size(), 127);
+        for (int id = 0; id < 127; ++id)
+            QCOMPARE(probes[id], QStringLiteral("< 5a 0b 00 00 00 ff 00 %1 ff %2 dd").arg(id, 2, 16, QChar('0')).arg((0x63 + id) & 0xFF, 2, 16, QChar('0')));
+        QCOMPARE(progress.count(), 126);
+        QCOMPARE(int(progress.last()[0].value<uchar>()), 125);
+        QCOMPARE(idErrors.count(), duplicates);
+        QStringList listed;
+        for (const MachineDevice *d : qAsConst(ds->deviceList))
+            listed << QStringLiteral("ID %1 type %2").arg(int(d->deviceId)).arg(d->deviceType);
+        QCOMPARE(listed, (QStringList{"ID 0 type 4", "ID 5 type 2", "ID 126 type 5"}));
+    }
+
+    void replyWatch()
+    {
+        addDevice(5, 1);
+        // ID 5 answers the read of its screen 3: record bytes 0-7 and 10-21, input text, name.
+        peer->answer = [reply = withSum(QByteArray::fromHex("5a42000004010005fe00" "101112131415161718191a1b1c1d1e1f20212223")
+                                        + QByteArray(18, 'x') + "CAM FIVE        ")](const QByteArray &) { return reply; };
+        QSignalSpy received(ds.get(), &DataStream::signalRecvBasicData), lost(ds.get(), &DataStream::signalDeviceTimeout);
+        QCOMPARE(ds->selectDevice(0, 2), 1);
+        QVERIFY(received.wait(3000));
+        QCOMPARE(peer->frames[0].bytes.toHex(), QByteArray("5a0b000004ff0005fe6bdd")); // the read request
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(ds->curDevice->basicData.bytes.data()), 24).toHex(),
+                 QByteArray("1011121314151617" "0000" "18191a1b1c1d1e1f20212223" "0000"));
+        QVERIFY(received[0][0].value<ST_BasicData>() == ds->curDevice->basicData);
+        QCOMPARE(ds->curDevice->inputText[2] + ds->curDevice->deviceName, QString(18, 'x') + "CAM FIVE        ");
+
+        // Silent from now on: the next read's reply time runs out, then eight more do.
+        // A frame of the other link, either way round, is no sign of life (and lists nobody).
+        peer->answer = nullptr;
+        ds->selectDevice(0, 2);
+        ds->linkMode = DataStream::LinkNetwork;
+        pty->write(withSum(QByteArray::fromHex("5a0b000000010006ff"))); // in long before the reply time is out
+        QTRY_COMPARE(ds->timeoutCount, 1);
+        ds->linkMode = DataStream::LinkSerial;
+        ds->slotUdpRecvFrame(QStringLiteral("192.0.2.6"), withSum(QByteArray::fromHex("5a0b000000010006ff")));
+        for (int n = 2; n <= 9; ++n)
+            ds->slotRecvTimerTimeout();
+        QCOMPARE(lost.count(), 1);
+        // Any frame of its own link is: counting starts again.
+        pty->write(withSum(QByteArray::fromHex("5a0b00000001000501")));
+        QTRY_COMPARE(ds->timeoutCount, 0);
+        for (int n = 1; n <= 9; ++n)
+            ds->slotRecvTimerTimeout();
+        QCOMPARE(lost.count(), 2);
+
+        peer.reset();
+        pty->closeMaster(); // the adapter is unplugged
+        QTRY_VERIFY_WITH_TIMEOUT(!ds->port->isSerialOpen(), 5000);
+    }
+
+    // Last: once told to quit, DataStream stays quitting for the rest of the process.
+    // The send runs inside the application's own loop, as in the panel: after quit()
+    // without it every later nested loop would return at once, here included.
+    void quitEndsTheSend()
+    {
+        addDevice(3, 1);
+        ds->selectDevice(0, 0);
+        seen();
+        QObject guard;
+        connect(peer.get(), &SerialPeer::frameSeen, &guard, [] { qApp->quit(); }); // during the first pause
+        QTimer::singleShot(0, this, [this] { ds->sendGroup(0); });
+        QElapsedTimer inLoop;
+        inLoop.start();
+        QCoreApplication::exec();
+        QVERIFY2(inLoop.elapsed() < 400, qPrintable(QString::number(inLoop.elapsed())));
+        QVERIFY(DataStream::quitting() && DataStream::waitMs(1000) < 400);
+        QCOMPARE(summary(seen()), QStringLiteral("01030000"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSerial)
 #include "tst_serial.moc"

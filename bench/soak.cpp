@@ -143,4 +143,4 @@ void TestSoak::readReplyCyclesUnderEveryFailureMode()
 }
 
 QTEST_GUILESS_MAIN(TestSoak)
-#include "tst_soak.moc"
+#include "soak.moc"
