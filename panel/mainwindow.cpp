@@ -2,7 +2,6 @@
 #include "ui_mainwindow.h"
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QCursor>
 #include <QDebug>
 #include <QListWidgetItem>
@@ -188,13 +187,6 @@ MainWindow::~MainWindow()
     delete copyMenu;
     delete dataStream;
     dataStream = nullptr;
-}
-
-// A copy paused between its packet groups is dropped when the window closes.
-void MainWindow::closeEvent(QCloseEvent *event)
-{
-    dataStream->shutDown();
-    QMainWindow::closeEvent(event);
 }
 
 QWidget *MainWindow::screenButton(int index) const

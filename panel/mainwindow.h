@@ -128,7 +128,6 @@ public slots:
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     // Connection panel and device list

@@ -69,12 +69,20 @@ int DataStream::waitMs(int ms)
     // Sleep in a nested event loop: events, timers and received frames are
     // handled during the pause, and the CPU stays idle. Once the application
     // has been told to quit a nested loop no longer runs (it returns -1 at
-    // once): the pause ends there instead of spinning out its time.
-    while (!quitSeen && clock.elapsed() < ms) {
+    // once): the pause ends there instead of spinning out its time. The last
+    // round, with no time left, only asks whether a quit came during the pause.
+    int left = ms;
+    while (!quitSeen && left > 0) {
         QEventLoop loop;
-        QTimer::singleShot(static_cast<int>(ms - clock.elapsed()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        QTimer::singleShot(left, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         if (loop.exec() < 0)
             quitSeen = true;
+        left = ms - static_cast<int>(clock.elapsed());
+    }
+    if (!quitSeen) {
+        QEventLoop probe;
+        QTimer::singleShot(0, &probe, &QEventLoop::quit);
+        quitSeen = probe.exec() < 0;
     }
     return static_cast<int>(clock.elapsed());
 }
@@ -126,7 +134,7 @@ DataStream::SendTarget DataStream::currentTarget() const
 // to another: its monitor is no longer reachable the way it was addressed.
 bool DataStream::stillOn(const SendTarget &target) const
 {
-    if (quitSeen || closed || linkMode != target.link)
+    if (quitSeen || linkMode != target.link)
         return false;
     return target.link != LinkSerial || !port->serial || port->serial->portName() == target.portName;
 }
@@ -163,7 +171,7 @@ bool DataStream::sendRecord(const SendTarget &target)
 
 void DataStream::transmit(const char *frame, int length)
 {
-    if (quitSeen || closed)
+    if (quitSeen)
         return;
     if (linkMode == LinkSerial) {
         port->uartSend(frame, length);

@@ -81,8 +81,6 @@ public:
     // True once the application has been told to quit: pauses end at once and
     // nothing more is sent.
     static bool quitting();
-    // The window closed: nothing more is sent, a paused send is dropped.
-    void shutDown() { closed = true; }
 
     // Search
     void startSearch();
@@ -140,7 +138,6 @@ private:
     void parseSettingsReply();
 
     MachineDevice *placeholder = nullptr; // current device until one is selected; never listed
-    bool closed = false;
     QElapsedTimer readSentAt;             // when the read request now awaiting its reply went out
 };
 

@@ -248,19 +248,19 @@ private slots:
     }
 
     // Last: once told to quit, DataStream stays quitting for the rest of the process.
-    // The send runs inside the application's own loop, as in the panel: after quit()
-    // without it every later nested loop would return at once, here included.
+    // The send runs inside the application's own loop, as in the panel; a quit() with
+    // no such loop running would make every later nested event loop return at once.
     void quitEndsTheSend()
     {
         addDevice(3, 1);
         ds->selectDevice(0, 0);
         seen();
-        QObject guard;
-        connect(peer.get(), &SerialPeer::frameSeen, &guard, [] { qApp->quit(); }); // during the first pause
+        const auto quitOnFrame = connect(peer.get(), &SerialPeer::frameSeen, qApp, &QCoreApplication::quit); // in the first pause
         QTimer::singleShot(0, this, [this] { ds->sendGroup(0); });
         QElapsedTimer inLoop;
         inLoop.start();
         QCoreApplication::exec();
+        disconnect(quitOnFrame);
         QVERIFY2(inLoop.elapsed() < 400, qPrintable(QString::number(inLoop.elapsed())));
         QVERIFY(DataStream::quitting() && DataStream::waitMs(1000) < 400);
         QCOMPARE(summary(seen()), QStringLiteral("01030000"));

@@ -32,9 +32,10 @@ bool NetLab::available(QString *why)
     return true;
 }
 
-bool NetLab::ip(const QStringList &args, const QByteArray &input)
+bool NetLab::ip(const QString &command, const QByteArray &input)
 {
     QProcess p;
+    const QStringList args = command.split(QLatin1Char(' '));
     p.start(QStringLiteral("ip"), args);
     if (!p.waitForStarted())
         return false;
@@ -58,7 +59,7 @@ void NetLab::removeStale()
             continue;
         const int pid = name.mid(kPrefix.size()).section(QLatin1Char('-'), 0, 0).toInt();
         if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
-            QProcess::execute(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("del"), name});
+            ip(QStringLiteral("netns del ") + name);
     }
 }
 
@@ -73,16 +74,16 @@ NetLab::~NetLab()
         ::close(fd);
     // Deleting a namespace removes its veth ends and so their peers too.
     for (const QString &ns : qAsConst(namespaces))
-        ip({QStringLiteral("netns"), QStringLiteral("del"), ns});
+        ip(QStringLiteral("netns del ") + ns);
 }
 
 QString NetLab::addNamespace(const QString &tag)
 {
     const QString name = prefix + QLatin1Char('-') + tag;
-    if (!ip({QStringLiteral("netns"), QStringLiteral("add"), name}))
+    if (!ip(QStringLiteral("netns add ") + name))
         return {};
     namespaces.append(name);
-    ip({QStringLiteral("-n"), name, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
+    ip(QStringLiteral("-n %1 link set lo up").arg(name));
     return name;
 }
 
@@ -91,11 +92,9 @@ QStringList NetLab::link(const QString &nsA, const QStringList &addrsA, const QS
     ++vethCount;
     const QString base = QStringLiteral("tv%1v%2").arg(::getpid() % 100000).arg(vethCount);
     const QString a = base + QLatin1Char('a'), b = base + QLatin1Char('b');
-    bool ok = ip({QStringLiteral("link"), QStringLiteral("add"), a, QStringLiteral("netns"), nsA, QStringLiteral("type"),
-                  QStringLiteral("veth"), QStringLiteral("peer"), QStringLiteral("name"), b, QStringLiteral("netns"), nsB});
+    bool ok = ip(QStringLiteral("link add %1 netns %2 type veth peer name %3 netns %4").arg(a, nsA, b, nsB));
     ok = ok && addAddresses(nsA, a, addrsA) && addAddresses(nsB, b, addrsB);
-    ok = ok && ip({QStringLiteral("-n"), nsA, QStringLiteral("link"), QStringLiteral("set"), a, QStringLiteral("up")});
-    ok = ok && ip({QStringLiteral("-n"), nsB, QStringLiteral("link"), QStringLiteral("set"), b, QStringLiteral("up")});
+    ok = ok && ip(QStringLiteral("-n %1 link set %2 up").arg(nsA, a)) && ip(QStringLiteral("-n %1 link set %2 up").arg(nsB, b));
     return ok ? QStringList{a, b} : QStringList{};
 }
 
@@ -106,7 +105,7 @@ bool NetLab::addAddresses(const QString &ns, const QString &dev, const QStringLi
     QByteArray batch;
     for (const QString &c : cidrs)
         batch += QStringLiteral("addr add %1 dev %2\n").arg(c, dev).toLatin1();
-    return ip({QStringLiteral("-n"), ns, QStringLiteral("-batch"), QStringLiteral("-")}, batch);
+    return ip(QStringLiteral("-n %1 -batch -").arg(ns), batch);
 }
 
 bool NetLab::enter(const QString &ns)

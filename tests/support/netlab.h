@@ -38,7 +38,7 @@ public:
     // A UDP socket created inside the namespace, bound to ip:port, with broadcast
     // and packet-info enabled. -1 on failure.
     int udpSocketIn(const QString &ns, const QString &ip, quint16 port);
-    bool ip(const QStringList &args, const QByteArray &input = {});
+    static bool ip(const QString &command, const QByteArray &input = {});
 
 private:
     static void removeStale();

@@ -2,7 +2,6 @@
 
 #include <QSocketNotifier>
 #include <QThread>
-#include <QTimer>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -71,17 +70,7 @@ void SerialPeer::onReadable()
         frames.append({f, clock.elapsed(), {}, {}});
         emit frameSeen(f);
         const QByteArray reply = answer ? answer(f) : QByteArray();
-        if (reply.isEmpty())
-            continue;
-        if (chunkSize <= 0) {
+        if (!reply.isEmpty())
             pty.write(reply);
-            continue;
-        }
-        // Each chunk is written from its own timer tick, so the panel reads it
-        // on its own before the next one arrives.
-        for (int i = 0, tick = 0; i < reply.size(); i += chunkSize, ++tick) {
-            const QByteArray chunk = reply.mid(i, chunkSize);
-            QTimer::singleShot(tick * 3, this, [this, chunk] { pty.write(chunk); });
-        }
     }
 }

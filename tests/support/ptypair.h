@@ -48,7 +48,6 @@ public:
     QList<SeenFrame> frames;
     // Called for each frame; returns the bytes to write back (may be empty).
     std::function<QByteArray(const QByteArray &)> answer;
-    int chunkSize = 0; // write answers in chunks of this many bytes (0: at once)
 signals:
     void frameSeen(QByteArray frame);
 private:
