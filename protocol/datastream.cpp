@@ -139,10 +139,9 @@ bool DataStream::stillOn(const SendTarget &target) const
     return target.link != LinkSerial || !port->serial || port->serial->portName() == target.portName;
 }
 
+// Called by sendRecord once stillOn() has said the target is still reachable.
 void DataStream::transmitTo(const SendTarget &target, const QByteArray &frame)
 {
-    if (!stillOn(target))
-        return;
     if (target.link == LinkSerial)
         port->uartSend(frame.constData(), frame.size());
     else if (target.toAll)
