@@ -4,6 +4,7 @@
 #include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QVariant>
 
 Q_LOGGING_CATEGORY(lcLink, "telvanor.link")
 Q_LOGGING_CATEGORY(lcLinkFrames, "telvanor.link.frames", QtInfoMsg)

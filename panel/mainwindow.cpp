@@ -77,6 +77,14 @@ void preparePanelPlatform()
 {
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // The form has fixed pixel geometry, so on a high-density screen the whole
+    // window scales (text, images and geometry together) by the screen's factor.
+    // Qt 6 always does; Qt 5 does only when asked, and would otherwise draw
+    // large text into the small form.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
 }
 
 bool styleOnCommandLine(int argc, char *argv[])
@@ -294,12 +302,12 @@ void MainWindow::refreshPortList()
         ui->comboBox->setCurrentText(chosen);
 }
 
-void MainWindow::on_comboBox_currentIndexChanged(const QString &)
+void MainWindow::on_comboBox_currentIndexChanged(int)
 {
     dataStream->port->setPortName(ui->comboBox->currentText());
 }
 
-void MainWindow::on_comboBox_2_currentIndexChanged(const QString &)
+void MainWindow::on_comboBox_2_currentIndexChanged(int)
 {
     dataStream->port->setBaudRate(ui->comboBox_2->currentText().toInt());
 }

@@ -46,6 +46,7 @@ void usePanelStyle(bool chosenOnCommandLine = false);
 // Before the application object exists: the panel paints with the raster engine
 // only, so the X11 platform is kept from loading an OpenGL stack it would not
 // use (tens of megabytes). An explicit QT_XCB_GL_INTEGRATION is respected.
+// High-density screens scale the window the same way under Qt 5 and Qt 6.
 void preparePanelPlatform();
 
 // Shows a message box and waits for it; tests replace it so nothing blocks.
@@ -133,8 +134,8 @@ private slots:
     // Connection panel and device list
     void on_radioButton_pressed();
     void on_radioButton_2_pressed();
-    void on_comboBox_currentIndexChanged(const QString &text);
-    void on_comboBox_2_currentIndexChanged(const QString &text);
+    void on_comboBox_currentIndexChanged(int index);
+    void on_comboBox_2_currentIndexChanged(int index);
     void on_pushButton_clicked();
     void on_listWidget_clicked(const QModelIndex &index);
     void on_checkBox_stateChanged(int state);

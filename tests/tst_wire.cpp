@@ -209,7 +209,7 @@ void TestWire::gatherer()
     QFETCH(Frames, frames);
     QFETCH(bool, datagram);
     QCOMPARE(isDatagramFrame(stream), datagram);
-    for (int chunk : {stream.size(), 1, 3}) {
+    for (int chunk : {int(stream.size()), 1, 3}) {
         FrameGatherer g;
         Frames got;
         for (int i = 0; i < stream.size(); i += chunk)

@@ -3,6 +3,8 @@
 telvanor_packages=(
   build-essential cmake pkg-config
   qtbase5-dev libqt5serialport5-dev
+  qt6-base-dev qt6-serialport-dev
+  dpkg-dev file
   iproute2
 )
 

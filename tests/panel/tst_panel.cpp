@@ -262,7 +262,7 @@ void TestPanel::customButtonsWriteTheirSlotOrWindow()
     const ST_BasicData &record = mon(Two).screens[0].record;
     for (int k = count - 1; k >= 0; --k) {
         const int from = sent.size();
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(w->customButtons.at(firstId + k), &release);
         QTRY_VERIFY(sentTo(addr(Two), from).size() == 1);
         QCOMPARE(sentTo(addr(Two), from).first().command(), commandFor(byte));
@@ -440,6 +440,15 @@ void TestPanel::connectionPanel()
     const bool relisted = w->ui->comboBox->findText(QStringLiteral("ttyGONE0")) < 0;
     QCOMPARE(w->ui->listWidget->count(), 0); // the link switch empties the list
     QTest::mousePress(w->ui->radioButton, Qt::LeftButton);
+
+    // Picking a port or a rate in the combos sets it on the serial port at once.
+    for (const char *rate : {"19200", "57600"}) {
+        w->ui->comboBox_2->setCurrentText(rate);
+        QCOMPARE(dataStream->port->serial->baudRate(), QByteArray(rate).toInt());
+    }
+    w->ui->comboBox->addItem(QStringLiteral("ttyPICKED"));
+    w->ui->comboBox->setCurrentText(QStringLiteral("ttyPICKED"));
+    QCOMPARE(dataStream->port->serial->portName(), QStringLiteral("ttyPICKED"));
 
     w->slotUartSearchProgress(125); // the last ID probed
     QCOMPARE(w->searchProgress->value(), 100);
