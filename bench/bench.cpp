@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <ctime>
 #include <sys/resource.h>
 
@@ -21,7 +22,10 @@
 #include "netlab.h"
 #include "seriallink.h"
 #include "simulator.h"
+#include "tallybridge.h"
 #include "ui_mainwindow.h"
+
+#include <QUdpSocket>
 
 namespace {
 QElapsedTimer sinceStart;
@@ -245,6 +249,88 @@ int panelMemory()
     return 0;
 }
 
+// The tally bridge: from a TSL datagram's arrival to the monitor's frame, for a
+// single change on an idle bridge; then 100 displays changing in one datagram.
+// The monitors are on a pseudo-terminal; TSL arrives on the loopback address.
+void tallyBridge()
+{
+    constexpr int displays = 100;
+    Simulator sim;
+    BridgeMap map;
+    map.udp31 = 40131;
+    SerialLink link(&sim);
+    QString why;
+    if (!link.openPty(&why))
+        return add(QStringLiteral("Tally bridge"), why, QString());
+    for (int i = 0; i < displays; ++i) {
+        sim.monitors << Sim::makeMonitor(1, i, {});
+        BridgeMapping m;
+        m.address = i;
+        m.name = QStringLiteral("CAM %1").arg(i);
+        parseCtlTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(i), &m.target, &why);
+        map.displays << m;
+    }
+    sim.logReads = false;
+    TallyBridge bridge(map, false, 38400);
+    if (bridge.start(&why) != ExitOk)
+        return add(QStringLiteral("Tally bridge"), why, QString());
+    auto allRead = [&] {
+        for (const Sim::SimMonitor &m : qAsConst(sim.monitors))
+            if (m.readsAnswered == 0)
+                return false;
+        return true;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!allRead() && clock.elapsed() < 60000)
+        QTest::qWait(10);
+    QUdpSocket tsl;
+    auto message = [](int address, int control) {
+        return QByteArray(1, char(0x80 + address)) + char(control) + QByteArray("CAM").leftJustified(16, ' ');
+    };
+    qint64 sentAt = 0, arrivedAt = -1;
+    QObject::connect(&sim, &Simulator::logLine, [&](const QString &line) {
+        if (line.contains(QLatin1String("Tally")) && arrivedAt < 0)
+            arrivedAt = clock.nsecsElapsed();
+    });
+    QVector<double> ms;
+    for (int i = 0; i < 20; ++i) {
+        QTest::qWait(600); // idle: the monitor's last frame is more than 500 ms old
+        arrivedAt = -1;
+        sentAt = clock.nsecsElapsed();
+        tsl.writeDatagram(message(0, i % 2 ? 1 : 2), QHostAddress::LocalHost, map.udp31);
+        while (arrivedAt < 0 && clock.nsecsElapsed() - sentAt < 2000000000LL)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        if (arrivedAt >= 0)
+            ms << (arrivedAt - sentAt) / 1e6;
+    }
+    std::sort(ms.begin(), ms.end());
+    add(QStringLiteral("Tally bridge: TSL datagram sent to frame applied by the monitor (serial, 20 single changes)"),
+        ms.isEmpty() ? QStringLiteral("no frame") : QStringLiteral("median %1 ms, max %2 ms").arg(ms.at(ms.size() / 2), 0, 'f', 2).arg(ms.last(), 0, 'f', 2),
+        QStringLiteral("< 20 ms"));
+
+    QTest::qWait(600);
+    QByteArray burst;
+    for (int i = 0; i < displays; ++i)
+        burst += message(i, 1);
+    const qint64 start = clock.elapsed();
+    tsl.writeDatagram(burst, QHostAddress::LocalHost, map.udp31);
+    auto allRed = [&] {
+        for (const Sim::SimMonitor &m : qAsConst(sim.monitors))
+            if (m.screens[0].record.get(Field::tally) != 1)
+                return false;
+        return true;
+    };
+    while (!allRed() && clock.elapsed() - start < 20000)
+        QTest::qWait(5);
+    int red = 0;
+    for (const Sim::SimMonitor &m : qAsConst(sim.monitors))
+        red += m.screens[0].record.get(Field::tally) == 1;
+    add(QStringLiteral("Tally bridge: %1 displays change in one datagram (one pseudo-terminal line, no line rate)").arg(displays),
+        QStringLiteral("%1 of %2 monitors red after %3 ms").arg(red).arg(displays).arg(clock.elapsed() - start),
+        QStringLiteral("all"));
+}
+
 int main(int argc, char **argv)
 {
     sinceStart.start();
@@ -253,7 +339,8 @@ int main(int argc, char **argv)
     usePanelStyle();
     if (app.arguments().contains(QStringLiteral("--panel-memory")))
         return panelMemory();
-    {
+    const bool tallyOnly = app.arguments().contains(QStringLiteral("--tally-bridge"));
+    if (!tallyOnly) {
         // Start to first paint of the window.
         MainWindow w;
         struct PaintSpy : QObject {
@@ -272,11 +359,14 @@ int main(int argc, char **argv)
         add(QStringLiteral("Start to first painted window (%1 platform)").arg(QGuiApplication::platformName()),
             QStringLiteral("%1 ms").arg(spy.at), QString());
     }
-    fullSendCpu();
-    idleCpuAndRefresh();
-    serialSearch();
-    for (int n : {1, 50, 250})
-        networkSearch(n);
+    if (!tallyOnly) {
+        fullSendCpu();
+        idleCpuAndRefresh();
+        serialSearch();
+        for (int n : {1, 50, 250})
+            networkSearch(n);
+    }
+    tallyBridge();
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     add(QStringLiteral("Peak memory of this benchmark process (all of the above)"),

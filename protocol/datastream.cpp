@@ -5,7 +5,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
+#include <utility>
 
 
 Q_LOGGING_CATEGORY(lcProtocol, "telvanor.protocol")
@@ -152,12 +154,17 @@ void DataStream::transmitTo(const SendTarget &target, const QByteArray &frame)
 
 bool DataStream::sendRecord(const SendTarget &target)
 {
+    return sendGroups(target, QVector<int>(std::begin(FullSendGroups), std::end(FullSendGroups)));
+}
+
+bool DataStream::sendGroups(const SendTarget &target, const QVector<int> &groups)
+{
     Frame::Header h;
     h.link = static_cast<std::uint8_t>(target.link);
     h.mask = target.screenMask;
     h.id = target.toAll ? Frame::AllDevices : target.deviceId;
     bool first = true;
-    for (int g : FullSendGroups) {
+    for (int g : groups) {
         if (!first)
             waitMs(GroupPauseMs);
         first = false;
@@ -314,6 +321,17 @@ void DataStream::startSearch()
     searchTimer->start(SearchStepMs);
 }
 
+void DataStream::probe(const QString &ipAddr, std::uint8_t id)
+{
+    const QByteArray frame = Frame::searchRequest(static_cast<std::uint8_t>(linkMode), id);
+    if (linkMode == LinkNetwork) {
+        probedIp = ipAddr;
+        port->udpSendTo(ipAddr, frame.constData(), frame.size());
+    } else {
+        port->uartSend(frame.constData(), frame.size());
+    }
+}
+
 void DataStream::slotFindDevice()
 {
     const std::uint8_t id = linkMode == LinkSerial ? static_cast<std::uint8_t>(scanId & 0xFF) : Frame::AllDevices;
@@ -397,7 +415,8 @@ void DataStream::parseSearchReply()
 {
     // The network list is announced when the search ends; a reply after that
     // would be a device the operator cannot see, so it is not taken.
-    if (linkMode == LinkNetwork && !searching)
+    const bool probed = linkMode == LinkNetwork && !searching && !probedIp.isEmpty() && senderIp == probedIp;
+    if (linkMode == LinkNetwork && !searching && !probed)
         return;
     auto device = std::make_unique<MachineDevice>();
     device->ipAddr = linkMode == LinkNetwork ? senderIp : QString();
@@ -412,6 +431,8 @@ void DataStream::parseSearchReply()
     addDevice(device.release());
     if (linkMode == LinkSerial)
         emit signalFoundDevice(QStringLiteral("RS ID : %1").arg(id));
+    else if (probed)
+        emit signalFoundDevice(std::exchange(probedIp, QString()));
 }
 
 void DataStream::addDevice(MachineDevice *device)

@@ -71,6 +71,8 @@ public:
     // alone. The rest is dropped when the link is switched or the application
     // quits during a pause; returns false then.
     bool sendRecord(const SendTarget &target);
+    // The same for the given packet groups only, in the order given.
+    bool sendGroups(const SendTarget &target, const QVector<int> &groups);
     int copyDeviceSettings(int from, int to);
     void setUmdSlotOn(int slot, int on);
     void setUmdSlotColor(int slot, int color);
@@ -85,6 +87,10 @@ public:
     // Search
     void startSearch();
     void finishSearch();
+    // Asks one known monitor for its search reply (by address on the network,
+    // by ID on the serial line); its reply lists it as a search would and
+    // announces it with signalFoundDevice.
+    void probe(const QString &ipAddr, std::uint8_t id);
 
     // Receiving
     void parseFrame();
@@ -108,6 +114,7 @@ public:
     QTimer *searchTimer = nullptr;
     QTimer *recvTimer = nullptr;
     bool searching = false;
+    QString probedIp;            // network monitor whose search reply is awaited outside a search
     int timeoutCount = 0;
     int scanId = 0;
 

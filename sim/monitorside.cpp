@@ -1,9 +1,12 @@
 #include "monitorside.h"
 
+#include <QRegularExpression>
+
 #include "captions.h"
 #include "frames.h"
 
 namespace Sim {
+using namespace Captions;
 
 std::uint8_t linkByte(Link link)
 {
@@ -166,8 +169,12 @@ void logCommand(const SimMonitor &m, const CommandResult &r, QStringList *log)
     }
     for (const ScreenChange &c : r.screens) {
         QStringList lines = describeChanges(c.before, c.after);
-        if (c.umdSlot >= 0)
-            lines << QStringLiteral("UMD %1 text '%2'").arg(c.umdSlot + 1).arg(shownText(c.umdTextAfter));
+        if (r.group == fieldInfo(Field::umdTextIndex).group) {
+            // The text index only says where the frame's text goes; the label line shows it.
+            lines = lines.filter(QRegularExpression(QStringLiteral("^(?!%1 )").arg(fieldCaption(Field::umdTextIndex))));
+            if (c.umdSlot >= 0)
+                lines << QStringLiteral("UMD %1 label \"%2\"").arg(c.umdSlot + 1).arg(shownText(c.umdTextAfter).trimmed());
+        }
         if (lines.isEmpty())
             lines << QStringLiteral("%1 unchanged").arg(groupCaption(r.group));
         for (const QString &line : qAsConst(lines))

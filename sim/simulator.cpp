@@ -4,6 +4,7 @@
 #include "frames.h"
 
 using namespace Sim;
+using namespace Captions;
 
 Simulator::Simulator(QObject *parent) : QObject(parent) {}
 

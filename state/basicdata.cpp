@@ -32,6 +32,31 @@ const GroupBytes *groupForCommand(std::uint8_t command)
     return nullptr;
 }
 
+bool typeCarriesByte(int deviceType, int b)
+{
+    const FieldInfo *owner = nullptr;
+    for (const FieldInfo &fi : kFields)
+        if (fi.byte == b)
+            owner = &fi;
+    const GroupBytes *g = owner ? groupBytes(owner->group) : nullptr;
+    if (!g)
+        return false;
+    for (std::int8_t x : g->bytes)
+        if (x == b)
+            return true;
+    for (std::int8_t x : g->type2Bytes)
+        if (x == b)
+            return deviceType == 2;
+    return false;
+}
+
+bool typeHasField(int deviceType, Field f)
+{
+    if (f == Field::mvMode && deviceType != 2)
+        return false;
+    return typeCarriesByte(deviceType, fieldInfo(f).byte);
+}
+
 int ST_BasicData::get(Field f) const
 {
     const FieldInfo &fi = fieldInfo(f);

@@ -125,6 +125,13 @@ const GroupBytes *groupBytes(int group);
 // nullptr for a code that is no setting command.
 const GroupBytes *groupForCommand(std::uint8_t command);
 
+// Whether frames to a monitor of this device type carry record byte b (0-23):
+// bytes 8, 9, 22 and 23 travel to type 2 only.
+bool typeCarriesByte(int deviceType, int b);
+// Whether a monitor of this type has the field: its byte travels to the type,
+// and multiview (source byte bits 4-5) is type 2's alone.
+bool typeHasField(int deviceType, Field f);
+
 constexpr int kUmdTextLength = 16;
 
 struct ST_BasicData {

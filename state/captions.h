@@ -7,7 +7,7 @@
 
 // Settings in the operator's own words: a caption for every field of the record
 // and, where the values have names, a caption for each value.
-namespace Sim {
+namespace Captions {
 
 // "Brightness", "Tally", "UMD 2 color" ...
 QString fieldCaption(Field f);
@@ -27,4 +27,4 @@ QStringList describeChanges(const ST_BasicData &before, const ST_BasicData &afte
 // Name of the settings page a packet group belongs to ("Picture" for group 1).
 QString groupCaption(int group);
 
-} // namespace Sim
+} // namespace Captions

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-namespace Sim {
+namespace Captions {
 namespace {
 
 struct FieldCaption {
@@ -219,4 +219,4 @@ QString groupCaption(int group)
     }
 }
 
-} // namespace Sim
+} // namespace Captions

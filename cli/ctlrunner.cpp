@@ -1,0 +1,718 @@
+#include "ctlrunner.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QSet>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTime>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <cstdio>
+
+#include "captions.h"
+#include "datastream.h"
+#include "tallybridge.h"
+
+namespace {
+constexpr int kTries = 3;          // a read or probe is asked this often before "no reply"
+constexpr int kSearchLimitMs = 30000;
+constexpr int kPollMs = 5;
+constexpr int kPresetVersion = 1;
+
+void out(const QString &line)
+{
+    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+QJsonValue valueJson(Field f, int value)
+{
+    const QString caption = Captions::valueCaption(f, value);
+    bool isNumber = false;
+    const int n = caption.toInt(&isNumber);
+    return isNumber ? QJsonValue(n) : QJsonValue(caption);
+}
+
+// The UMD text sent along in a packet group 6: sixteen characters, blank-padded.
+QString umdField(const QString &text)
+{
+    return text.left(kUmdTextLength).leftJustified(kUmdTextLength, QLatin1Char(' '));
+}
+} // namespace
+
+CtlRunner::CtlRunner(const CtlRequest &request, QObject *parent) : QObject(parent), req(request)
+{
+    ds = new DataStream(this);
+    connect(ds, &DataStream::signalRecvBasicData, this, [this] { ++replies; });
+}
+
+CtlRunner::~CtlRunner() = default;
+
+int CtlRunner::fail(int status, const QString &line)
+{
+    std::fprintf(stderr, "telvanor-ctl: %s\n", line.toUtf8().constData());
+    return status;
+}
+
+bool CtlRunner::waitUntil(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() >= ms || DataStream::quitting())
+            return false;
+        DataStream::waitMs(kPollMs);
+    }
+    return true;
+}
+
+QString CtlRunner::label(const CtlTarget &t, int screen) const
+{
+    CtlTarget base = t;
+    base.screen = -1;
+    const QString where = t.name.contains(QLatin1Char(':')) ? base.text() : QStringLiteral("%1 (%2)").arg(t.name, base.text());
+    return screen < 0 ? where : QStringLiteral("%1 screen %2").arg(where).arg(screen + 1);
+}
+
+int CtlRunner::useLink(const CtlTarget &t)
+{
+    const QString key = t.serial ? QStringLiteral("serial:") + t.port : QStringLiteral("lan");
+    if (key == linkKey)
+        return ExitOk;
+    ds->recvTimer->stop();
+    ds->clearDeviceList();
+    linkKey.clear();
+    if (t.serial) {
+        ds->linkMode = DataStream::LinkSerial;
+        ds->port->setSerialPort(t.port, req.baud);
+        if (!ds->port->isSerialOpen())
+            return fail(ExitPort, QStringLiteral("cannot open serial port %1: %2").arg(t.port, ds->port->serial->errorString()));
+    } else {
+        ds->linkMode = DataStream::LinkNetwork;
+        if (!ds->port->udp || ds->port->udp->state() != QAbstractSocket::BoundState)
+            return fail(ExitPort, QStringLiteral("cannot open the network socket (UDP port %1)").arg(PortDevice::LocalUdpPort));
+    }
+    linkKey = key;
+    return ExitOk;
+}
+
+int CtlRunner::locate(const CtlTarget &t, MachineDevice **device)
+{
+    const int status = useLink(t);
+    if (status != ExitOk)
+        return status;
+    auto listed = [&]() -> MachineDevice * {
+        for (MachineDevice *d : qAsConst(ds->deviceList))
+            if (t.serial ? d->deviceId == t.id : d->ipAddr == t.ip)
+                return d;
+        return nullptr;
+    };
+    if (!listed() && known.contains(t.key())) {
+        auto *d = new MachineDevice;
+        d->setDeviceType(known.value(t.key()).type);
+        d->deviceId = known.value(t.key()).id;
+        d->ipAddr = t.serial ? QString() : t.ip;
+        ds->addDevice(d);
+    }
+    for (int i = 0; i < kTries && !listed(); ++i) {
+        if (!t.serial)
+            ds->bindForDevice(t.ip);
+        ds->probe(t.ip, static_cast<std::uint8_t>(t.id));
+        waitUntil([&] { return listed() != nullptr; }, DataStream::ReplyTimeoutMs);
+    }
+    *device = listed();
+    if (!*device)
+        return fail(ExitNoReply, QStringLiteral("%1: no reply").arg(label(t, -1)));
+    known.insert(t.key(), {(*device)->deviceType, (*device)->deviceId});
+    return ExitOk;
+}
+
+int CtlRunner::readScreen(const CtlTarget &t, int screen, MachineDevice **device)
+{
+    int status = locate(t, device);
+    if (status != ExitOk)
+        return status;
+    if (screen >= (*device)->screenCount)
+        return fail(ExitOutOfRange, QStringLiteral("%1: screen %2, but a type %3 monitor has %4")
+                                        .arg(label(t, -1)).arg(screen + 1).arg((*device)->deviceType).arg((*device)->screenCount));
+    if (!t.serial)
+        ds->bindForDevice(t.ip);
+    for (int i = 0; i < kTries; ++i) {
+        const int before = replies;
+        ds->selectDevice(ds->deviceList.indexOf(*device), screen);
+        if (waitUntil([&] { return replies != before; }, DataStream::ReplyTimeoutMs))
+            return ExitOk;
+    }
+    return fail(ExitNoReply, QStringLiteral("%1: no reply").arg(label(t, screen)));
+}
+
+int CtlRunner::locateScreens(const CtlTarget &t, MachineDevice **found, QVector<int> *screens)
+{
+    const int status = locate(t, found);
+    if (status != ExitOk)
+        return status;
+    MachineDevice *device = *found;
+    screens->clear();
+    if (t.screen >= 0)
+        screens->append(t.screen);
+    else if (!req.screens.isEmpty())
+        *screens = req.screens;
+    else
+        for (int s = 0; s < device->screenCount; ++s)
+            screens->append(s);
+    for (int s : qAsConst(*screens))
+        if (s >= device->screenCount)
+            return fail(ExitOutOfRange, QStringLiteral("%1: screen %2, but a type %3 monitor has %4")
+                                            .arg(label(t, -1)).arg(s + 1).arg(device->deviceType).arg(device->screenCount));
+    return ExitOk;
+}
+
+int CtlRunner::search(bool serial, const QString &port, QVector<CtlTarget> *found)
+{
+    CtlTarget link;
+    link.serial = serial;
+    link.port = port;
+    linkKey.clear(); // a search always starts from an empty list
+    int status = useLink(link);
+    if (status != ExitOk)
+        return status;
+    bool done = false;
+    auto c = connect(ds, &DataStream::signalSearchCompleted, this, [&] { done = true; });
+    ds->startSearch();
+    waitUntil([&] { return done; }, kSearchLimitMs);
+    disconnect(c);
+    for (const MachineDevice *d : qAsConst(ds->deviceList)) {
+        CtlTarget t;
+        t.serial = serial;
+        t.port = port;
+        t.id = d->deviceId;
+        t.ip = d->ipAddr;
+        t.name = t.text();
+        known.insert(t.key(), {d->deviceType, d->deviceId});
+        found->append(t);
+    }
+    return ExitOk;
+}
+
+int CtlRunner::expandAll()
+{
+    if (req.allLan) {
+        const int status = search(false, QString(), &req.targets);
+        if (status != ExitOk)
+            return status;
+    }
+    if (!req.allSerialPort.isEmpty()) {
+        const int status = search(true, req.allSerialPort, &req.targets);
+        if (status != ExitOk)
+            return status;
+    }
+    return ExitOk;
+}
+
+QJsonObject CtlRunner::fieldsJson(const ST_BasicData &record, int type) const
+{
+    QJsonObject o;
+    for (const FieldInfo &fi : kFields)
+        if (typeHasField(type, fi.field))
+            o.insert(QLatin1String(fi.name), valueJson(fi.field, record.get(fi.field)));
+    return o;
+}
+
+QVector<int> CtlRunner::changedGroups(const ST_BasicData &a, const ST_BasicData &b, int type) const
+{
+    QVector<int> groups;
+    for (int g : DataStream::FullSendGroups)
+        for (const FieldInfo &fi : kFields)
+            if (fi.group == g && typeCarriesByte(type, fi.byte) && a.byte(fi.byte) != b.byte(fi.byte)
+                && !groups.contains(g))
+                groups.append(g);
+    return groups;
+}
+
+// Monitors other than type 2 file the text of every packet group 6 as UMD 1's:
+// without a text to send along, such a frame would blank the label.
+int CtlRunner::checkUmdText(const Plan &plan)
+{
+    if (plan.device->deviceType == 2 || !plan.groups.contains(6) || req.textGiven || req.dryRun
+        || req.command == QLatin1String("umd"))
+        return ExitOk;
+    return fail(ExitUsage, QStringLiteral("%1: a type %2 monitor takes UMD 1's text with every UMD or tally change; "
+                                          "give the text to keep with --text")
+                               .arg(label(plan.target, plan.screen)).arg(plan.device->deviceType));
+}
+
+bool CtlRunner::send(const Plan &plan)
+{
+    DataStream::SendTarget st;
+    st.link = ds->linkMode;
+    st.portName = plan.target.serial && ds->port->serial ? ds->port->serial->portName() : QString();
+    st.deviceId = plan.device->deviceId;
+    st.ipAddr = plan.device->ipAddr;
+    st.screenMask = static_cast<std::uint8_t>(1u << plan.screen);
+    st.deviceType2 = plan.device->deviceType == 2;
+    st.record = plan.after;
+    st.umdText = plan.umdText;
+    if (!plan.target.serial)
+        ds->bindForDevice(plan.target.ip);
+    return ds->sendGroups(st, plan.groups);
+}
+
+// Checks every plan, then sends them one after the other (each group 500 ms
+// after the last); with --verify reads every screen back.
+int CtlRunner::applyPlans(QVector<Plan> &plans)
+{
+    for (const Plan &p : qAsConst(plans)) {
+        const int status = checkUmdText(p);
+        if (status != ExitOk)
+            return status;
+    }
+    bool first = true;
+    for (const Plan &p : qAsConst(plans)) {
+        if (p.groups.isEmpty()) {
+            out(QStringLiteral("%1: nothing to change").arg(label(p.target, p.screen)));
+            continue;
+        }
+        QStringList names;
+        for (int g : p.groups)
+            names << Captions::groupCaption(g);
+        if (req.dryRun) {
+            out(QStringLiteral("%1: would send %2").arg(label(p.target, p.screen), names.join(QLatin1String(", "))));
+            for (const QString &line : Captions::describeChanges(p.before, p.after))
+                out(QStringLiteral("  ") + line);
+            continue;
+        }
+        if (!first)
+            DataStream::waitMs(DataStream::GroupPauseMs);
+        first = false;
+        MachineDevice *d = nullptr;
+        int status = useLink(p.target);
+        if (status == ExitOk)
+            status = locate(p.target, &d);
+        if (status != ExitOk)
+            return status;
+        Plan plan = p;
+        plan.device = d;
+        if (!send(plan))
+            return fail(ExitFailure, QStringLiteral("%1: interrupted").arg(label(p.target, p.screen)));
+        if (!req.json)
+            out(QStringLiteral("%1: sent %2").arg(label(p.target, p.screen), names.join(QLatin1String(", "))));
+    }
+    if (!req.verify || req.dryRun)
+        return ExitOk;
+    int result = ExitOk;
+    for (const Plan &p : qAsConst(plans)) {
+        MachineDevice *d = nullptr;
+        const int status = readScreen(p.target, p.screen, &d);
+        if (status != ExitOk)
+            return status;
+        QStringList missed;
+        for (const FieldInfo &fi : kFields)
+            if (fi.field != Field::umdTextIndex && typeHasField(d->deviceType, fi.field)
+                && p.after.get(fi.field) != p.before.get(fi.field) && d->basicData.get(fi.field) != p.after.get(fi.field))
+                missed << QStringLiteral("%1 (sent %2, reads %3)")
+                              .arg(QLatin1String(fi.name), Captions::valueCaption(fi.field, p.after.get(fi.field)),
+                                   Captions::valueCaption(fi.field, d->basicData.get(fi.field)));
+        if (!missed.isEmpty()) {
+            fail(ExitNotTaken, QStringLiteral("%1: not taken: %2").arg(label(p.target, p.screen), missed.join(QLatin1String(", "))));
+            result = ExitNotTaken;
+        } else {
+            out(QStringLiteral("%1: verified").arg(label(p.target, p.screen)));
+        }
+    }
+    return result;
+}
+
+int CtlRunner::run()
+{
+    if (req.command == QLatin1String("tally-bridge"))
+        return tallyBridge();
+    if (req.command != QLatin1String("discover")) {
+        const int status = expandAll();
+        if (status != ExitOk)
+            return status;
+        if (req.targets.isEmpty())
+            return fail(ExitNoReply, QStringLiteral("no monitor found"));
+    }
+    const QString &c = req.command;
+    if (c == QLatin1String("discover"))
+        return discover();
+    if (c == QLatin1String("get"))
+        return get();
+    if (c == QLatin1String("set") || c == QLatin1String("tally"))
+        return setFields();
+    if (c == QLatin1String("umd"))
+        return umd();
+    if (c == QLatin1String("save"))
+        return save();
+    if (c == QLatin1String("load"))
+        return load();
+    if (c == QLatin1String("copy"))
+        return copy();
+    return watch();
+}
+
+int CtlRunner::discover()
+{
+    QVector<CtlTarget> found;
+    int status = ExitOk;
+    if (req.allLan || req.allSerialPort.isEmpty())
+        status = search(false, QString(), &found);
+    if (status == ExitOk && !req.allSerialPort.isEmpty())
+        status = search(true, req.allSerialPort, &found);
+    if (status != ExitOk)
+        return status;
+    QJsonArray list;
+    for (const CtlTarget &t : qAsConst(found)) {
+        MachineDevice *d = nullptr;
+        QJsonArray inputs;
+        QStringList shown;
+        for (int s = 0; s < known.value(t.key()).type + 1 && (!d || s < d->screenCount); ++s) {
+            if (readScreen(t, s, &d) != ExitOk) {
+                inputs.append(QJsonValue());
+                break;
+            }
+            inputs.append(d->inputText[static_cast<std::size_t>(s)].trimmed());
+            shown << QStringLiteral("%1: \"%2\"").arg(s + 1).arg(d->inputText[static_cast<std::size_t>(s)].trimmed());
+        }
+        if (!d)
+            locate(t, &d);
+        const QString name = d ? d->deviceName.trimmed() : QString();
+        const int type = known.value(t.key()).type;
+        const int screens = MachineDevice::screenCountForType(type);
+        if (req.json)
+            list.append(QJsonObject{{"target", t.text()}, {"type", type}, {"screens", screens}, {"name", name}, {"inputs", inputs}});
+        else
+            out(QStringLiteral("%1  type %2  screens %3  name \"%4\"  input %5")
+                    .arg(t.text()).arg(type).arg(screens).arg(name, shown.join(QLatin1String(", "))));
+    }
+    if (req.json)
+        out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)).trimmed());
+    else if (found.isEmpty())
+        out(QStringLiteral("no monitor found"));
+    return ExitOk;
+}
+
+int CtlRunner::get()
+{
+    QJsonArray list;
+    for (const CtlTarget &t : qAsConst(req.targets)) {
+        MachineDevice *d = nullptr;
+        QVector<int> screens;
+        int status = locateScreens(t, &d, &screens);
+        if (status != ExitOk)
+            return status;
+        for (int s : qAsConst(screens)) {
+            status = readScreen(t, s, &d);
+            if (status != ExitOk)
+                return status;
+            const ST_BasicData rec = d->basicData;
+            const QString name = d->deviceName.trimmed();
+            const QString input = d->inputText[static_cast<std::size_t>(s)].trimmed();
+            const QByteArray raw = QByteArray(reinterpret_cast<const char *>(rec.bytes.data()), ST_BasicData::Size).toHex(' ');
+            if (req.json) {
+                QJsonObject o{{"target", t.text()}, {"type", d->deviceType}, {"screen", s + 1}, {"name", name}, {"input", input}};
+                if (t.name != t.text())
+                    o.insert("alias", t.name);
+                o.insert(req.raw ? "raw" : "settings", req.raw ? QJsonValue(QString::fromLatin1(raw)) : QJsonValue(fieldsJson(rec, d->deviceType)));
+                list.append(o);
+                continue;
+            }
+            out(QStringLiteral("%1: type %2, name \"%3\", input \"%4\"").arg(label(t, s)).arg(d->deviceType).arg(name, input));
+            if (req.raw) {
+                out(QString::fromLatin1(raw));
+                continue;
+            }
+            const QJsonObject fields = fieldsJson(rec, d->deviceType);
+            for (const FieldInfo &fi : kFields)
+                if (fields.contains(QLatin1String(fi.name)))
+                    out(QStringLiteral("  %1 %2").arg(QLatin1String(fi.name), -16).arg(Captions::valueCaption(fi.field, rec.get(fi.field))));
+        }
+    }
+    if (req.json)
+        out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)).trimmed());
+    return ExitOk;
+}
+
+int CtlRunner::setFields()
+{
+    if (req.command == QLatin1String("tally"))
+        req.assignments = {{Field::tally, req.tally}};
+    QVector<Plan> plans;
+    // Every monitor is probed and checked before anything is sent.
+    for (const CtlTarget &t : qAsConst(req.targets)) {
+        MachineDevice *d = nullptr;
+        QVector<int> screens;
+        int status = locateScreens(t, &d, &screens);
+        if (status != ExitOk)
+            return status;
+        for (const CtlAssignment &a : qAsConst(req.assignments))
+            if (!typeHasField(d->deviceType, a.field))
+                return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has no %3")
+                                               .arg(label(t, -1)).arg(d->deviceType).arg(QLatin1String(fieldInfo(a.field).name)));
+        for (int s : qAsConst(screens)) {
+            Plan p;
+            p.target = t;
+            p.device = d;
+            p.screen = s;
+            for (const CtlAssignment &a : qAsConst(req.assignments))
+                if (!p.groups.contains(fieldInfo(a.field).group))
+                    p.groups.append(fieldInfo(a.field).group);
+            plans.append(p);
+        }
+    }
+    for (const Plan &p : qAsConst(plans)) {
+        const int status = checkUmdText(p);
+        if (status != ExitOk)
+            return status;
+    }
+    for (Plan &p : plans) {
+        const int status = readScreen(p.target, p.screen, &p.device);
+        if (status != ExitOk)
+            return status;
+        p.before = p.after = p.device->basicData;
+        for (const CtlAssignment &a : qAsConst(req.assignments))
+            p.after.set(a.field, a.value);
+        p.umdText = umdField(req.text);
+        // Send in the order of a whole-record send.
+        QVector<int> ordered;
+        for (int g : DataStream::FullSendGroups)
+            if (p.groups.contains(g))
+                ordered.append(g);
+        p.groups = ordered;
+    }
+    return applyPlans(plans);
+}
+
+int CtlRunner::umd()
+{
+    QVector<Plan> plans;
+    for (const CtlTarget &t : qAsConst(req.targets)) {
+        MachineDevice *d = nullptr;
+        QVector<int> screens;
+        int status = locateScreens(t, &d, &screens);
+        if (status != ExitOk)
+            return status;
+        if (req.slot > 1 && d->deviceType != 2)
+            return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has one UMD").arg(label(t, -1)).arg(d->deviceType));
+        for (int s : qAsConst(screens)) {
+            Plan p;
+            p.target = t;
+            p.screen = s;
+            p.groups = {6};
+            plans.append(p);
+        }
+    }
+    for (Plan &p : plans) {
+        const int status = readScreen(p.target, p.screen, &p.device);
+        if (status != ExitOk)
+            return status;
+        p.before = p.after = p.device->basicData;
+        p.after.set(Field::umdTextIndex, req.slot - 1);
+        p.umdText = umdField(req.umdText);
+    }
+    return applyPlans(plans);
+}
+
+int CtlRunner::save()
+{
+    const CtlTarget &t = req.targets.first();
+    MachineDevice *d = nullptr;
+    QVector<int> screens;
+    int status = locateScreens(t, &d, &screens);
+    if (status != ExitOk)
+        return status;
+    QJsonArray list;
+    for (int s : qAsConst(screens)) {
+        status = readScreen(t, s, &d);
+        if (status != ExitOk)
+            return status;
+        QJsonObject fields = fieldsJson(d->basicData, d->deviceType);
+        fields.remove(QLatin1String(fieldInfo(Field::umdTextIndex).name)); // a command's argument, not a setting
+        list.append(QJsonObject{{"screen", s + 1}, {"settings", fields}});
+    }
+    const QJsonObject preset{{"format", "telvanor-preset"}, {"version", kPresetVersion}, {"deviceType", d->deviceType},
+                             {"name", d->deviceName.trimmed()}, {"screens", list}};
+    QFile f(req.file);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(QJsonDocument(preset).toJson()) < 0 || !f.flush())
+        return fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(req.file, f.errorString()));
+    out(QStringLiteral("%1: saved %2 screen(s) to %3").arg(label(t, -1)).arg(screens.size()).arg(req.file));
+    return ExitOk;
+}
+
+int CtlRunner::load()
+{
+    QFile f(req.file);
+    if (!f.open(QIODevice::ReadOnly))
+        return fail(ExitFile, QStringLiteral("cannot read %1: %2").arg(req.file, f.errorString()));
+    QJsonParseError pe;
+    const QJsonObject preset = QJsonDocument::fromJson(f.readAll(), &pe).object();
+    if (pe.error != QJsonParseError::NoError || preset.value("format").toString() != QLatin1String("telvanor-preset"))
+        return fail(ExitFile, QStringLiteral("%1: not a preset (%2)").arg(req.file, pe.error != QJsonParseError::NoError ? pe.errorString() : QStringLiteral("no \"format\": \"telvanor-preset\"")));
+    if (preset.value("version").toInt() != kPresetVersion)
+        return fail(ExitFile, QStringLiteral("%1: preset version %2, this program reads %3").arg(req.file).arg(preset.value("version").toInt()).arg(kPresetVersion));
+    const int presetType = preset.value("deviceType").toInt(-1);
+    const QJsonArray screens = preset.value("screens").toArray();
+    if (screens.isEmpty())
+        return fail(ExitFile, QStringLiteral("%1: no screens").arg(req.file));
+
+    // Each preset screen as field assignments, checked before anything is read or sent.
+    struct Screen { int screen; QVector<CtlAssignment> fields; };
+    QVector<Screen> wanted;
+    for (const QJsonValue &v : screens) {
+        const QJsonObject o = v.toObject();
+        Screen sc{o.value("screen").toInt() - 1, {}};
+        if (sc.screen < 0 || sc.screen >= MachineDevice::MaxScreens)
+            return fail(ExitFile, QStringLiteral("%1: bad screen number").arg(req.file));
+        const QJsonObject settings = o.value("settings").toObject();
+        for (auto it = settings.begin(); it != settings.end(); ++it) {
+            CtlAssignment a;
+            if (!fieldByName(it.key().toLatin1().constData(), &a.field))
+                return fail(ExitUnknownName, QStringLiteral("%1: unknown field '%2'").arg(req.file, it.key()));
+            const QString text = it.value().isDouble() ? QString::number(it.value().toInt()) : it.value().toString();
+            if (!Captions::parseValue(a.field, text, &a.value))
+                return fail(ExitOutOfRange, QStringLiteral("%1: %2: bad value '%3'").arg(req.file, it.key(), text));
+            sc.fields.append(a);
+        }
+        wanted.append(sc);
+    }
+    if (req.screens != QVector<int>{0} && wanted.size() == 1)
+        wanted.first().screen = req.screens.value(0, wanted.first().screen); // one preset screen onto --screen N
+
+    QVector<Plan> plans;
+    for (const CtlTarget &t : qAsConst(req.targets)) {
+        MachineDevice *d = nullptr;
+        int status = locate(t, &d);
+        if (status != ExitOk)
+            return status;
+        if (d->deviceType != presetType && !req.force)
+            return fail(ExitWrongType, QStringLiteral("%1: the preset is for type %2, the monitor is type %3 (--force loads it anyway)")
+                                           .arg(label(t, -1)).arg(presetType).arg(d->deviceType));
+        for (const Screen &sc : qAsConst(wanted)) {
+            if (sc.screen >= d->screenCount)
+                return fail(ExitOutOfRange, QStringLiteral("%1: the preset has screen %2, the monitor %3 screen(s)")
+                                                .arg(label(t, -1)).arg(sc.screen + 1).arg(d->screenCount));
+            Plan p;
+            p.target = t;
+            p.screen = sc.screen;
+            status = readScreen(t, sc.screen, &p.device);
+            if (status != ExitOk)
+                return status;
+            p.before = p.after = p.device->basicData;
+            for (const CtlAssignment &a : sc.fields)
+                if (typeHasField(p.device->deviceType, a.field) && a.field != Field::umdTextIndex)
+                    p.after.set(a.field, a.value);
+            p.groups = changedGroups(p.before, p.after, p.device->deviceType);
+            p.umdText = umdField(req.text);
+            plans.append(p);
+        }
+    }
+    return applyPlans(plans);
+}
+
+int CtlRunner::copy()
+{
+    const CtlTarget from = req.targets.at(0), to = req.targets.at(1);
+    MachineDevice *src = nullptr, *dst = nullptr;
+    int status = locate(from, &src);
+    const int srcType = src ? src->deviceType : -1;
+    if (status == ExitOk)
+        status = locate(to, &dst);
+    if (status != ExitOk)
+        return status;
+    if (dst->deviceType != srcType)
+        return fail(ExitWrongType, QStringLiteral("%1 is type %2, %3 type %4: copies go between monitors of one type")
+                                       .arg(label(from, -1)).arg(srcType).arg(label(to, -1)).arg(dst->deviceType));
+    QVector<int> fromScreens;
+    status = locateScreens(from, &src, &fromScreens);
+    if (status != ExitOk)
+        return status;
+    QVector<Plan> plans;
+    for (int s : qAsConst(fromScreens)) {
+        Plan p;
+        p.target = to;
+        p.screen = to.screen >= 0 ? to.screen : s;
+        if (p.screen >= MachineDevice::screenCountForType(srcType))
+            return fail(ExitOutOfRange, QStringLiteral("%1: no screen %2").arg(label(to, -1)).arg(p.screen + 1));
+        status = readScreen(from, s, &p.device);
+        if (status != ExitOk)
+            return status;
+        p.after = p.device->basicData;
+        p.before = p.after;
+        p.groups = QVector<int>(std::begin(DataStream::FullSendGroups), std::end(DataStream::FullSendGroups));
+        p.umdText = umdField(req.text);
+        plans.append(p);
+    }
+    return applyPlans(plans);
+}
+
+int CtlRunner::watch()
+{
+    struct Watched { CtlTarget target; int screen; bool seen; ST_BasicData record; QString input; bool silent; };
+    QVector<Watched> list;
+    for (const CtlTarget &t : qAsConst(req.targets)) {
+        MachineDevice *d = nullptr;
+        QVector<int> screens;
+        int status = locateScreens(t, &d, &screens);
+        if (status != ExitOk)
+            return status;
+        for (int s : qAsConst(screens))
+            list.append({t, s, false, {}, {}, false});
+    }
+    for (int cycle = 0; !DataStream::quitting() && (req.watchCycles == 0 || cycle < req.watchCycles); ++cycle) {
+        QElapsedTimer round;
+        round.start();
+        for (Watched &w : list) {
+            MachineDevice *d = nullptr;
+            if (readScreen(w.target, w.screen, &d) != ExitOk) {
+                w.silent = true;
+                continue;
+            }
+            const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+            const QString input = d->inputText[static_cast<std::size_t>(w.screen)].trimmed();
+            if (!w.seen || w.silent)
+                out(QStringLiteral("%1 %2: type %3, name \"%4\", input \"%5\"")
+                        .arg(stamp, label(w.target, w.screen)).arg(d->deviceType).arg(d->deviceName.trimmed(), input));
+            else {
+                for (const QString &line : Captions::describeChanges(w.record, d->basicData))
+                    out(QStringLiteral("%1 %2: %3").arg(stamp, label(w.target, w.screen), line));
+                if (input != w.input)
+                    out(QStringLiteral("%1 %2: Input \"%3\" -> \"%4\"").arg(stamp, label(w.target, w.screen), w.input, input));
+            }
+            w.seen = true;
+            w.silent = false;
+            w.record = d->basicData;
+            w.input = input;
+        }
+        if (req.watchCycles == 0 || cycle + 1 < req.watchCycles)
+            DataStream::waitMs(qMax(0, 1000 - static_cast<int>(round.elapsed())));
+    }
+    return ExitOk;
+}
+
+int CtlRunner::tallyBridge()
+{
+    QMap<QString, CtlTarget> names;
+    QString error;
+    if (!req.targetsFile.isEmpty())
+        readTargetFile(req.targetsFile, &names, &error); // read (and checked) by the parser already
+    BridgeMap map;
+    int status = readBridgeMap(req.file, names, &map, &error);
+    if (status != ExitOk)
+        return fail(status, error);
+    TallyBridge bridge(map, req.dryRun, req.baud);
+    connect(&bridge, &TallyBridge::logLine, this, [](const QString &line) {
+        out(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + line);
+    });
+    status = bridge.start(&error);
+    if (status != ExitOk)
+        return fail(status, error);
+    out(QStringLiteral("tally bridge: %1 display(s) to %2 monitor(s)%3")
+            .arg(map.displays.size())
+            .arg([&] { QSet<QString> k; for (const BridgeMapping &d : qAsConst(map.displays)) k.insert(d.target.key()); return k.size(); }())
+            .arg(req.dryRun ? QStringLiteral(", dry run") : QString()));
+    while (!DataStream::quitting())
+        DataStream::waitMs(60000);
+    return ExitOk;
+}

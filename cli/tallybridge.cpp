@@ -1,0 +1,484 @@
+#include "tallybridge.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <limits>
+
+#include "captions.h"
+#include "datastream.h"
+#include "pacedsender.h"
+#include "tslreceiver.h"
+
+namespace {
+constexpr Field kUmdColor[4] = {Field::umd1Color, Field::umd2Color, Field::umd3Color, Field::umd4Color};
+constexpr int kUmdGroup = 6;
+constexpr int kNoText = 15;  // text index of a UMD frame that files no text (type 2)
+constexpr int kAnyScreen = 0xFFFF, kAnyIndex = 0xFFFF;
+
+struct LampName { const char *name; BridgeMapping::Lamp lamp; int version; };
+constexpr LampName kLamps[] = {
+    {"1+2", BridgeMapping::Lamp::Tally12, 31}, {"1", BridgeMapping::Lamp::Tally1, 31},
+    {"2", BridgeMapping::Lamp::Tally2, 31},    {"left", BridgeMapping::Lamp::Left, 50},
+    {"right", BridgeMapping::Lamp::Right, 50}, {"text", BridgeMapping::Lamp::Text, 50},
+    {"none", BridgeMapping::Lamp::None, 0},
+};
+
+// The monitor's tally lamp (off, red, green, yellow) for a TSL tally (off, red, green, amber).
+int lampOf(Tsl::Tally t) { return static_cast<int>(t); }
+
+// UMD colour for the text tally: off white, red red, green green, amber yellow.
+int colorOf(Tsl::Tally t)
+{
+    switch (t) {
+    case Tsl::Tally::Red: return 1;
+    case Tsl::Tally::Green: return 2;
+    case Tsl::Tally::Amber: return 4;
+    default: return 0;
+    }
+}
+
+// Line of each element of the top-level "displays" array, for messages.
+QVector<int> elementLines(const QByteArray &raw)
+{
+    QVector<int> lines;
+    int at = raw.indexOf("\"displays\"");
+    if (at < 0)
+        return lines;
+    at = raw.indexOf('[', at);
+    int depth = 0;
+    bool inString = false;
+    for (int i = at; at >= 0 && i < raw.size(); ++i) {
+        const char c = raw.at(i);
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (depth == 1)
+                lines.append(raw.left(i).count('\n') + 1);
+            ++depth;
+        } else if (c == ']' || c == '}') {
+            if (--depth == 0)
+                break;
+        }
+    }
+    return lines;
+}
+} // namespace
+
+bool BridgeMapping::matches(const Tsl::Display &d) const
+{
+    if (d.version != version)
+        return false;
+    if (version == 31)
+        return d.index == address;
+    return (d.screen == screen || d.screen == kAnyScreen) && (d.index == index || d.index == kAnyIndex);
+}
+
+int readBridgeMap(const QString &path, const QMap<QString, CtlTarget> &names, BridgeMap *out, QString *error)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: %2").arg(path, f.errorString());
+        return ExitFile;
+    }
+    const QByteArray raw = f.readAll();
+    QJsonParseError pe;
+    const QJsonDocument doc = QJsonDocument::fromJson(raw, &pe);
+    if (pe.error != QJsonParseError::NoError || !doc.isObject()) {
+        const int line = raw.left(pe.offset).count('\n') + 1;
+        *error = QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(pe.error != QJsonParseError::NoError ? pe.errorString() : QStringLiteral("not a JSON object"));
+        return ExitFile;
+    }
+    const QJsonObject top = doc.object();
+    auto bad = [&](int line, const QString &why) {
+        *error = QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(why);
+        return ExitFile;
+    };
+    BridgeMap map;
+    const QJsonObject listen = top.value("listen").toObject();
+    auto port = [&](const char *key, quint16 *to) {
+        const int p = listen.value(key).toInt(0);
+        if (listen.contains(key) && (p < 1 || p > 65535))
+            return false;
+        *to = static_cast<quint16>(p);
+        return true;
+    };
+    const int listenLine = raw.left(raw.indexOf("\"listen\"")).count('\n') + 1;
+    if (!port("udp31", &map.udp31) || !port("udp5", &map.udp5) || !port("tcp5", &map.tcp5))
+        return bad(listenLine, QStringLiteral("listen: ports are 1-65535"));
+    map.serial31 = listen.value("serial31").toString();
+    if (!map.udp31 && !map.udp5 && !map.tcp5 && map.serial31.isEmpty())
+        return bad(listenLine, QStringLiteral("listen: give udp31, udp5, tcp5 or serial31"));
+
+    const QJsonArray displays = top.value("displays").toArray();
+    const QVector<int> lines = elementLines(raw);
+    if (displays.isEmpty())
+        return bad(1, QStringLiteral("no \"displays\""));
+    for (int i = 0; i < displays.size(); ++i) {
+        const int line = lines.value(i, 1);
+        const QJsonObject o = displays.at(i).toObject();
+        BridgeMapping m;
+        m.line = line;
+        const QStringList tsl = o.value("tsl").toString().split(QLatin1Char('/'));
+        bool ok1 = false, ok2 = tsl.size() < 3;
+        if (tsl.first() == QLatin1String("3.1") && tsl.size() == 2) {
+            m.version = 31;
+            m.address = tsl.at(1).toInt(&ok1);
+            ok1 = ok1 && m.address >= 0 && m.address <= 126;
+        } else if (tsl.first() == QLatin1String("5.0") && tsl.size() == 3) {
+            m.version = 50;
+            m.screen = tsl.at(1).toInt(&ok1);
+            m.index = tsl.at(2).toInt(&ok2);
+            ok1 = ok1 && m.screen >= 0 && m.screen <= 0xFFFE;
+            ok2 = ok2 && m.index >= 0 && m.index <= 0xFFFE;
+        }
+        if (!ok1 || !ok2)
+            return bad(line, QStringLiteral("tsl \"%1\": 3.1/ADDRESS (0-126) or 5.0/SCREEN/INDEX").arg(o.value("tsl").toString()));
+        m.name = o.value("name").toString(m.version == 31 ? QStringLiteral("TSL %1").arg(m.address)
+                                                           : QStringLiteral("TSL %1/%2").arg(m.screen).arg(m.index));
+        const QString target = o.value("target").toString();
+        QString why;
+        if (names.contains(target))
+            m.target = names.value(target);
+        else if (!parseCtlTarget(target, &m.target, &why) || m.target.screen >= 0)
+            return bad(line, why.isEmpty() ? QStringLiteral("target: give the screen with \"screen\"") : why);
+        m.monitorScreen = o.value("screen").toInt(1) - 1;
+        if (m.monitorScreen < 0 || m.monitorScreen >= MachineDevice::MaxScreens)
+            return bad(line, QStringLiteral("screen: 1-8"));
+        m.slot = o.value("umd").toInt(1) - 1;
+        if (m.slot < 0 || m.slot > 3)
+            return bad(line, QStringLiteral("umd: 1-4"));
+        const QString lamp = o.value("tally").toString(m.version == 31 ? QStringLiteral("1+2") : QStringLiteral("left"));
+        bool found = false;
+        for (const LampName &l : kLamps)
+            if (lamp == QLatin1String(l.name) && (l.version == 0 || l.version == m.version)) {
+                m.lamp = l.lamp;
+                found = true;
+            }
+        if (!found)
+            return bad(line, QStringLiteral("tally \"%1\": %2 or none").arg(lamp, m.version == 31 ? "1+2, 1, 2" : "left, right, text"));
+        m.label = o.value("label").toBool(true);
+        m.labelColor = o.value("labelColor").toBool(false);
+        if (m.labelColor && m.version != 50)
+            return bad(line, QStringLiteral("labelColor: v3.1 has no text tally"));
+        m.text = o.value("text").toString();
+        if (!m.label && m.text.isEmpty())
+            return bad(line, QStringLiteral("label false needs \"text\": the label the monitor keeps"));
+        for (const BridgeMapping &other : qAsConst(map.displays))
+            if (other.target.key() == m.target.key() && other.monitorScreen == m.monitorScreen && other.slot == m.slot)
+                return bad(line, QStringLiteral("UMD %1 of screen %2 of %3 is mapped on line %4 already")
+                                     .arg(m.slot + 1).arg(m.monitorScreen + 1).arg(target).arg(other.line));
+        map.displays.append(m);
+    }
+    *out = map;
+    return ExitOk;
+}
+
+TallyBridge::TallyBridge(const BridgeMap &m, bool dry, int rate, QObject *parent)
+    : QObject(parent), map(m), dryRun(dry), baud(rate)
+{
+    tsl = new Tsl::Receiver(this);
+    paced = new PacedSender(DataStream::GroupPauseMs, this);
+    ticker = new QTimer(this);
+    shown.resize(map.displays.size());
+    connect(tsl, &Tsl::Receiver::displayReceived, this, &TallyBridge::onDisplay);
+    connect(ticker, &QTimer::timeout, this, &TallyBridge::tick);
+    for (const BridgeMapping &d : qAsConst(map.displays)) {
+        Monitor &mon = monitors[d.target.key()];
+        mon.target = d.target;
+        mon.linkKey = d.target.serial ? QStringLiteral("serial:") + d.target.port : QStringLiteral("lan");
+        Screen &s = mon.screens[d.monitorScreen];
+        if (!d.text.isEmpty()) {
+            s.text[static_cast<std::size_t>(d.slot)] = d.text;
+            s.textKnown[static_cast<std::size_t>(d.slot)] = true;
+        }
+        links[mon.linkKey].any = d.target;
+    }
+}
+
+TallyBridge::~TallyBridge() = default;
+
+qint64 TallyBridge::now() const
+{
+    return QDateTime::currentMSecsSinceEpoch() - startedMs;
+}
+
+void TallyBridge::log(const QString &line)
+{
+    emit logLine(line);
+}
+
+int TallyBridge::start(QString *error)
+{
+    startedMs = QDateTime::currentMSecsSinceEpoch();
+    bool ok = (!map.udp31 || tsl->listenUdp31(map.udp31)) && (!map.udp5 || tsl->listenUdp5(map.udp5))
+        && (!map.tcp5 || tsl->listenTcp5(map.tcp5));
+    if (ok && !map.serial31.isEmpty() && !tsl->openSerial31(map.serial31))
+        log(QStringLiteral("TSL serial port %1 does not open (%2); retrying").arg(map.serial31, tsl->errorString()));
+    if (!ok) {
+        *error = QStringLiteral("cannot listen for TSL: %1").arg(tsl->errorString());
+        return ExitPort;
+    }
+    if (dryRun)
+        return ExitOk;
+    for (auto it = links.begin(); it != links.end(); ++it) {
+        Link &l = it.value();
+        l.ds = new DataStream(this);
+        if (l.any.serial) {
+            l.ds->linkMode = DataStream::LinkSerial;
+            l.ds->port->udp->close(); // replies on the network belong to the network link's socket
+            l.ds->port->setSerialPort(l.any.port, baud);
+            if (!l.ds->port->isSerialOpen()) {
+                log(QStringLiteral("serial port %1 does not open (%2); retrying").arg(l.any.port, l.ds->port->serial->errorString()));
+                l.portReported = true;
+            }
+        } else {
+            l.ds->linkMode = DataStream::LinkNetwork;
+        }
+        const QString key = it.key();
+        connect(l.ds, &DataStream::signalRecvBasicData, this, [this, key] { readDone(key, true); });
+        connect(l.ds, &DataStream::signalFoundDevice, this, [this, key] { readDone(key, true); });
+    }
+    ticker->start(TicksMs);
+    return ExitOk;
+}
+
+void TallyBridge::onDisplay(const Tsl::Display &d)
+{
+    for (int i = 0; i < map.displays.size(); ++i) {
+        const BridgeMapping &m = map.displays.at(i);
+        if (!m.matches(d))
+            continue;
+        int lamp = -1;
+        switch (m.lamp) {
+        case BridgeMapping::Lamp::Tally12: lamp = d.tally[0] ? 1 : d.tally[1] ? 2 : 0; break;
+        case BridgeMapping::Lamp::Tally1: lamp = d.tally[0] ? 1 : 0; break;
+        case BridgeMapping::Lamp::Tally2: lamp = d.tally[1] ? 2 : 0; break;
+        case BridgeMapping::Lamp::Left: lamp = lampOf(d.left); break;
+        case BridgeMapping::Lamp::Right: lamp = lampOf(d.right); break;
+        case BridgeMapping::Lamp::Text: lamp = lampOf(d.text); break;
+        case BridgeMapping::Lamp::None: break;
+        }
+        const int color = m.labelColor ? colorOf(d.text) : -1;
+        const bool labelNow = m.label && d.hasLabel;
+        const QString text = labelNow ? d.label.left(kUmdTextLength) : QString();
+
+        Shown &sh = shown[i];
+        const bool lampChanged = lamp >= 0 && lamp != sh.lamp;
+        const bool colorChanged = color >= 0 && color != sh.color;
+        const bool textChanged = labelNow && (!sh.textSet || text != sh.text);
+        if (!lampChanged && !colorChanged && !textChanged)
+            continue;
+        if (lamp >= 0)
+            sh.lamp = lamp;
+        if (color >= 0)
+            sh.color = color;
+        if (labelNow) {
+            sh.text = text;
+            sh.textSet = true;
+        }
+
+        Monitor &mon = monitors[m.target.key()];
+        Screen &s = mon.screens[m.monitorScreen];
+        const auto slot = static_cast<std::size_t>(m.slot);
+        if (lamp >= 0)
+            s.lamp = lamp;
+        if (color >= 0)
+            s.color[slot] = color;
+        if (textChanged) {
+            s.text[slot] = text;
+            s.textKnown[slot] = true;
+            s.textPending[slot] = true;
+        }
+        QString line = QStringLiteral("%1: tally %2").arg(m.name, s.lamp >= 0 ? Captions::valueCaption(Field::tally, s.lamp) : QStringLiteral("-"));
+        if (m.labelColor)
+            line += QStringLiteral(", colour %1").arg(Captions::valueCaption(kUmdColor[slot], s.color[slot]));
+        line += QStringLiteral(", label \"%1\"").arg(s.textKnown[slot] ? s.text[slot] : QString());
+        log(dryRun ? line + QStringLiteral(" (dry run)") : line);
+        if (!dryRun) {
+            s.dirty = true;
+            schedule(m.target.key(), m.monitorScreen);
+        }
+    }
+}
+
+void TallyBridge::schedule(const QString &monitorKey, int screen)
+{
+    paced->request(monitorKey, QString::number(screen), [this, monitorKey, screen] { sendScreen(monitorKey, screen); });
+}
+
+void TallyBridge::sendScreen(const QString &monitorKey, int screen)
+{
+    Monitor &m = monitors[monitorKey];
+    Screen &s = m.screens[screen];
+    Link &l = links[m.linkKey];
+    // Not yet read, or silent: the change goes out once the monitor answers.
+    if (!m.device || !s.read || m.silent || !l.ds)
+        return;
+    const bool type2 = m.device->deviceType == 2;
+    ST_BasicData rec = s.record;
+    if (s.lamp >= 0)
+        rec.set(Field::tally, s.lamp);
+    for (std::size_t k = 0; k < 4; ++k)
+        if (s.color[k] >= 0 && typeHasField(m.device->deviceType, kUmdColor[k]))
+            rec.set(kUmdColor[k], s.color[k]);
+    int textSlot = -1;
+    if (type2) {
+        for (int k = 0; k < 4 && textSlot < 0; ++k)
+            if (s.textPending[static_cast<std::size_t>(k)])
+                textSlot = k;
+        rec.set(Field::umdTextIndex, textSlot >= 0 ? textSlot : kNoText);
+    } else if (s.textKnown[0]) {
+        textSlot = 0; // the only UMD takes the text of every frame: always its last label
+    } else {
+        return; // sending now would blank a label the bridge has not seen yet
+    }
+    DataStream::SendTarget st;
+    st.link = l.ds->linkMode;
+    st.portName = m.target.serial && l.ds->port->serial ? l.ds->port->serial->portName() : QString();
+    st.deviceId = m.device->deviceId;
+    st.ipAddr = m.device->ipAddr;
+    st.screenMask = static_cast<std::uint8_t>(1u << screen);
+    st.deviceType2 = type2;
+    st.record = rec;
+    st.umdText = textSlot >= 0 ? s.text[static_cast<std::size_t>(textSlot)].leftJustified(kUmdTextLength, QLatin1Char(' ')) : QString();
+    if (!m.target.serial)
+        l.ds->bindForDevice(m.target.ip);
+    if (!l.ds->sendGroups(st, {kUmdGroup}))
+        return;
+    ++sent;
+    if (type2)
+        rec.set(Field::umdTextIndex, kNoText);
+    s.record = rec;
+    s.dirty = false;
+    if (textSlot >= 0)
+        s.textPending[static_cast<std::size_t>(textSlot)] = false;
+    if (type2 && std::find(s.textPending.begin(), s.textPending.end(), true) != s.textPending.end()) {
+        s.dirty = true;
+        schedule(monitorKey, screen); // one text per frame: the next slot's in 500 ms
+    }
+}
+
+void TallyBridge::tick()
+{
+    for (auto it = links.begin(); it != links.end(); ++it) {
+        Link &l = it.value();
+        if (l.any.serial && !l.ds->port->isSerialOpen()) {
+            if (now() - l.readSince >= Tsl::Receiver::RetryMs) {
+                l.readSince = now();
+                l.reading.clear();
+                l.ds->port->setSerialPort(l.any.port, baud);
+                if (l.ds->port->isSerialOpen()) {
+                    log(QStringLiteral("serial port %1 open again").arg(l.any.port));
+                    l.portReported = false;
+                    for (Monitor &m : monitors)
+                        if (m.linkKey == it.key())
+                            for (Screen &s : m.screens)
+                                s.checkedAt = -CheckEveryMs; // read again, then bring up to date
+                } else if (!l.portReported) {
+                    log(QStringLiteral("serial port %1 is gone; reopening every %2 s").arg(l.any.port).arg(Tsl::Receiver::RetryMs / 1000));
+                    l.portReported = true;
+                }
+            }
+            continue;
+        }
+        if (!l.reading.isEmpty() && now() - l.readSince > DataStream::ReplyTimeoutMs)
+            readDone(it.key(), false);
+        if (l.reading.isEmpty())
+            readNext(l, it.key());
+    }
+}
+
+void TallyBridge::readNext(Link &l, const QString &linkKey)
+{
+    for (auto it = monitors.begin(); it != monitors.end(); ++it) {
+        Monitor &m = it.value();
+        if (m.linkKey != linkKey)
+            continue;
+        for (auto sc = m.screens.begin(); sc != m.screens.end(); ++sc) {
+            if (now() - sc.value().checkedAt < CheckEveryMs)
+                continue;
+            l.reading = it.key();
+            l.readScreen = sc.key();
+            l.readSince = now();
+            if (!m.target.serial)
+                l.ds->bindForDevice(m.target.ip);
+            if (!m.device)
+                l.ds->probe(m.target.ip, static_cast<std::uint8_t>(m.target.id));
+            else
+                l.ds->selectDevice(l.ds->deviceList.indexOf(m.device), sc.key());
+            return;
+        }
+    }
+}
+
+void TallyBridge::readDone(const QString &linkKey, bool answered)
+{
+    Link &l = links[linkKey];
+    if (l.reading.isEmpty() || !monitors.contains(l.reading))
+        return;
+    Monitor &m = monitors[l.reading];
+    Screen &s = m.screens[l.readScreen];
+    if (answered && !m.device) {
+        // The probe's answer: the monitor is listed; read its screen next.
+        for (MachineDevice *d : qAsConst(l.ds->deviceList))
+            if (m.target.serial ? d->deviceId == m.target.id : d->ipAddr == m.target.ip)
+                m.device = d;
+        if (!m.device)
+            return;
+        if (l.readScreen >= m.device->screenCount) {
+            log(QStringLiteral("%1: a type %2 monitor has no screen %3").arg(m.target.text()).arg(m.device->deviceType).arg(l.readScreen + 1));
+            s.checkedAt = std::numeric_limits<qint64>::max() / 2;
+            l.reading.clear();
+            return;
+        }
+        l.readSince = now();
+        l.ds->selectDevice(l.ds->deviceList.indexOf(m.device), l.readScreen);
+        return;
+    }
+    if (answered && l.ds->curDevice != m.device)
+        return; // another monitor's answer
+    l.reading.clear();
+    // The next read goes out at once (after this one is dealt with), so a
+    // hundred monitors are read within moments of the start.
+    QTimer::singleShot(0, this, [this, linkKey] {
+        Link &next = links[linkKey];
+        if (next.reading.isEmpty() && (!next.any.serial || next.ds->port->isSerialOpen()))
+            readNext(next, linkKey);
+    });
+    if (!answered) {
+        s.checkedAt = now() - CheckEveryMs + 1000; // try again in a second
+        if (++m.failures >= SilentAfter && !m.silent) {
+            m.silent = true;
+            log(QStringLiteral("%1: not answering; retrying").arg(m.target.text()));
+        }
+        return;
+    }
+    s.record = m.device->basicData;
+    s.read = true;
+    s.checkedAt = now();
+    m.failures = 0;
+    if (m.silent) {
+        m.silent = false;
+        log(QStringLiteral("%1: answering again").arg(m.target.text()));
+        for (auto sc = m.screens.begin(); sc != m.screens.end(); ++sc) {
+            for (std::size_t k = 0; k < 4; ++k)
+                sc.value().textPending[k] = sc.value().textKnown[k];
+            sc.value().dirty = sc.value().dirty || sc.value().lamp >= 0;
+        }
+    }
+    for (auto sc = m.screens.begin(); sc != m.screens.end(); ++sc)
+        if (sc.value().dirty && sc.value().read)
+            schedule(m.target.key(), sc.key());
+}

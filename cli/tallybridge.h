@@ -1,0 +1,131 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <array>
+
+#include "basicdata.h"
+#include "ctlargs.h"
+#include "tsl.h"
+
+class DataStream;
+class MachineDevice;
+class PacedSender;
+class QTimer;
+namespace Tsl {
+class Receiver;
+}
+
+// One TSL display driving one UMD slot of one monitor screen.
+struct BridgeMapping {
+    QString name;        // for the log; the TSL display's own key when the map gives none
+    int line = 0;        // line of the entry in the map file
+    int version = 31;    // 31 or 50
+    int address = 0;     // v3.1 display address
+    int screen = 0;      // v5 screen
+    int index = 0;       // v5 display index
+    CtlTarget target;
+    int monitorScreen = 0; // 0-7
+    int slot = 0;          // UMD slot 0-3
+    // Which TSL tally drives the monitor's tally lamp.
+    enum class Lamp { Tally12, Tally1, Tally2, Left, Right, Text, None } lamp = Lamp::Tally12;
+    bool label = true;       // the TSL label drives the UMD text
+    bool labelColor = false; // the text tally drives the UMD colour
+    QString text;            // UMD text until a label arrives (and always when label is false)
+
+    bool matches(const Tsl::Display &d) const;
+};
+
+struct BridgeMap {
+    quint16 udp31 = 0, udp5 = 0, tcp5 = 0;
+    QString serial31;
+    QVector<BridgeMapping> displays;
+};
+
+// Reads a map file (JSON). On a fault: ExitFile and "FILE:LINE: reason".
+int readBridgeMap(const QString &path, const QMap<QString, CtlTarget> &names, BridgeMap *out, QString *error);
+
+// Listens for TSL tally and labels and drives the monitors' tally lamps and UMD
+// slots: only changes go out, a burst for one display collapses to its latest
+// state, each monitor's frames at least 500 ms apart. Every mapped screen is
+// read now and then: its record supplies the bytes the bridge does not own,
+// and a monitor that stops answering is reported, retried, and brought up to
+// date when it answers again; the others go on meanwhile.
+class TallyBridge : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int CheckEveryMs = 5000;   // each mapped screen is read this often
+    static constexpr int TicksMs = 100;
+    static constexpr int SilentAfter = 3;        // failed reads in a row before "not answering"
+
+    TallyBridge(const BridgeMap &map, bool dryRun, int baud, QObject *parent = nullptr);
+    ~TallyBridge() override;
+
+    // Opens the TSL listeners; ExitOk, or ExitPort with *error set.
+    int start(QString *error);
+    Tsl::Receiver *receiver() const { return tsl; }
+    int framesSent() const { return sent; }
+
+signals:
+    void logLine(const QString &line);
+
+private:
+    struct Screen {
+        ST_BasicData record;     // as last read; group 6 bytes the bridge does not own come from here
+        bool read = false;
+        int lamp = -1;           // tally to show, -1: not driven yet
+        std::array<int, 4> color{{-1, -1, -1, -1}};
+        std::array<QString, 4> text;
+        std::array<bool, 4> textKnown{};
+        std::array<bool, 4> textPending{};
+        bool dirty = false;      // a change not yet sent
+        qint64 checkedAt = -CheckEveryMs;
+    };
+    struct Monitor {
+        CtlTarget target;
+        QString linkKey;
+        MachineDevice *device = nullptr;
+        QHash<int, Screen> screens;
+        int failures = 0;
+        bool silent = false;
+    };
+    struct Link {
+        DataStream *ds = nullptr;
+        CtlTarget any;          // a target on this link (serial port)
+        QString reading;        // monitor key being read or probed, empty when idle
+        int readScreen = 0;
+        qint64 readSince = 0;
+        bool portReported = false;
+    };
+
+    void onDisplay(const Tsl::Display &d);
+    void schedule(const QString &monitorKey, int screen);
+    void sendScreen(const QString &monitorKey, int screen);
+    void tick();
+    void readNext(Link &link, const QString &linkKey);
+    void readDone(const QString &linkKey, bool answered);
+    void log(const QString &line);
+
+    BridgeMap map;
+    bool dryRun;
+    int baud;
+    Tsl::Receiver *tsl = nullptr;
+    PacedSender *paced = nullptr;
+    QTimer *ticker = nullptr;
+    QHash<QString, Monitor> monitors;              // by CtlTarget::key()
+    QHash<QString, Link> links;                    // "lan" or "serial:PORT"
+    struct Shown {                                 // per mapping: what it last asked for (the change filter)
+        int lamp = -1;
+        int color = -1;
+        QString text;
+        bool textSet = false;
+    };
+    QVector<Shown> shown;
+    int sent = 0;
+    qint64 now() const;
+    qint64 startedMs = 0;
+};
