@@ -370,6 +370,19 @@ void TallyBridge::sendScreen(const QString &monitorKey, int screen)
     }
 }
 
+// After an outage every mapped screen is read again and then gets its whole
+// state: tally, colours and every known label.
+void TallyBridge::bringUpToDate(Monitor &m)
+{
+    for (auto sc = m.screens.begin(); sc != m.screens.end(); ++sc) {
+        Screen &s = sc.value();
+        for (std::size_t k = 0; k < 4; ++k)
+            s.textPending[k] = s.textKnown[k];
+        s.dirty = s.dirty || s.lamp >= 0 || std::find(s.textKnown.begin(), s.textKnown.end(), true) != s.textKnown.end();
+        s.checkedAt = -CheckEveryMs;
+    }
+}
+
 void TallyBridge::tick()
 {
     for (auto it = links.begin(); it != links.end(); ++it) {
@@ -384,8 +397,7 @@ void TallyBridge::tick()
                     l.portReported = false;
                     for (Monitor &m : monitors)
                         if (m.linkKey == it.key())
-                            for (Screen &s : m.screens)
-                                s.checkedAt = -CheckEveryMs; // read again, then bring up to date
+                            bringUpToDate(m); // it may have missed changes, or be another monitor now
                 } else if (!l.portReported) {
                     log(QStringLiteral("serial port %1 is gone; reopening every %2 s").arg(l.any.port).arg(Tsl::Receiver::RetryMs / 1000));
                     l.portReported = true;
@@ -472,11 +484,8 @@ void TallyBridge::readDone(const QString &linkKey, bool answered)
     if (m.silent) {
         m.silent = false;
         log(QStringLiteral("%1: answering again").arg(m.target.text()));
-        for (auto sc = m.screens.begin(); sc != m.screens.end(); ++sc) {
-            for (std::size_t k = 0; k < 4; ++k)
-                sc.value().textPending[k] = sc.value().textKnown[k];
-            sc.value().dirty = sc.value().dirty || sc.value().lamp >= 0;
-        }
+        bringUpToDate(m);
+        s.checkedAt = now();
     }
     for (auto sc = m.screens.begin(); sc != m.screens.end(); ++sc)
         if (sc.value().dirty && sc.value().read)

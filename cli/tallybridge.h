@@ -108,6 +108,7 @@ private:
     void tick();
     void readNext(Link &link, const QString &linkKey);
     void readDone(const QString &linkKey, bool answered);
+    void bringUpToDate(Monitor &m);
     void log(const QString &line);
 
     BridgeMap map;

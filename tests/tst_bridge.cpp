@@ -50,12 +50,14 @@ private slots:
         QVERIFY2(nl.adopt(net.udpSocketIn(monNs, "0.0.0.0", NetworkLink::MonitorPort), &why), qPrintable(why));
         Simulator line;
         line.monitors = {Sim::makeMonitor(4, 5, {})};
-        SerialLink sl(&line);
-        QVERIFY2(sl.openPty(&why), qPrintable(why));
+        auto sl = std::make_unique<SerialLink>(&line);
+        QVERIFY2(sl->openPty(&why), qPrintable(why));
+        QTemporaryDir dir;
+        const QString port = dir.filePath("line"); // the bridge opens the line by this name
+        QVERIFY(QFile::link(sl->path(), port));
         const int tsl = net.udpSocketIn(monNs, "10.77.0.20", 0);
         QVERIFY(tsl >= 0);
 
-        QTemporaryDir dir;
         QFile map(dir.filePath("map.json"));
         QVERIFY(map.open(QIODevice::WriteOnly));
         map.write(QStringLiteral(R"({"listen": {"udp31": 40031, "udp5": 40050}, "displays": [
@@ -63,7 +65,7 @@ private slots:
             {"name": "GONE", "tsl": "3.1/3", "target": "lan:10.77.0.20", "text": "x"},
             {"name": "RACK", "tsl": "3.1/4", "target": "serial:%1#5", "screen": 2, "tally": "2"},
             {"name": "MV 2", "tsl": "5.0/1/2", "target": "lan:10.77.0.12", "umd": 2, "labelColor": true}]})")
-                      .arg(sl.path()).toUtf8());
+                      .arg(port).toUtf8());
         map.close();
         QProcess bridge;
         bridge.start("ip", {"netns", "exec", bridgeNs, TELVANOR_CTL, "tally-bridge", map.fileName()});
@@ -80,7 +82,6 @@ private slots:
         };
         const ST_BasicData &cam = lan.monitors[0].screens[0].record;
         const ST_BasicData &mv = lan.monitors[1].screens[0].record;
-        const ST_BasicData &rack = line.monitors[0].screens[1].record;
         const auto mvTexts = lan.monitors[1].screens[0].umdText;
         QElapsedTimer clock;
         clock.start();
@@ -94,7 +95,7 @@ private slots:
         send(v31(3, 1, "GONE") + v31(1, 1, "CAM 1") + v31(4, 2, "RACK 4"), 40031);
         QTRY_COMPARE(cam.get(Field::tally), 1);
         QCOMPARE(lan.monitors[0].screens[0].umdText[0], text16("CAM 1"));
-        QTRY_COMPARE(rack.get(Field::tally), 2);
+        QTRY_COMPARE(line.monitors[0].screens[1].record.get(Field::tally), 2);
         QCOMPARE(line.monitors[0].screens[1].umdText[0], text16("RACK 4"));
         QCOMPARE(line.monitors[0].screens[0].record.get(Field::tally), 0);
 
@@ -119,8 +120,27 @@ private slots:
         QCOMPARE(lan.monitors[1].screens[0].umdText[0], mvTexts[0]);
         QCOMPARE(lan.monitors[1].screens[0].umdText[1], text16("STUDIO"));
 
+        // On an idle monitor too, a repeat sends nothing: the next change is its only frame.
+        const int camNow = lan.monitors[0].commandsApplied;
+        send(v31(1, 2, "CAM 1"), 40031);
+        send(v31(1, 0, "CAM 1"), 40031);
+        QTRY_COMPARE(cam.get(Field::tally), 0);
+        QCOMPARE(lan.monitors[0].commandsApplied, camNow + 1);
+
         QTRY_VERIFY_WITH_TIMEOUT(logged("lan:10.77.0.20: not answering"), 15000);
         QVERIFY(logged("CAM 1: tally green, label \"CAM 1\""));
+
+        // The serial line goes away and comes back (with the monitor reset): the
+        // bridge reopens it and brings the monitor up to date.
+        sl.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(logged("is gone; reopening"), 10000);
+        line.monitors = {Sim::makeMonitor(4, 5, {})};
+        sl = std::make_unique<SerialLink>(&line);
+        QVERIFY2(sl->openPty(&why), qPrintable(why));
+        QVERIFY(QFile::remove(port) && QFile::link(sl->path(), port));
+        QTRY_COMPARE_WITH_TIMEOUT(line.monitors[0].screens[1].record.get(Field::tally), 2, 15000);
+        QCOMPARE(line.monitors[0].screens[1].umdText[0], text16("RACK 4"));
+        QVERIFY(logged("open again"));
         bridge.terminate();
         QVERIFY(bridge.waitForFinished(5000));
         QCOMPARE(bridge.exitCode(), 0);
