@@ -449,6 +449,10 @@ void TallyBridge::readDone(const QString &linkKey, bool answered)
                 m.device = d;
         if (!m.device)
             return;
+        for (const BridgeMapping &d : qAsConst(map.displays))
+            if (d.target.key() == m.target.key() && d.slot > 0 && m.device->deviceType != 2)
+                log(QStringLiteral("%1: a type %2 monitor has one UMD; UMD %3 of line %4 gets no label or colour")
+                        .arg(d.name).arg(m.device->deviceType).arg(d.slot + 1).arg(d.line));
         if (l.readScreen >= m.device->screenCount) {
             log(QStringLiteral("%1: a type %2 monitor has no screen %3").arg(m.target.text()).arg(m.device->deviceType).arg(l.readScreen + 1));
             s.checkedAt = std::numeric_limits<qint64>::max() / 2;
