@@ -35,11 +35,6 @@ QJsonValue valueJson(Field f, int value)
     return isNumber ? QJsonValue(n) : QJsonValue(caption);
 }
 
-// The UMD text sent along in a packet group 6: sixteen characters, blank-padded.
-QString umdField(const QString &text)
-{
-    return text.left(kUmdTextLength).leftJustified(kUmdTextLength, QLatin1Char(' '));
-}
 } // namespace
 
 CtlRunner::CtlRunner(const CtlRequest &request, QObject *parent) : QObject(parent), req(request)
@@ -103,12 +98,7 @@ int CtlRunner::locate(const CtlTarget &t, MachineDevice **device)
     const int status = useLink(t);
     if (status != ExitOk)
         return status;
-    auto listed = [&]() -> MachineDevice * {
-        for (MachineDevice *d : qAsConst(ds->deviceList))
-            if (t.serial ? d->deviceId == t.id : d->ipAddr == t.ip)
-                return d;
-        return nullptr;
-    };
+    auto listed = [&] { return ds->listedDevice(t.ip, t.id); };
     if (!listed() && known.contains(t.key())) {
         auto *d = new MachineDevice;
         d->setDeviceType(known.value(t.key()).type);
@@ -245,18 +235,9 @@ int CtlRunner::checkUmdText(const Plan &plan)
 
 bool CtlRunner::send(const Plan &plan)
 {
-    DataStream::SendTarget st;
-    st.link = ds->linkMode;
-    st.portName = plan.target.serial && ds->port->serial ? ds->port->serial->portName() : QString();
-    st.deviceId = plan.device->deviceId;
-    st.ipAddr = plan.device->ipAddr;
-    st.screenMask = static_cast<std::uint8_t>(1u << plan.screen);
-    st.deviceType2 = plan.device->deviceType == 2;
-    st.record = plan.after;
-    st.umdText = plan.umdText;
     if (!plan.target.serial)
         ds->bindForDevice(plan.target.ip);
-    return ds->sendGroups(st, plan.groups);
+    return ds->sendGroups(ds->targetFor(*plan.device, plan.screen, plan.after, plan.umdText), plan.groups);
 }
 
 // Checks every plan, then sends them one after the other (each group 500 ms
@@ -435,84 +416,70 @@ int CtlRunner::get()
     return ExitOk;
 }
 
-int CtlRunner::setFields()
+int CtlRunner::changeScreens(const std::function<int(const CtlTarget &, const MachineDevice &)> &check,
+                             const std::function<void(Plan &)> &change)
 {
-    if (req.command == QLatin1String("tally"))
-        req.assignments = {{Field::tally, req.tally}};
     QVector<Plan> plans;
-    // Every monitor is probed and checked before anything is sent.
+    // Every monitor is reached and checked before anything is read or sent.
     for (const CtlTarget &t : qAsConst(req.targets)) {
         MachineDevice *d = nullptr;
         QVector<int> screens;
         int status = locateScreens(t, &d, &screens);
+        if (status == ExitOk)
+            status = check(t, *d);
         if (status != ExitOk)
             return status;
-        for (const CtlAssignment &a : qAsConst(req.assignments))
-            if (!typeHasField(d->deviceType, a.field))
-                return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has no %3")
-                                               .arg(label(t, -1)).arg(d->deviceType).arg(QLatin1String(fieldInfo(a.field).name)));
         for (int s : qAsConst(screens)) {
             Plan p;
             p.target = t;
-            p.device = d;
             p.screen = s;
-            for (const CtlAssignment &a : qAsConst(req.assignments))
-                if (!p.groups.contains(fieldInfo(a.field).group))
-                    p.groups.append(fieldInfo(a.field).group);
             plans.append(p);
         }
-    }
-    for (const Plan &p : qAsConst(plans)) {
-        const int status = checkUmdText(p);
-        if (status != ExitOk)
-            return status;
     }
     for (Plan &p : plans) {
         const int status = readScreen(p.target, p.screen, &p.device);
         if (status != ExitOk)
             return status;
         p.before = p.after = p.device->basicData;
-        for (const CtlAssignment &a : qAsConst(req.assignments))
-            p.after.set(a.field, a.value);
-        p.umdText = umdField(req.text);
-        // Send in the order of a whole-record send.
-        QVector<int> ordered;
-        for (int g : DataStream::FullSendGroups)
-            if (p.groups.contains(g))
-                ordered.append(g);
-        p.groups = ordered;
+        change(p);
     }
     return applyPlans(plans);
 }
 
+int CtlRunner::setFields()
+{
+    if (req.command == QLatin1String("tally"))
+        req.assignments = {{Field::tally, req.tally}};
+    auto check = [this](const CtlTarget &t, const MachineDevice &d) {
+        for (const CtlAssignment &a : qAsConst(req.assignments))
+            if (!typeHasField(d.deviceType, a.field))
+                return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has no %3")
+                                               .arg(label(t, -1)).arg(d.deviceType).arg(QLatin1String(fieldInfo(a.field).name)));
+        return int(ExitOk);
+    };
+    return changeScreens(check, [this](Plan &p) {
+        for (const CtlAssignment &a : qAsConst(req.assignments))
+            p.after.set(a.field, a.value);
+        for (int g : DataStream::FullSendGroups) // in the order of a whole-record send
+            for (const CtlAssignment &a : qAsConst(req.assignments))
+                if (fieldInfo(a.field).group == g && !p.groups.contains(g))
+                    p.groups.append(g);
+        p.umdText = Frame::umdLabel(req.text);
+    });
+}
+
 int CtlRunner::umd()
 {
-    QVector<Plan> plans;
-    for (const CtlTarget &t : qAsConst(req.targets)) {
-        MachineDevice *d = nullptr;
-        QVector<int> screens;
-        int status = locateScreens(t, &d, &screens);
-        if (status != ExitOk)
-            return status;
-        if (req.slot > 1 && d->deviceType != 2)
-            return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has one UMD").arg(label(t, -1)).arg(d->deviceType));
-        for (int s : qAsConst(screens)) {
-            Plan p;
-            p.target = t;
-            p.screen = s;
-            p.groups = {6};
-            plans.append(p);
-        }
-    }
-    for (Plan &p : plans) {
-        const int status = readScreen(p.target, p.screen, &p.device);
-        if (status != ExitOk)
-            return status;
-        p.before = p.after = p.device->basicData;
+    auto check = [this](const CtlTarget &t, const MachineDevice &d) {
+        if (req.slot > 1 && d.deviceType != 2)
+            return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has one UMD").arg(label(t, -1)).arg(d.deviceType));
+        return int(ExitOk);
+    };
+    return changeScreens(check, [this](Plan &p) {
         p.after.set(Field::umdTextIndex, req.slot - 1);
-        p.umdText = umdField(req.umdText);
-    }
-    return applyPlans(plans);
+        p.groups = {fieldInfo(Field::umdTextIndex).group};
+        p.umdText = Frame::umdLabel(req.umdText);
+    });
 }
 
 int CtlRunner::save()
@@ -604,7 +571,7 @@ int CtlRunner::load()
                 if (typeHasField(p.device->deviceType, a.field) && a.field != Field::umdTextIndex)
                     p.after.set(a.field, a.value);
             p.groups = changedGroups(p.before, p.after, p.device->deviceType);
-            p.umdText = umdField(req.text);
+            p.umdText = Frame::umdLabel(req.text);
             plans.append(p);
         }
     }
@@ -615,7 +582,8 @@ int CtlRunner::copy()
 {
     const CtlTarget from = req.targets.at(0), to = req.targets.at(1);
     MachineDevice *src = nullptr, *dst = nullptr;
-    int status = locate(from, &src);
+    QVector<int> fromScreens;
+    int status = locateScreens(from, &src, &fromScreens);
     const int srcType = src ? src->deviceType : -1;
     if (status == ExitOk)
         status = locate(to, &dst);
@@ -624,10 +592,6 @@ int CtlRunner::copy()
     if (dst->deviceType != srcType)
         return fail(ExitWrongType, QStringLiteral("%1 is type %2, %3 type %4: copies go between monitors of one type")
                                        .arg(label(from, -1)).arg(srcType).arg(label(to, -1)).arg(dst->deviceType));
-    QVector<int> fromScreens;
-    status = locateScreens(from, &src, &fromScreens);
-    if (status != ExitOk)
-        return status;
     QVector<Plan> plans;
     for (int s : qAsConst(fromScreens)) {
         Plan p;
@@ -641,7 +605,7 @@ int CtlRunner::copy()
         p.after = p.device->basicData;
         p.before = p.after;
         p.groups = QVector<int>(std::begin(DataStream::FullSendGroups), std::end(DataStream::FullSendGroups));
-        p.umdText = umdField(req.text);
+        p.umdText = Frame::umdLabel(req.text);
         plans.append(p);
     }
     return applyPlans(plans);

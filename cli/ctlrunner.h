@@ -64,6 +64,11 @@ private:
     int watch();
     int tallyBridge();
     int applyPlans(QVector<Plan> &plans);
+    // A change to the screens of every target: each monitor is reached and
+    // checked (check may refuse it) before any screen is read, then each screen
+    // is read and change() fills in its plan.
+    int changeScreens(const std::function<int(const CtlTarget &, const MachineDevice &)> &check,
+                      const std::function<void(Plan &)> &change);
 
     CtlRequest req;
     DataStream *ds = nullptr;

@@ -17,7 +17,6 @@
 #include "tslreceiver.h"
 
 namespace {
-constexpr Field kUmdColor[4] = {Field::umd1Color, Field::umd2Color, Field::umd3Color, Field::umd4Color};
 constexpr int kUmdGroup = 6;
 constexpr int kNoText = 15;  // text index of a UMD frame that files no text (type 2)
 constexpr int kAnyScreen = 0xFFFF, kAnyIndex = 0xFFFF;
@@ -303,7 +302,7 @@ void TallyBridge::onDisplay(const Tsl::Display &d)
         }
         QString line = QStringLiteral("%1: tally %2").arg(m.name, s.lamp >= 0 ? Captions::valueCaption(Field::tally, s.lamp) : QStringLiteral("-"));
         if (m.labelColor)
-            line += QStringLiteral(", colour %1").arg(Captions::valueCaption(kUmdColor[slot], s.color[slot]));
+            line += QStringLiteral(", colour %1").arg(Captions::valueCaption(kUmdColorFields[slot], s.color[slot]));
         line += QStringLiteral(", label \"%1\"").arg(s.textKnown[slot] ? s.text[slot] : QString());
         log(dryRun ? line + QStringLiteral(" (dry run)") : line);
         if (!dryRun) {
@@ -331,8 +330,8 @@ void TallyBridge::sendScreen(const QString &monitorKey, int screen)
     if (s.lamp >= 0)
         rec.set(Field::tally, s.lamp);
     for (std::size_t k = 0; k < 4; ++k)
-        if (s.color[k] >= 0 && typeHasField(m.device->deviceType, kUmdColor[k]))
-            rec.set(kUmdColor[k], s.color[k]);
+        if (s.color[k] >= 0 && typeHasField(m.device->deviceType, kUmdColorFields[k]))
+            rec.set(kUmdColorFields[k], s.color[k]);
     int textSlot = -1;
     if (type2) {
         for (int k = 0; k < 4 && textSlot < 0; ++k)
@@ -344,20 +343,11 @@ void TallyBridge::sendScreen(const QString &monitorKey, int screen)
     } else {
         return; // sending now would blank a label the bridge has not seen yet
     }
-    DataStream::SendTarget st;
-    st.link = l.ds->linkMode;
-    st.portName = m.target.serial && l.ds->port->serial ? l.ds->port->serial->portName() : QString();
-    st.deviceId = m.device->deviceId;
-    st.ipAddr = m.device->ipAddr;
-    st.screenMask = static_cast<std::uint8_t>(1u << screen);
-    st.deviceType2 = type2;
-    st.record = rec;
-    st.umdText = textSlot >= 0 ? s.text[static_cast<std::size_t>(textSlot)].leftJustified(kUmdTextLength, QLatin1Char(' ')) : QString();
+    const QString text = textSlot >= 0 ? Frame::umdLabel(s.text[static_cast<std::size_t>(textSlot)]) : QString();
     if (!m.target.serial)
         l.ds->bindForDevice(m.target.ip);
-    if (!l.ds->sendGroups(st, {kUmdGroup}))
+    if (!l.ds->sendGroups(l.ds->targetFor(*m.device, screen, rec, text), {kUmdGroup}))
         return;
-    ++sent;
     if (type2)
         rec.set(Field::umdTextIndex, kNoText);
     s.record = rec;
@@ -388,8 +378,8 @@ void TallyBridge::tick()
     for (auto it = links.begin(); it != links.end(); ++it) {
         Link &l = it.value();
         if (l.any.serial && !l.ds->port->isSerialOpen()) {
-            if (now() - l.readSince >= Tsl::Receiver::RetryMs) {
-                l.readSince = now();
+            if (now() - l.reopenedAt >= Tsl::Receiver::RetryMs) {
+                l.reopenedAt = now();
                 l.reading.clear();
                 l.ds->port->setSerialPort(l.any.port, baud);
                 if (l.ds->port->isSerialOpen()) {
@@ -444,9 +434,7 @@ void TallyBridge::readDone(const QString &linkKey, bool answered)
     Screen &s = m.screens[l.readScreen];
     if (answered && !m.device) {
         // The probe's answer: the monitor is listed; read its screen next.
-        for (MachineDevice *d : qAsConst(l.ds->deviceList))
-            if (m.target.serial ? d->deviceId == m.target.id : d->ipAddr == m.target.ip)
-                m.device = d;
+        m.device = l.ds->listedDevice(m.target.ip, m.target.id);
         if (!m.device)
             return;
         for (const BridgeMapping &d : qAsConst(map.displays))

@@ -67,8 +67,6 @@ public:
 
     // Opens the TSL listeners; ExitOk, or ExitPort with *error set.
     int start(QString *error);
-    Tsl::Receiver *receiver() const { return tsl; }
-    int framesSent() const { return sent; }
 
 signals:
     void logLine(const QString &line);
@@ -98,7 +96,8 @@ private:
         CtlTarget any;          // a target on this link (serial port)
         QString reading;        // monitor key being read or probed, empty when idle
         int readScreen = 0;
-        qint64 readSince = 0;
+        qint64 readSince = 0;   // when the read or probe in flight went out
+        qint64 reopenedAt = 0;  // last attempt to reopen the serial port
         bool portReported = false;
     };
 
@@ -126,7 +125,6 @@ private:
         bool textSet = false;
     };
     QVector<Shown> shown;
-    int sent = 0;
     qint64 now() const;
     qint64 startedMs = 0;
 };

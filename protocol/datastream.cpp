@@ -4,7 +4,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <algorithm>
 #include <iterator>
 #include <memory>
 #include <utility>
@@ -16,8 +15,6 @@ DataStream *dataStream = nullptr;
 
 namespace {
 // Field of each UMD slot and multiview window, indexed by slot or window 0-3.
-constexpr Field kUmdOn[4] = {Field::umd1On, Field::umd2On, Field::umd3On, Field::umd4On};
-constexpr Field kUmdColor[4] = {Field::umd1Color, Field::umd2Color, Field::umd3Color, Field::umd4Color};
 constexpr Field kMvSource[4] = {Field::mvSource1, Field::mvSource2, Field::mvSource3, Field::mvSource4};
 constexpr int kUmdGroup = 6;
 constexpr int kSourceGroup = 5;
@@ -119,17 +116,33 @@ void DataStream::sendGroup(int group)
 
 DataStream::SendTarget DataStream::currentTarget() const
 {
+    SendTarget t = targetFor(*curDevice, screenOfMask(curDevice->screenMask), curDevice->getBasicData(), umdText);
+    t.screenMask = curDevice->screenMask;
+    t.toAll = sendToAll;
+    return t;
+}
+
+DataStream::SendTarget DataStream::targetFor(const MachineDevice &device, int screen, const ST_BasicData &record,
+                                             const QString &text) const
+{
     SendTarget t;
     t.link = linkMode;
     t.portName = port->serial ? port->serial->portName() : QString();
-    t.deviceId = curDevice->deviceId;
-    t.ipAddr = curDevice->ipAddr;
-    t.toAll = sendToAll;
-    t.screenMask = curDevice->screenMask;
-    t.deviceType2 = curDevice->deviceType == 2;
-    t.record = curDevice->getBasicData();
-    t.umdText = umdText;
+    t.deviceId = device.deviceId;
+    t.ipAddr = device.ipAddr;
+    t.screenMask = static_cast<std::uint8_t>(1u << screen);
+    t.deviceType2 = device.deviceType == 2;
+    t.record = record;
+    t.umdText = text;
     return t;
+}
+
+MachineDevice *DataStream::listedDevice(const QString &ipAddr, int id) const
+{
+    for (MachineDevice *d : deviceList)
+        if (linkMode == LinkSerial ? d->deviceId == id : d->ipAddr == ipAddr)
+            return d;
+    return nullptr;
 }
 
 // A send started on one link (or serial port) ends when the operator switches
@@ -283,14 +296,14 @@ void DataStream::setFieldAndSend(Field field, int value, int group)
 void DataStream::setUmdSlotOn(int slot, int on)
 {
     if (slot >= 0 && slot < 4)
-        basicData.set(kUmdOn[slot], on);
+        basicData.set(kUmdOnFields[slot], on);
     storeAndSend(kUmdGroup);
 }
 
 void DataStream::setUmdSlotColor(int slot, int color)
 {
     if (slot >= 0 && slot < 4)
-        basicData.set(kUmdColor[slot], color);
+        basicData.set(kUmdColorFields[slot], color);
     storeAndSend(kUmdGroup);
 }
 
@@ -404,13 +417,6 @@ void DataStream::parseFrame()
     }
 }
 
-bool DataStream::alreadyListed(const MachineDevice &found) const
-{
-    return std::any_of(deviceList.cbegin(), deviceList.cend(), [&](const MachineDevice *d) {
-        return linkMode == LinkSerial ? d->deviceId == found.deviceId : d->ipAddr == found.ipAddr;
-    });
-}
-
 void DataStream::parseSearchReply()
 {
     // The network list is announced when the search ends; a reply after that
@@ -422,7 +428,7 @@ void DataStream::parseSearchReply()
     device->ipAddr = linkMode == LinkNetwork ? senderIp : QString();
     // A monitor on the network reports its own ID in the reply; frames to it carry that ID.
     device->deviceId = Frame::byteAt(recvFrame, Frame::OffId);
-    if (alreadyListed(*device)) {
+    if (listedDevice(device->ipAddr, device->deviceId)) {
         emit signalIDIP_Error();
         return;
     }

@@ -67,6 +67,10 @@ public:
     bool sendAllToScreens(const QVector<int> &screens);
     // The current device, screen, record and UMD text as a send target.
     SendTarget currentTarget() const;
+    // One screen (0-7) of a listed device on the current link as a send target.
+    SendTarget targetFor(const MachineDevice &device, int screen, const ST_BasicData &record, const QString &umdText) const;
+    // The listed device with this address (network) or ID (serial line); nullptr if none.
+    MachineDevice *listedDevice(const QString &ipAddr, int id) const;
     // Every packet group of the target's record, 500 ms apart, to the target
     // alone. The rest is dropped when the link is switched or the application
     // quits during a pause; returns false then.
@@ -139,7 +143,6 @@ private:
     void setFieldAndSend(Field field, int value, int group);
     bool stillOn(const SendTarget &target) const;
     void transmitTo(const SendTarget &target, const QByteArray &frame);
-    bool alreadyListed(const MachineDevice &found) const;
     void storeAndSend(int group);
     void parseSearchReply();
     void parseSettingsReply();

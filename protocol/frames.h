@@ -48,6 +48,11 @@ QByteArray build(const Header &header, std::uint8_t command, const QByteArray &d
 // The 16-byte UMD text field: printable ASCII as is, any other code unit as a
 // blank, missing characters as 0x00.
 QByteArray packUmdText(const QString &text);
+// A label as the UMD editors send it: cut to 16 characters, padded with blanks.
+inline QString umdLabel(const QString &text)
+{
+    return text.left(kUmdTextLength).leftJustified(kUmdTextLength, QLatin1Char(' '));
+}
 
 // Setting command of packet group 1-6; empty for any other group number.
 QByteArray settingCommand(int group, const Header &header, const ST_BasicData &record,

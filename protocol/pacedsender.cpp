@@ -46,11 +46,3 @@ void PacedSender::pump(const QString &monitor)
     m->timer->start(pauseMs);
     send();
 }
-
-int PacedSender::waiting() const
-{
-    int n = 0;
-    for (const Monitor *m : monitors)
-        n += m->queue.size();
-    return n;
-}

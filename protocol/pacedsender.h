@@ -28,8 +28,6 @@ public:
     // Sends at once when the monitor's last frame went out pauseMs ago or more
     // (or never), otherwise when its turn comes.
     void request(const QString &monitor, const QString &key, Send send);
-    // Requests waiting for their turn, over every monitor.
-    int waiting() const;
 
 private:
     struct Monitor {

@@ -133,6 +133,9 @@ bool typeCarriesByte(int deviceType, int b);
 bool typeHasField(int deviceType, Field f);
 
 constexpr int kUmdTextLength = 16;
+// The UMD fields of slots 1-4.
+inline constexpr Field kUmdOnFields[4] = {Field::umd1On, Field::umd2On, Field::umd3On, Field::umd4On};
+inline constexpr Field kUmdColorFields[4] = {Field::umd1Color, Field::umd2Color, Field::umd3Color, Field::umd4Color};
 
 struct ST_BasicData {
     static constexpr int Size = 59;
