@@ -12,7 +12,6 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -50,22 +49,10 @@ bool NetLab::ip(const QString &command, const QByteArray &input)
     return true;
 }
 
-// Namespaces left behind by a test process that died are removed by the next one.
-void NetLab::removeStale()
-{
-    const QStringList names = QDir(QStringLiteral("/run/netns")).entryList(QDir::Files | QDir::System);
-    for (const QString &name : names) {
-        if (!name.startsWith(kPrefix))
-            continue;
-        const int pid = name.mid(kPrefix.size()).section(QLatin1Char('-'), 0, 0).toInt();
-        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
-            ip(QStringLiteral("netns del ") + name);
-    }
-}
-
+// Names carry the process ID, so test processes running side by side never
+// touch each other's namespaces; each removes only the ones it made.
 NetLab::NetLab() : prefix(kPrefix + QString::number(::getpid()))
 {
-    removeStale();
 }
 
 NetLab::~NetLab()

@@ -41,7 +41,6 @@ public:
     static bool ip(const QString &command, const QByteArray &input = {});
 
 private:
-    static void removeStale();
     QString prefix;
     QStringList namespaces;
     int vethCount = 0;
