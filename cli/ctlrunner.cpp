@@ -40,6 +40,7 @@ QJsonValue valueJson(Field f, int value)
 CtlRunner::CtlRunner(const CtlRequest &request, QObject *parent) : QObject(parent), req(request)
 {
     ds = new DataStream(this);
+    ds->setSharedLine(true); // a line may hold many monitors; none of their replies is thrown away
     connect(ds, &DataStream::signalRecvBasicData, this, [this] { ++replies; });
 }
 

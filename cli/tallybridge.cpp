@@ -234,6 +234,7 @@ int TallyBridge::start(QString *error)
     for (auto it = links.begin(); it != links.end(); ++it) {
         Link &l = it.value();
         l.ds = new DataStream(this);
+        l.ds->setSharedLine(true); // frames to one monitor never throw away another's reply
         if (l.any.serial) {
             l.ds->linkMode = DataStream::LinkSerial;
             l.ds->port->udp->close(); // replies on the network belong to the network link's socket

@@ -90,7 +90,8 @@ void PortDevice::resetUart()
 
 void PortDevice::uartSend(const char *data, int length)
 {
-    resetUart();
+    if (!keepInputOnWrite)
+        resetUart();
     if (!serial->isOpen())
         return;
     qCDebug(lcLinkFrames) << "serial >" << QByteArray(data, length).toHex(' ');

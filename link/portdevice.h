@@ -52,6 +52,10 @@ public:
     bool isSerialOpen() const { return serial && serial->isOpen(); }
 
     QSerialPort *serial = nullptr;
+    // Off (the default): every serial write first discards pending input, the
+    // reply to a request being the only one wanted. On: input is kept, for a line
+    // whose monitors answer while requests go out to others.
+    bool keepInputOnWrite = false;
     QUdpSocket *udp = nullptr;
     QHostAddress senderAddr;
     QStringList localAddrs;          // usable local IPv4 addresses, in system order

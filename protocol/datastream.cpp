@@ -231,6 +231,11 @@ int DataStream::selectDevice(int index, int screen)
     return curDevice->screenCount;
 }
 
+void DataStream::setSharedLine(bool shared)
+{
+    port->keepInputOnWrite = shared;
+}
+
 void DataStream::bindForDevice(const QString &ipAddr)
 {
     if (linkMode == LinkNetwork)
@@ -468,6 +473,17 @@ void DataStream::parseSettingsReply()
     if (recvFrame.size() < SettingsReply::PayloadOffset + payload)
         return;
     const std::uint8_t mask = Frame::byteAt(recvFrame, Frame::OffMask);
+    // A reply names the screen whose settings it carries. One for another screen
+    // answers an earlier read (another screen has been picked or read since) and
+    // must not become this screen's record.
+    const bool oneScreen = mask != 0 && (mask & (mask - 1)) == 0;
+    if (oneScreen && mask != curDevice->screenMask)
+        return;
+    // Monitors on a serial line put their ID in byte 7: a reply naming another
+    // listed monitor is that monitor's late answer, not the current one's.
+    const std::uint8_t id = Frame::byteAt(recvFrame, Frame::OffId);
+    if (linkMode == LinkSerial && id != curDevice->deviceId && listedDevice(QString(), id))
+        return;
     curDevice->applySettingsReply(recvFrame.mid(SettingsReply::PayloadOffset), mask);
     basicData = curDevice->getBasicData();
     emit signalRecvBasicData(curDevice->getBasicData());

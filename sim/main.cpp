@@ -67,6 +67,7 @@ struct Options {
     QCommandLineOption serial{"serial", "Open the serial link: create a pseudo-terminal and print its path."};
     QCommandLineOption serialDevice{"serial-device", "Use this serial device instead of a pseudo-terminal.", "path"};
     QCommandLineOption baud{"baud", "Baud rate of --serial-device (default 38400).", "rate", "38400"};
+    QCommandLineOption lineRate{"line-rate", "Serial bytes take the time a line at this baud rate needs, both ways (a pseudo-terminal has none).", "baud"};
     QCommandLineOption ptyLink{"pty-link", "Make a symlink to the pseudo-terminal at this path (removed on exit).", "path"};
     QCommandLineOption ptyFile{"pty-file", "Write the pseudo-terminal's path into this file.", "file"};
     QCommandLineOption network{"network", "Open the network link."};
@@ -115,7 +116,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(description);
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({o.monitor, o.serial, o.serialDevice, o.baud, o.ptyLink, o.ptyFile, o.network, o.bind, o.port,
+    parser.addOptions({o.monitor, o.serial, o.serialDevice, o.baud, o.lineRate, o.ptyLink, o.ptyFile, o.network, o.bind, o.port,
                        o.delay, o.drop, o.stopAfter, o.chunk, o.chunkGap, o.garbage, o.duplicate, o.badLength,
                        o.seed, o.at, o.hex, o.quietReads});
     parser.process(app);
@@ -144,11 +145,12 @@ int main(int argc, char *argv[])
             }
 
     Sim::FailureModes &f = sim.failures;
-    int seed = -1, port = NetworkLink::MonitorPort, baud = 38400;
+    int seed = -1, port = NetworkLink::MonitorPort, baud = 38400, lineRate = 0;
     if (!intOption(parser, o.delay, 0, 60000, &f.delayMs) || !intOption(parser, o.drop, 0, 100, &f.dropPercent)
         || !intOption(parser, o.stopAfter, 0, 1 << 30, &f.stopAfter) || !intOption(parser, o.chunk, 1, 4096, &f.chunkBytes)
         || !intOption(parser, o.chunkGap, 0, 10000, &f.chunkGapMs) || !intOption(parser, o.seed, 0, 0x7fffffff, &seed)
-        || !intOption(parser, o.port, 1, 65535, &port) || !intOption(parser, o.baud, 1, 4000000, &baud))
+        || !intOption(parser, o.port, 1, 65535, &port) || !intOption(parser, o.baud, 1, 4000000, &baud)
+        || !intOption(parser, o.lineRate, 300, 4000000, &lineRate))
         return 2;
     f.garbage = parser.isSet(o.garbage);
     f.duplicateSearchReply = parser.isSet(o.duplicate);
@@ -167,6 +169,7 @@ int main(int argc, char *argv[])
 
     QStringList ready;
     SerialLink serial(&sim);
+    serial.setLineRate(lineRate);
     QString ptyLinkPath;
     if (useSerial) {
         QString why;

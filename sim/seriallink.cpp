@@ -4,7 +4,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include <fcntl.h>
@@ -50,6 +52,51 @@ SerialLink::SerialLink(Simulator *s, QObject *parent) : QObject(parent), sim(s)
     gapTimer->setSingleShot(true);
     gapTimer->setTimerType(Qt::PreciseTimer);
     connect(gapTimer, &QTimer::timeout, this, &SerialLink::pump);
+    lineTimer = new QTimer(this);
+    lineTimer->setInterval(1);
+    lineTimer->setTimerType(Qt::PreciseTimer);
+    connect(lineTimer, &QTimer::timeout, this, &SerialLink::lineTick);
+}
+
+void SerialLink::setLineRate(int baud)
+{
+    // A byte is a start bit, 8 data bits and a stop bit, plus the short idle
+    // a UART leaves between bytes: about 11 bit times.
+    byteMs = baud > 0 ? 11000.0 / baud : 0;
+}
+
+void SerialLink::enqueue(Lane &lane, const QByteArray &bytes)
+{
+    lane.busyUntilMs = std::max(nowMs(), lane.busyUntilMs) + bytes.size() * byteMs;
+    lane.pending += bytes;
+    if (!lineTimer->isActive())
+        lineTimer->start();
+}
+
+// The bytes of the lane that are through by now. Those still on the way are
+// always the last ones queued.
+QByteArray SerialLink::takeArrived(Lane &lane)
+{
+    const double left = lane.busyUntilMs - nowMs();
+    const int onTheWay = left > 0 ? static_cast<int>(std::ceil(left / byteMs)) : 0;
+    const int n = std::max(0, lane.pending.size() - onTheWay);
+    const QByteArray out = lane.pending.left(n);
+    lane.pending.remove(0, n);
+    return out;
+}
+
+void SerialLink::lineTick()
+{
+    const QByteArray in = takeArrived(inbound);
+    if (!in.isEmpty())
+        handleReceived(in);
+    const QByteArray out = takeArrived(outbound);
+    if (!out.isEmpty()) {
+        unwritten.append(out);
+        onWritable();
+    }
+    if (inbound.pending.isEmpty() && outbound.pending.isEmpty())
+        lineTimer->stop();
 }
 
 SerialLink::~SerialLink()
@@ -118,7 +165,16 @@ void SerialLink::onReadable()
         }
         return;
     }
-    const QList<QByteArray> frames = gatherer.feed(QByteArray(buf, static_cast<int>(n)), clock.elapsed());
+    const QByteArray bytes(buf, static_cast<int>(n));
+    if (byteMs > 0)
+        enqueue(inbound, bytes);
+    else
+        handleReceived(bytes);
+}
+
+void SerialLink::handleReceived(const QByteArray &bytes)
+{
+    const QList<QByteArray> frames = gatherer.feed(bytes, clock.elapsed());
     for (const QByteArray &frame : frames) {
         const QVector<Sim::Reply> replies = sim->receive(frame, Sim::Link::Serial);
         for (const Sim::Reply &r : replies)
@@ -158,6 +214,10 @@ void SerialLink::pump()
 
 void SerialLink::writeOut(const QByteArray &bytes)
 {
+    if (byteMs > 0) {
+        enqueue(outbound, bytes);
+        return;
+    }
     unwritten.append(bytes);
     onWritable();
 }

@@ -31,6 +31,9 @@ public:
     QString path() const { return devicePath; }
     // Bytes written so far, for the tests.
     qint64 bytesWritten() const { return written; }
+    // With a rate set (baud; 0: off) bytes move no faster than a real line carries
+    // them, both ways: a pseudo-terminal has no line time of its own.
+    void setLineRate(int baud);
 
 private:
     struct Piece {
@@ -43,6 +46,17 @@ private:
     void queueReply(const QByteArray &reply);
     void pump();
     void writeOut(const QByteArray &bytes);
+    void handleReceived(const QByteArray &bytes);
+
+    // One direction of the line: bytes queued on it and when the last one is through.
+    struct Lane {
+        QByteArray pending;
+        double busyUntilMs = 0;
+    };
+    double nowMs() const { return clock.nsecsElapsed() / 1e6; }
+    void enqueue(Lane &lane, const QByteArray &bytes);
+    QByteArray takeArrived(Lane &lane);
+    void lineTick();
 
     Simulator *sim;
     int fd = -1;
@@ -56,4 +70,7 @@ private:
     QQueue<Piece> pieces;
     QByteArray unwritten;
     qint64 written = 0;
+    double byteMs = 0;   // line time of one byte; 0: no line rate
+    Lane inbound, outbound;
+    QTimer *lineTimer = nullptr;
 };

@@ -60,6 +60,7 @@ struct Bench {
         ds.deviceList[0]->ipAddr = ip(12);
         ds.deviceList[1]->ipAddr = ip(30);
         ds.curDevice = ds.deviceList[0];
+        ds.curDevice->screenMask = 0x01; // screen 1 picked, as the replies below answer
     }
 };
 

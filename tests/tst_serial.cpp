@@ -208,6 +208,71 @@ private slots:
         QCOMPARE(listed, (QStringList{"ID 0 type 4", "ID 5 type 2", "ID 126 type 5"}));
     }
 
+    // Replies that come late, after another screen or monitor has been picked or
+    // read, stay with their own screen and monitor.
+    void lateRepliesStayApart()
+    {
+        Simulator sim;
+        sim.monitors = {Sim::makeMonitor(4, 5, {}), Sim::makeMonitor(4, 6, {})};
+        for (const char *line : {"set 5 1 brightness 40", "set 5 3 brightness 60", "set 6 1 brightness 77", "fail delay-ms 300"})
+            QVERIFY(sim.command(QString::fromLatin1(line)));
+        SerialLink link(&sim);
+        QString why;
+        QVERIFY2(link.openPty(&why), qPrintable(why));
+        ds->port->setSerialPort(link.path(), 38400);
+        addDevice(5, 4);
+        addDevice(6, 4);
+        QSignalSpy frames(ds->port, &PortDevice::signalUartRecvFrame), applied(ds.get(), &DataStream::signalRecvBasicData);
+        auto brightness = [](const MachineDevice *d) { return d->basicData.get(Field::brightness); };
+
+        // Screen 1 is read, then screen 3 picked: screen 1's reply is not screen 3's record.
+        ds->selectDevice(0, 0);
+        ds->setScreen(2);
+        QVERIFY(frames.wait(3000));
+        QCOMPARE(applied.count(), 0);
+        ds->selectDevice(0, 2);
+        QVERIFY(applied.wait(3000));
+        QCOMPARE(brightness(ds->curDevice), 60);
+
+        // ID 5 is read, then ID 6 before 5 has answered: 5's reply stays off 6's record.
+        ds->selectDevice(0, 0);
+        ds->selectDevice(1, 0);
+        QTRY_COMPARE(frames.count(), 4);
+        QCOMPARE(applied.count(), 2);
+        QCOMPARE(brightness(ds->deviceList[1]), 77);
+        QCOMPARE(brightness(ds->deviceList[0]), 60);
+    }
+
+    // At a real line's speed a reply takes milliseconds to come in; frames sent to
+    // another monitor meanwhile must not throw it away where a line is shared.
+    void sharedLineKeepsReplies()
+    {
+        Simulator sim;
+        sim.monitors = {Sim::makeMonitor(4, 5, {}), Sim::makeMonitor(4, 6, {})};
+        SerialLink link(&sim);
+        link.setLineRate(38400);
+        QString why;
+        QVERIFY2(link.openPty(&why), qPrintable(why));
+        ds->port->setSerialPort(link.path(), 38400);
+        ds->setSharedLine(true);
+        addDevice(5, 4);
+        addDevice(6, 4);
+        const DataStream::SendTarget toSix = ds->targetFor(*ds->deviceList[1], 0, ST_BasicData(), {});
+        bool replyStarted = false;
+        connect(ds->port->serial, &QSerialPort::readyRead, ds.get(), [&] {
+            if (!std::exchange(replyStarted, true)) // the first bytes of ID 5's reply are in
+                ds->sendGroups(toSix, {1});
+        });
+        QSignalSpy applied(ds.get(), &DataStream::signalRecvBasicData);
+        for (int round = 1; round <= 5; ++round) {
+            replyStarted = false;
+            ds->selectDevice(0, 0);
+            QVERIFY(applied.wait(3000));
+        }
+        QTRY_COMPARE(sim.monitors[1].commandsApplied, 5);
+        QCOMPARE(applied.count(), 5);
+    }
+
     void replyWatch()
     {
         addDevice(5, 1);
