@@ -1,0 +1,356 @@
+#include "fleet.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#include "frames.h"
+#include "line.h"
+#include "machinedevice.h"
+#include "pacedsender.h"
+
+namespace Fleet {
+
+QString Address::key() const
+{
+    return onSerial() ? QStringLiteral("serial:%1#%2").arg(port).arg(id) : QStringLiteral("lan:") + ip;
+}
+
+QString Address::lineKey() const
+{
+    return onSerial() ? QStringLiteral("serial:") + port : QStringLiteral("lan");
+}
+
+Fleet::Fleet(int baud_, QObject *parent) : QObject(parent), baud(baud_)
+{
+    clock.start();
+    paced = new PacedSender(PauseMs, this);
+    ticker = new QTimer(this);
+    ticker->setSingleShot(true);
+    connect(ticker, &QTimer::timeout, this, &Fleet::tick);
+}
+
+Fleet::~Fleet()
+{
+    qDeleteAll(lines); // before the monitors: an outstanding request's end may name one
+    lines.clear();
+    qDeleteAll(monitors);
+}
+
+Line *Fleet::line(const Address &a)
+{
+    Line *&l = lines[a.lineKey()];
+    if (!l)
+        l = new Line(a.port, baud, this);
+    return l;
+}
+
+Monitor &Fleet::add(const Address &address)
+{
+    Monitor *&m = monitors[address.key()];
+    if (!m) {
+        m = new Monitor;
+        m->address = address;
+        m->id = address.id;
+        order.append(address.key());
+        line(address);
+    }
+    return *m;
+}
+
+Monitor *Fleet::find(const QString &key)
+{
+    return monitors.value(key);
+}
+
+bool Fleet::lineOpen(const QString &lineKey)
+{
+    Line *l = lines.value(lineKey);
+    return l && l->reopen();
+}
+
+QString Fleet::lineError(const QString &lineKey) const
+{
+    const Line *l = lines.value(lineKey);
+    return l ? l->errorText() : QString();
+}
+
+int Fleet::waiting(const QString &lineKey) const
+{
+    const Line *l = lines.value(lineKey);
+    return l ? l->waiting() : 0;
+}
+
+void Fleet::answered(Monitor &m, bool yes)
+{
+    if (yes) {
+        m.failures = 0;
+        m.lastAnswerMs = msSinceStart();
+        if (!std::exchange(m.online, true))
+            emit onlineChanged(m.address.key(), true);
+    } else if (++m.failures == OfflineAfter) { // also a monitor that never answered
+        m.online = false;
+        emit onlineChanged(m.address.key(), false);
+    }
+}
+
+bool Fleet::applyProbe(Monitor &m, const QByteArray &reply)
+{
+    MachineDevice d;
+    d.setDeviceType(Frame::byteAt(reply, Frame::OffType));
+    m.type = d.deviceType;
+    m.screenCount = d.screenCount;
+    if (!m.address.onSerial())
+        m.id = Frame::byteAt(reply, Frame::OffId); // frames to a LAN monitor carry the ID it reports
+    return true;
+}
+
+void Fleet::probe(const QString &key, Done done, const QString &user)
+{
+    Monitor *m = find(key);
+    if (!m) {
+        if (done)
+            done(false);
+        return;
+    }
+    Request r;
+    r.kind = Request::Probe;
+    r.monitor = key;
+    r.id = static_cast<std::uint8_t>(m->address.onSerial() ? m->address.id : Frame::AllDevices);
+    r.ip = m->address.ip;
+    r.timeoutMs = ReplyTimeoutMs;
+    r.done = [this, key, done](const QByteArray *reply) {
+        Monitor *mon = find(key);
+        const bool ok = mon && reply && applyProbe(*mon, *reply);
+        if (mon)
+            answered(*mon, reply != nullptr);
+        if (done)
+            done(ok);
+    };
+    line(m->address)->enqueue(user, std::move(r));
+}
+
+bool Fleet::applyRead(Monitor &m, int screen, const QByteArray &reply)
+{
+    const int payload = m.type == 2 ? SettingsReply::Type2PayloadLength : SettingsReply::PayloadLength;
+    if (reply.size() < SettingsReply::PayloadOffset + payload)
+        return false; // cut short: its zeros must never become a record
+    ScreenState &st = m.screens[static_cast<std::size_t>(screen)];
+    MachineDevice d;
+    d.setDeviceType(m.type);
+    d.basicData = st.record;
+    const std::uint8_t mask = Frame::byteAt(reply, Frame::OffMask);
+    d.applySettingsReply(reply.mid(SettingsReply::PayloadOffset), mask);
+    const ST_BasicData before = st.record;
+    const QString input = d.inputText[static_cast<std::size_t>(screen)];
+    const bool first = !std::exchange(st.known, true);
+    st.record = d.basicData;
+    const QString key = m.address.key();
+    if (!first) {
+        for (const FieldInfo &fi : kFields)
+            if (typeHasField(m.type, fi.field) && before.get(fi.field) != st.record.get(fi.field))
+                emit fieldChanged(key, screen, fi.field, before.get(fi.field), st.record.get(fi.field));
+    }
+    if (std::exchange(st.input, input) != input && !first)
+        emit inputChanged(key, screen, input);
+    if (std::exchange(m.name, d.deviceName) != d.deviceName && !first)
+        emit nameChanged(key, d.deviceName);
+    emit recordRead(key, screen);
+    return true;
+}
+
+void Fleet::read(const QString &key, int screen, Done done, const QString &user)
+{
+    Monitor *m = find(key);
+    if (!m || screen < 0 || screen >= MachineDevice::MaxScreens) {
+        if (done)
+            done(false);
+        return;
+    }
+    if (m->type < 0) { // the reply's layout follows the type: ask for it first
+        probe(key, [this, key, screen, done, user](bool ok) {
+            if (ok)
+                read(key, screen, done, user);
+            else if (done)
+                done(false);
+        }, user);
+        return;
+    }
+    Request r;
+    r.kind = Request::Read;
+    r.monitor = key;
+    r.id = static_cast<std::uint8_t>(m->id);
+    r.ip = m->address.ip;
+    r.mask = static_cast<std::uint8_t>(1u << screen);
+    r.timeoutMs = ReplyTimeoutMs;
+    r.done = [this, key, screen, done](const QByteArray *reply) {
+        Monitor *mon = find(key);
+        const bool ok = mon && reply && applyRead(*mon, screen, *reply);
+        if (mon)
+            answered(*mon, reply != nullptr);
+        if (done)
+            done(ok);
+    };
+    line(m->address)->enqueue(user, std::move(r));
+}
+
+void Fleet::scan(const QString &port, int id, QStringList found, const std::function<void(QStringList)> &done,
+                 const QString &user)
+{
+    if (id > LastSerialId) {
+        done(found);
+        return;
+    }
+    Address a;
+    a.port = port;
+    a.id = id;
+    const QString key = a.key();
+    Request r;
+    r.kind = Request::Probe;
+    r.monitor = key;
+    r.id = static_cast<std::uint8_t>(id);
+    r.timeoutMs = ScanTimeoutMs;
+    r.done = [this, a, port, id, found, done, user](const QByteArray *reply) mutable {
+        if (reply) {
+            Monitor &m = add(a);
+            applyProbe(m, *reply);
+            answered(m, true);
+            found << a.key();
+        }
+        scan(port, id + 1, found, done, user);
+    };
+    line(a)->enqueue(user, std::move(r));
+}
+
+void Fleet::discoverSerial(const QString &port, std::function<void(QStringList)> done, const QString &user)
+{
+    Address a;
+    a.port = port;
+    line(a);
+    scan(port, 0, {}, done, user.isEmpty() ? QStringLiteral("discovery") : user);
+}
+
+void Fleet::discoverLan(std::function<void(QStringList)> done)
+{
+    Line *l = line(Address());
+    auto found = std::make_shared<QStringList>();
+    auto heard = connect(l, &Line::unaskedSearchReply, this, [this, found](const QString &ip, const QByteArray &reply) {
+        Address a;
+        a.ip = ip;
+        Monitor &m = add(a);
+        applyProbe(m, reply);
+        answered(m, true);
+        if (!found->contains(a.key()))
+            found->append(a.key());
+    });
+    l->broadcast(Frame::searchRequest(Frame::LinkNetwork, Frame::AllDevices));
+    // The broadcast goes out from one local interface every 200 ms; the monitors
+    // behind the last one get the same time to answer as the first.
+    auto wait = std::make_shared<std::function<void()>>();
+    *wait = [this, l, heard, found, done, wait] {
+        if (l->isBroadcasting()) {
+            QTimer::singleShot(50, this, *wait);
+            return;
+        }
+        QTimer::singleShot(SearchSettleMs, this, [this, heard, found, done, wait] {
+            disconnect(heard);
+            *wait = nullptr; // breaks the cycle
+            std::sort(found->begin(), found->end(), [this](const QString &a, const QString &b) {
+                return monitors.value(a)->address.ip.section(QLatin1Char('.'), 3).toInt()
+                    < monitors.value(b)->address.ip.section(QLatin1Char('.'), 3).toInt();
+            });
+            done(*found);
+        });
+    };
+    QTimer::singleShot(0, this, *wait);
+}
+
+void Fleet::send(const QString &key, const QString &requestKey, std::function<Setting()> build,
+                 std::function<void()> sent)
+{
+    if (!find(key))
+        return;
+    paced->request(key, requestKey, [this, key, build, sent] {
+        Monitor *m = find(key);
+        if (!m)
+            return;
+        const Setting s = build();
+        Frame::Header h;
+        h.link = m->address.onSerial() ? Frame::LinkSerial : Frame::LinkNetwork;
+        h.mask = static_cast<std::uint8_t>(s.screenMask);
+        h.id = static_cast<std::uint8_t>(m->id);
+        const QByteArray frame = Frame::settingCommand(s.group, h, s.record, s.umdText, m->type == 2);
+        if (frame.isEmpty())
+            return;
+        line(m->address)->write(m->address.ip, frame);
+        const GroupBytes *g = groupBytes(s.group);
+        if (g && g->carriesUmdText) {
+            // Type 2 files the text under the slot its text index names (15: none);
+            // the other types take it as UMD 1's label.
+            const int slot = m->type == 2 ? s.record.get(Field::umdTextIndex) : 0;
+            for (int screen = 0; slot < 4 && screen < MachineDevice::MaxScreens; ++screen) {
+                if (!(s.screenMask & (1 << screen)))
+                    continue;
+                ScreenState &st = m->screens[static_cast<std::size_t>(screen)];
+                st.labels[static_cast<std::size_t>(slot)] = s.umdText;
+                st.labelSent[static_cast<std::size_t>(slot)] = true;
+                emit labelSent(key, screen, slot, s.umdText);
+            }
+        }
+        if (sent)
+            sent();
+    });
+}
+
+void Fleet::watch(const QString &key, int screen, int everyMs, const QString &user)
+{
+    for (Watched &w : watched)
+        if (w.key == key && w.screen == screen) {
+            w.everyMs = everyMs;
+            return;
+        }
+    watched.append({key, screen, everyMs, user, msSinceStart(), false});
+    QTimer::singleShot(0, this, &Fleet::tick);
+}
+
+void Fleet::unwatch(const QString &key, int screen)
+{
+    watched.erase(std::remove_if(watched.begin(), watched.end(),
+                                 [&](const Watched &w) { return w.key == key && w.screen == screen; }),
+                  watched.end());
+}
+
+// Every watched screen that is due is asked for, in list order, so each link
+// serves its monitors round robin; the next turn is planned for the earliest due.
+void Fleet::tick()
+{
+    const qint64 now = msSinceStart();
+    qint64 next = std::numeric_limits<qint64>::max();
+    for (Watched &w : watched) {
+        if (w.inFlight || !find(w.key))
+            continue;
+        if (w.dueMs > now) {
+            next = std::min(next, w.dueMs);
+            continue;
+        }
+        w.inFlight = true;
+        const QString key = w.key;
+        const int screen = w.screen;
+        read(key, screen, [this, key, screen](bool) {
+            for (Watched &x : watched) {
+                if (x.key != key || x.screen != screen)
+                    continue;
+                const Monitor *m = find(key);
+                x.inFlight = false;
+                x.dueMs = msSinceStart() + (m && !m->online && m->failures >= OfflineAfter ? OfflineReadMs : x.everyMs);
+            }
+            tick();
+        }, w.user);
+    }
+    if (next != std::numeric_limits<qint64>::max())
+        ticker->start(static_cast<int>(std::max<qint64>(0, next - now)));
+}
+
+} // namespace Fleet

@@ -1,0 +1,150 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <array>
+#include <functional>
+
+#include "basicdata.h"
+
+class PacedSender;
+class QTimer;
+
+namespace Fleet {
+
+class Line;
+
+// Where a monitor is: a device ID on a serial port, or an address on the LAN.
+struct Address {
+    QString port; // serial port; empty on the LAN
+    QString ip;   // LAN address
+    int id = 0;   // serial device ID 0-126
+
+    bool onSerial() const { return !port.isEmpty(); }
+    QString key() const;     // "serial:PORT#ID" or "lan:IP"
+    QString lineKey() const; // "serial:PORT" or "lan"
+};
+
+struct ScreenState {
+    ST_BasicData record;              // as last read
+    QString input;                    // the input the screen shows
+    bool known = false;               // read at least once
+    std::array<QString, 4> labels;    // UMD labels last sent, per slot
+    std::array<bool, 4> labelSent{};
+};
+
+struct Monitor {
+    Address address;
+    int type = -1;        // -1 until the monitor has answered a search request
+    int id = 0;           // the ID frames to it carry (on the LAN, the one it reports)
+    int screenCount = 0;
+    QString name;
+    bool online = false;
+    int failures = 0;     // requests unanswered in a row
+    qint64 lastAnswerMs = -1; // on the fleet's clock (msSinceStart); -1: never
+    std::array<ScreenState, 8> screens;
+};
+
+// The monitors on their links, for programs that serve many monitors at once
+// (scripts, the tally bridge, a service): each screen's last record, input text,
+// name and online state; reads through each link's bus master (see Line);
+// setting frames paced per monitor, 500 ms apart; watched screens read on a
+// cadence; a change event for everything that changes.
+class Fleet : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int PauseMs = 500;         // between two frames to one monitor
+    static constexpr int ReplyTimeoutMs = 1000;
+    static constexpr int ScanTimeoutMs = 50;    // a serial search waits this long for each ID
+    static constexpr int LastSerialId = 126;
+    static constexpr int OfflineAfter = 3;      // requests unanswered in a row
+    static constexpr int OfflineReadMs = 5000;  // an offline monitor is tried this often
+    static constexpr int SearchSettleMs = 1000; // a LAN search listens this long after its broadcast
+
+    explicit Fleet(int baud = 38400, QObject *parent = nullptr);
+    ~Fleet() override;
+
+    // The monitor at this address, listed on first use (its type unknown until
+    // a probe or a search). The reference stays valid while the fleet lives.
+    Monitor &add(const Address &address);
+    Monitor *find(const QString &key);
+    QStringList keys() const { return order; }
+
+    using Done = std::function<void(bool answered)>;
+    // A search request to one monitor: tells its type (and, on the LAN, its ID).
+    void probe(const QString &key, Done done, const QString &user = QString());
+    // A read of one screen (0-7); the record lands in the monitor's state.
+    void read(const QString &key, int screen, Done done, const QString &user = QString());
+    // Every monitor that answers on a serial port (IDs 0-126) or on the LAN;
+    // the keys of those found, in ID or address order.
+    void discoverSerial(const QString &port, std::function<void(QStringList)> done, const QString &user = QString());
+    void discoverLan(std::function<void(QStringList)> done);
+
+    // What one setting frame carries, asked for when the monitor's turn comes.
+    struct Setting {
+        int screenMask = 0x01;
+        int group = 1;        // packet group 1-6
+        ST_BasicData record;
+        QString umdText;      // the label a group-6 frame carries
+    };
+    // Queues one setting frame for a monitor, at most one every 500 ms; a frame
+    // still waiting under the same requestKey is replaced (a burst collapses to
+    // its latest). sent() follows the write.
+    void send(const QString &key, const QString &requestKey, std::function<Setting()> build,
+              std::function<void()> sent = {});
+
+    // Watched screens are read every everyMs, round robin on each link; an
+    // offline monitor every OfflineReadMs.
+    void watch(const QString &key, int screen, int everyMs, const QString &user = QStringLiteral("watch"));
+    void unwatch(const QString &key, int screen);
+
+    // Opens a serial port again when it has gone; true when it is open.
+    bool lineOpen(const QString &lineKey);
+    QString lineError(const QString &lineKey) const;
+    // Requests waiting or outstanding on a link.
+    int waiting(const QString &lineKey) const;
+
+    qint64 msSinceStart() const { return clock.elapsed(); }
+
+signals:
+    void onlineChanged(const QString &key, bool online);
+    void fieldChanged(const QString &key, int screen, Field field, int before, int after);
+    void inputChanged(const QString &key, int screen, const QString &text);
+    void nameChanged(const QString &key, const QString &name);
+    void labelSent(const QString &key, int screen, int slot, const QString &text);
+    void recordRead(const QString &key, int screen);
+
+private:
+    struct Watched {
+        QString key;
+        int screen = 0;
+        int everyMs = 0;
+        QString user;
+        qint64 dueMs = 0;
+        bool inFlight = false;
+    };
+    Line *line(const Address &a);
+    void answered(Monitor &m, bool yes);
+    bool applyRead(Monitor &m, int screen, const QByteArray &reply);
+    bool applyProbe(Monitor &m, const QByteArray &reply);
+    void scan(const QString &port, int id, QStringList found, const std::function<void(QStringList)> &done,
+              const QString &user);
+    void tick();
+
+    int baud;
+    QHash<QString, Monitor *> monitors;
+    QStringList order;
+    QHash<QString, Line *> lines;
+    PacedSender *paced = nullptr;
+    QVector<Watched> watched;
+    QTimer *ticker = nullptr;
+    QElapsedTimer clock;
+};
+
+} // namespace Fleet

@@ -1,0 +1,157 @@
+#include "line.h"
+
+#include <QTimer>
+#include <QUdpSocket>
+
+#include "frames.h"
+#include "portdevice.h"
+
+namespace Fleet {
+
+Line::Line(const QString &port_, int baud_, QObject *parent) : QObject(parent), portName(port_), baud(baud_)
+{
+    port = new PortDevice(this);
+    if (onSerial()) {
+        port->udp->close(); // replies on the network belong to the LAN's line
+        port->keepInputOnWrite = true;
+        port->setSerialPort(portName, baud);
+        connect(port, &PortDevice::signalUartRecvFrame, this, [this](const QByteArray &f) { onFrame(QString(), f); });
+    } else {
+        connect(port, &PortDevice::signalUdpRecvFrame, this, &Line::onFrame);
+    }
+}
+
+Line::~Line()
+{
+    for (const Outstanding &o : qAsConst(outstanding))
+        delete o.timer;
+}
+
+bool Line::isOpen() const
+{
+    return onSerial() ? port->isSerialOpen() : port->udp && port->udp->state() == QAbstractSocket::BoundState;
+}
+
+bool Line::reopen()
+{
+    if (onSerial() && !port->isSerialOpen())
+        port->setSerialPort(portName, baud);
+    return isOpen();
+}
+
+QString Line::errorText() const
+{
+    return onSerial() ? port->serial->errorString() : port->udp->errorString();
+}
+
+int Line::waiting() const
+{
+    int n = outstanding.size();
+    for (const QQueue<Request> &q : queues)
+        n += q.size();
+    return n;
+}
+
+void Line::enqueue(const QString &user, Request request)
+{
+    if (!queues.contains(user))
+        users.append(user);
+    queues[user].enqueue(std::move(request));
+    pump();
+}
+
+void Line::write(const QString &ip, const QByteArray &frame)
+{
+    if (onSerial()) {
+        port->uartSend(frame.constData(), frame.size());
+    } else {
+        port->bindForDevice(ip);
+        port->udpSendTo(ip, frame.constData(), frame.size());
+    }
+}
+
+void Line::broadcast(const QByteArray &frame)
+{
+    if (!onSerial())
+        port->udpBroadcast(frame.constData(), frame.size());
+}
+
+bool Line::isBroadcasting() const
+{
+    return port->isBroadcasting();
+}
+
+// Users are served in turn, one request each; a user whose requests cannot go
+// yet (its monitors busy on the LAN, the bus busy on a serial line) is passed.
+void Line::pump()
+{
+    int passed = 0;
+    while (!users.isEmpty() && passed < users.size()) {
+        if (onSerial() && !outstanding.isEmpty())
+            return;
+        const QString user = users.at((users.indexOf(lastServed) + 1 + passed) % users.size());
+        QQueue<Request> &q = queues[user];
+        int at = 0;
+        while (at < q.size() && outstanding.contains(slotOf(q.at(at))))
+            ++at;
+        if (at == q.size()) {
+            ++passed;
+            continue;
+        }
+        passed = 0;
+        lastServed = user;
+        Request r = q.takeAt(at);
+        const std::uint8_t link = onSerial() ? Frame::LinkSerial : Frame::LinkNetwork;
+        const QByteArray frame = r.kind == Request::Read ? Frame::readRequest(link, r.mask, r.id)
+                                                         : Frame::searchRequest(link, r.id);
+        const QString slot = slotOf(r);
+        const QString ip = r.ip;
+        auto *timer = new QTimer;
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, [this, slot] { finish(slot, nullptr); });
+        timer->start(r.timeoutMs);
+        outstanding.insert(slot, {std::move(r), timer});
+        write(ip, frame);
+    }
+}
+
+bool Line::answers(const Request &r, const QString &ip, const QByteArray &frame) const
+{
+    if (onSerial() ? Frame::byteAt(frame, Frame::OffId) != r.id : ip != r.ip)
+        return false;
+    if (r.kind == Request::Probe)
+        return Frame::command(frame) == Frame::CmdSearch;
+    return Frame::command(frame) == Frame::CmdRead && Frame::byteAt(frame, Frame::OffMask) == r.mask;
+}
+
+void Line::onFrame(const QString &ip, const QByteArray &frame)
+{
+    if (!Frame::hasCommand(frame))
+        return;
+    for (auto it = outstanding.cbegin(); it != outstanding.cend(); ++it) {
+        if (answers(it->request, ip, frame)) {
+            finish(it.key(), &frame);
+            return;
+        }
+    }
+    // Anything else answers nothing outstanding: a late reply, another
+    // program's, or a monitor that speaks unasked. Only search replies are of use.
+    if (Frame::command(frame) == Frame::CmdSearch)
+        emit unaskedSearchReply(ip, frame);
+}
+
+void Line::finish(const QString &slot, const QByteArray *reply)
+{
+    auto it = outstanding.find(slot);
+    if (it == outstanding.end())
+        return;
+    Outstanding o = it.value();
+    outstanding.erase(it);
+    o.timer->deleteLater();
+    if (o.request.done)
+        o.request.done(reply);
+    pump();
+}
+
+} // namespace Fleet

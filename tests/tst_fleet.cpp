@@ -1,0 +1,112 @@
+// The fleet against simulated monitors on one serial line: replies taken only
+// as the answer of the request they match, setting frames that do not wait for
+// a read, round robin past a silent monitor, users served in turn.
+#include <QtTest>
+
+#include "fleet.h"
+#include "seriallink.h"
+#include "simulator.h"
+
+class TestFleet : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<SerialLink> link;
+    std::unique_ptr<Fleet::Fleet> fleet;
+    QStringList done; // "KEY@SCREEN +" or "-" as each read ends
+
+    // Monitors ID 5 and 6 (type 4, three screens) answer on the line; ID 9 is listed but silent.
+    void start(std::initializer_list<const char *> commands = {})
+    {
+        sim = std::make_unique<Simulator>();
+        sim->monitors = {Sim::makeMonitor(4, 5, {}), Sim::makeMonitor(4, 6, {})};
+        for (const char *c : commands)
+            QVERIFY(sim->command(QString::fromLatin1(c)));
+        link = std::make_unique<SerialLink>(sim.get());
+        QString why;
+        QVERIFY2(link->openPty(&why), qPrintable(why));
+        fleet = std::make_unique<Fleet::Fleet>(38400);
+        for (int id : {5, 6, 9}) {
+            Fleet::Monitor &m = fleet->add({link->path(), {}, id});
+            m.type = 4;
+            m.screenCount = 3;
+        }
+    }
+    QString key(int id) const { return QStringLiteral("serial:%1#%2").arg(link->path()).arg(id); }
+    void read(int id, int screen, const QString &user = {})
+    {
+        fleet->read(key(id), screen, [this, id, screen](bool ok) { done << QStringLiteral("%1@%2 %3").arg(id).arg(screen + 1).arg(ok ? '+' : '-'); }, user);
+    }
+    int brightness(int id, int screen) { return fleet->find(key(id))->screens[screen].record.get(Field::brightness); }
+    void tally(int id)
+    {
+        fleet->send(key(id), "tally", [] { Fleet::Fleet::Setting s; s.group = 6; s.record.set(Field::tally, 1); return s; });
+    }
+
+private slots:
+    void cleanup() { fleet.reset(); link.reset(); sim.reset(); done.clear(); }
+
+    void lateRepliesAnswerNothing()
+    {
+        start({"set 5 1 brightness 40", "set 5 3 brightness 60", "set 6 1 brightness 77", "fail delay-ms 1300"});
+        // Each reply comes while the next request waits for its own: none is taken.
+        read(5, 0);
+        read(6, 0);
+        read(5, 2);
+        QTRY_COMPARE_WITH_TIMEOUT(done, (QStringList{"5@1 -", "6@1 -", "5@3 -"}), 5000);
+        QVERIFY(!fleet->find(key(5))->screens[0].known && !fleet->find(key(5))->screens[2].known);
+        QVERIFY(sim->command("fail delay-ms 0"));
+        done.clear();
+        read(6, 0);
+        read(5, 2);
+        read(5, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(done, (QStringList{"6@1 +", "5@3 +", "5@1 +"}), 5000);
+        QCOMPARE(QVector<int>({brightness(5, 0), brightness(5, 2), brightness(6, 0)}), QVector<int>({40, 60, 77}));
+    }
+
+    void settingFramesDoNotWaitForReads()
+    {
+        // The replies come in slowly, in pieces; the line runs at a real line's speed.
+        start({"fail chunk 8", "fail chunk-gap-ms 30"});
+        link->setLineRate(38400);
+        int tallyAtSilence = -1;
+        read(9, 0); // silent: the tally to 5 goes out before its time runs out
+        tally(5);
+        fleet->read(key(9), 0, [&](bool) { tallyAtSilence = sim->monitors[0].commandsApplied; });
+        // A frame to 6 while 5's reply comes in does not cost that reply.
+        connect(sim.get(), &Simulator::logLine, fleet.get(), [this](const QString &line) {
+            if (line.startsWith("ID 5 screen 1: read"))
+                QTimer::singleShot(50, fleet.get(), [this] { tally(6); });
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(tallyAtSilence, 1, 5000);
+        read(5, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(done, (QStringList{"9@1 -", "5@1 +"}), 5000);
+        QCOMPARE(sim->monitors[1].commandsApplied, 1);
+    }
+
+    void roundRobinPastASilentMonitor()
+    {
+        start();
+        int readsOfFive = 0;
+        connect(fleet.get(), &Fleet::Fleet::recordRead, fleet.get(), [&](const QString &k) { readsOfFive += k == key(5); });
+        QSignalSpy offline(fleet.get(), &Fleet::Fleet::onlineChanged);
+        for (int id : {5, 6, 9})
+            fleet->watch(key(id), 0, 0);
+        // Three time-outs make ID 9 offline; between two of them the others are read.
+        QTRY_VERIFY_WITH_TIMEOUT(offline.contains(QVariantList{key(9), false}), 8000);
+        QVERIFY2(readsOfFive >= 3, qPrintable(QString::number(readsOfFive)));
+    }
+
+    void usersServedInTurn()
+    {
+        start();
+        for (int i = 0; i < 5; ++i)
+            read(5, i % 3, "bridge");
+        read(6, 0, "script");
+        QTRY_COMPARE(done.size(), 6);
+        QCOMPARE(done.indexOf("6@1 +"), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFleet)
+#include "tst_fleet.moc"
