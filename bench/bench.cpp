@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 
 #include "datastream.h"
+#include "fleet.h"
 #include "mainwindow.h"
 #include "netlab.h"
 #include "seriallink.h"
@@ -249,6 +250,61 @@ int panelMemory()
     return 0;
 }
 
+// The fleet on the LAN as a service runs it: 250 monitors found by a search,
+// each read every 5 s; its CPU over 30 s of that, and the peak memory of a
+// process that runs nothing else.
+int fleetLan()
+{
+    QString why;
+    if (!NetLab::available(&why)) {
+        QTextStream(stdout) << "skipped: " << why << "\n";
+        return 0;
+    }
+    NetLab lab;
+    const QString fleetNs = lab.addNamespace(QStringLiteral("fleet"));
+    const QString monNs = lab.addNamespace(QStringLiteral("mons"));
+    QStringList cidrs;
+    for (int i = 0; i < 250; ++i)
+        cidrs << QStringLiteral("10.77.1.%1/16").arg(1 + i);
+    lab.link(fleetNs, {QStringLiteral("10.77.0.1/16")}, monNs, cidrs);
+    QProcess sim;
+    sim.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), monNs, QStringLiteral(TELVANOR_SIM_BINARY),
+                                      QStringLiteral("--quiet-reads"), QStringLiteral("--monitor"),
+                                      QStringLiteral("type=1,ip=10.77.1.1,count=250")});
+    sim.waitForStarted();
+    bool ready = false;
+    while (!ready && sim.waitForReadyRead(10000))
+        while (sim.canReadLine())
+            ready = ready || sim.readLine().startsWith("ready");
+    NetLab::enter(fleetNs);
+    Fleet::Fleet fleet;
+    QStringList found;
+    bool searched = false;
+    fleet.discoverLan([&](const QStringList &keys) { found = keys; searched = true; });
+    (void)QTest::qWaitFor([&] { return searched; }, 20000);
+    int reads = 0, offline = 0;
+    QObject::connect(&fleet, &Fleet::Fleet::recordRead, [&] { ++reads; });
+    QObject::connect(&fleet, &Fleet::Fleet::onlineChanged, [&](const QString &, bool on) { offline += on ? 0 : 1; });
+    for (const QString &key : qAsConst(found))
+        fleet.watch(key, 0, 5000);
+    (void)QTest::qWaitFor([&] { return reads >= found.size(); }, 20000);
+    const int readsBefore = reads;
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer window;
+    window.start();
+    QTest::qWait(30000);
+    const double cpu = (cpuSeconds() - cpu0) / (window.elapsed() / 1000.0) * 100;
+    sim.terminate();
+    sim.waitForFinished(3000);
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    QTextStream(stdout) << "| Fleet on the LAN: " << found.size() << " monitors found and each read every 5 s (30 s) | "
+                        << QString::number(cpu, 'f', 2) << " % of one core, " << reads - readsBefore << " reads answered, " << offline
+                        << " monitors offline, peak memory " << QString::number(ru.ru_maxrss / 1024.0, 'f', 1)
+                        << " MB | CPU <= 2 %, <= 100 MB |\n";
+    return 0;
+}
+
 // The tally bridge: from a TSL datagram's arrival to the monitor's frame, for a
 // single change on an idle bridge; then 100 displays changing in one datagram.
 // The monitors are on a pseudo-terminal; TSL arrives on the loopback address.
@@ -339,6 +395,8 @@ int main(int argc, char **argv)
     usePanelStyle();
     if (app.arguments().contains(QStringLiteral("--panel-memory")))
         return panelMemory();
+    if (app.arguments().contains(QStringLiteral("--fleet-lan")))
+        return fleetLan();
     const bool tallyOnly = app.arguments().contains(QStringLiteral("--tally-bridge"));
     if (!tallyOnly) {
         // Start to first paint of the window.

@@ -17,4 +17,5 @@ run=(build/bench/telvanor-bench)
   echo
   "${run[@]}" 2>/dev/null
   "${run[@]}" --panel-memory 2>/dev/null
+  "${run[@]}" --fleet-lan 2>/dev/null
 } | tee build/bench.md
