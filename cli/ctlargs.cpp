@@ -6,6 +6,7 @@
 #include <QJsonObject>
 
 #include "captions.h"
+#include "domains.h"
 #include "machinedevice.h"
 
 namespace {
@@ -185,6 +186,7 @@ int parseCtlArguments(const QStringList &args, CtlRequest *out, QString *error)
     if (values.contains("--screen") && values.contains("--screens"))
         return fail(error, ExitUsage, QStringLiteral("give --screen or --screens, not both"));
     r.screens = {0};
+    r.screensGiven = values.contains("--screen") || values.contains("--screens");
     if (values.contains("--screens")) {
         if (values.value("--screens") != QLatin1String("all"))
             return fail(error, ExitUsage, QStringLiteral("--screens takes 'all' (one screen: --screen N)"));
@@ -233,10 +235,9 @@ int parseCtlArguments(const QStringList &args, CtlRequest *out, QString *error)
             const QString v = w.mid(eq + 1).trimmed();
             bool isNumber = false;
             const int n = v.toInt(&isNumber, 0);
-            if (isNumber && (n < 0 || n > Captions::fieldMax(as.field)))
-                return fail(error, ExitOutOfRange, QStringLiteral("%1=%2: %1 takes 0-%3")
-                                                       .arg(QLatin1String(fieldInfo(as.field).name), v)
-                                                       .arg(Captions::fieldMax(as.field)));
+            if (isNumber && !Domains::allows(as.field, n))
+                return fail(error, ExitOutOfRange, QStringLiteral("%1=%2: %1 takes %3")
+                                                       .arg(QLatin1String(fieldInfo(as.field).name), v, Domains::text(as.field)));
             if (!Captions::parseValue(as.field, v, &as.value))
                 return fail(error, ExitUnknownName, QStringLiteral("%1=%2: unknown value").arg(QLatin1String(fieldInfo(as.field).name), v));
             r.assignments.prepend(as);
@@ -303,9 +304,11 @@ QString ctlHelp(const QString &command)
                 "  Prints a screen's settings: every field by name with its value's caption,\n"
                 "  the monitor's name and the screen's input. --raw: the 59 record bytes in hex."},
         {"set", "set TARGET... FIELD=VALUE... [--screen N | --screens all] [--verify] [--text TEXT]\n"
-                "  Changes fields (names as in 'get', values as numbers or captions), in the\n"
-                "  fewest packet groups, 500 ms apart. --verify reads back and lists any field\n"
-                "  the monitor did not take. A field the monitor's type lacks is refused."},
+                "  Changes fields (names as in 'get', values as captions or the numbers the\n"
+                "  field defines: levels 0-100, markerThickness 1-15, the others their listed\n"
+                "  values), in the fewest packet groups, 500 ms apart. --verify reads back every\n"
+                "  screen and lists any field the monitor did not take. A field the monitor's\n"
+                "  type lacks is refused."},
         {"umd", "umd TARGET... TEXT [--slot 1-4] [--screen N]\n"
                 "  Sets the text of a UMD (16 characters; others blank). Slots 2-4: type 2 only."},
         {"tally", "tally TARGET... off|red|green|yellow [--text TEXT] [--screen N]\n"

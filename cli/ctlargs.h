@@ -47,7 +47,8 @@ struct CtlRequest {
     bool allLan = false;
     QString allSerialPort;           // --all-serial PORT
     int baud = 38400;
-    QVector<int> screens;            // 0-based; empty = every screen (--screens all)
+    QVector<int> screens;            // 0-based; empty = every screen (--screens all); {0} unless given
+    bool screensGiven = false;       // --screen or --screens given (screen 1 by default is not "given")
     bool json = false, raw = false, verify = false, dryRun = false, force = false, verbose = false;
     int slot = 1;                    // UMD slot 1-4
     QString umdText;                 // umd TEXT

@@ -13,6 +13,7 @@
 
 #include "captions.h"
 #include "datastream.h"
+#include "domains.h"
 #include "tallybridge.h"
 
 namespace {
@@ -25,6 +26,14 @@ void out(const QString &line)
 {
     std::fprintf(stdout, "%s\n", line.toUtf8().constData());
     std::fflush(stdout);
+}
+
+// The status of a command whose parts failed in different ways: a monitor that
+// did not take a setting (8) counts worse than one that did not answer (7).
+int worse(int a, int b)
+{
+    auto rank = [](int status) { return status == ExitNotTaken ? 100 : status; };
+    return rank(b) > rank(a) ? b : a;
 }
 
 QJsonValue valueJson(Field f, int value)
@@ -283,12 +292,15 @@ int CtlRunner::applyPlans(QVector<Plan> &plans)
     }
     if (!req.verify || req.dryRun)
         return ExitOk;
+    // Every screen is read back and reported; the worst result is returned.
     int result = ExitOk;
     for (const Plan &p : qAsConst(plans)) {
         MachineDevice *d = nullptr;
         const int status = readScreen(p.target, p.screen, &d);
-        if (status != ExitOk)
-            return status;
+        if (status != ExitOk) {
+            result = worse(result, status);
+            continue;
+        }
         QStringList missed;
         for (const FieldInfo &fi : kFields)
             if (fi.field != Field::umdTextIndex && typeHasField(d->deviceType, fi.field)
@@ -297,8 +309,8 @@ int CtlRunner::applyPlans(QVector<Plan> &plans)
                               .arg(QLatin1String(fi.name), Captions::valueCaption(fi.field, p.after.get(fi.field)),
                                    Captions::valueCaption(fi.field, d->basicData.get(fi.field)));
         if (!missed.isEmpty()) {
-            fail(ExitNotTaken, QStringLiteral("%1: not taken: %2").arg(label(p.target, p.screen), missed.join(QLatin1String(", "))));
-            result = ExitNotTaken;
+            result = worse(result, fail(ExitNotTaken, QStringLiteral("%1: not taken: %2")
+                                                          .arg(label(p.target, p.screen), missed.join(QLatin1String(", ")))));
         } else {
             out(QStringLiteral("%1: verified").arg(label(p.target, p.screen)));
         }
@@ -541,12 +553,14 @@ int CtlRunner::load()
             const QString text = it.value().isDouble() ? QString::number(it.value().toInt()) : it.value().toString();
             if (!Captions::parseValue(a.field, text, &a.value))
                 return fail(ExitOutOfRange, QStringLiteral("%1: %2: bad value '%3'").arg(req.file, it.key(), text));
+            if (!Domains::allows(a.field, a.value))
+                return fail(ExitOutOfRange, QStringLiteral("%1: %2=%3: %2 takes %4").arg(req.file, it.key(), text, Domains::text(a.field)));
             sc.fields.append(a);
         }
         wanted.append(sc);
     }
-    if (req.screens != QVector<int>{0} && wanted.size() == 1)
-        wanted.first().screen = req.screens.value(0, wanted.first().screen); // one preset screen onto --screen N
+    if (req.screensGiven && req.screens.size() == 1 && wanted.size() == 1)
+        wanted.first().screen = req.screens.first(); // one preset screen onto --screen N
 
     QVector<Plan> plans;
     for (const CtlTarget &t : qAsConst(req.targets)) {
@@ -582,6 +596,8 @@ int CtlRunner::load()
 int CtlRunner::copy()
 {
     const CtlTarget from = req.targets.at(0), to = req.targets.at(1);
+    if (from.screen < 0 && to.screen < 0 && !req.screensGiven)
+        req.screens.clear(); // monitor to monitor: every screen
     MachineDevice *src = nullptr, *dst = nullptr;
     QVector<int> fromScreens;
     int status = locateScreens(from, &src, &fromScreens);

@@ -13,6 +13,7 @@
 
 #include "captions.h"
 #include "datastream.h"
+#include "domains.h"
 #include "pacedsender.h"
 #include "tslreceiver.h"
 
@@ -41,6 +42,36 @@ int colorOf(Tsl::Tally t)
     case Tsl::Tally::Amber: return 4;
     default: return 0;
     }
+}
+
+// The one JSON type each key of the map takes; any other is a fault, never a default.
+struct KeyType { const char *key; QJsonValue::Type type; };
+constexpr KeyType kListenKeys[] = {
+    {"udp31", QJsonValue::Double}, {"udp5", QJsonValue::Double}, {"tcp5", QJsonValue::Double},
+    {"tcp5Clients", QJsonValue::Double}, {"serial31", QJsonValue::String},
+};
+constexpr KeyType kDisplayKeys[] = {
+    {"name", QJsonValue::String},   {"tsl", QJsonValue::String},   {"target", QJsonValue::String},
+    {"screen", QJsonValue::Double}, {"umd", QJsonValue::Double},   {"tally", QJsonValue::String},
+    {"label", QJsonValue::Bool},    {"labelColor", QJsonValue::Bool}, {"text", QJsonValue::String},
+};
+
+// The first key of o whose value has another type (or is a number with a fraction), or nullptr.
+template <std::size_t N>
+const KeyType *wrongType(const QJsonObject &o, const KeyType (&keys)[N])
+{
+    for (const KeyType &k : keys) {
+        const QJsonValue v = o.value(QLatin1String(k.key));
+        if (o.contains(QLatin1String(k.key)) && (v.type() != k.type || (v.isDouble() && v.toDouble() != v.toInt())))
+            return &k;
+    }
+    return nullptr;
+}
+
+QString typeFault(const KeyType &k)
+{
+    const char *what = k.type == QJsonValue::Double ? "a whole number" : k.type == QJsonValue::Bool ? "true or false" : "a string";
+    return QStringLiteral("%1: takes %2").arg(QLatin1String(k.key), QLatin1String(what));
 }
 
 // Line of each element of the top-level "displays" array, for messages.
@@ -114,8 +145,13 @@ int readBridgeMap(const QString &path, const QMap<QString, CtlTarget> &names, Br
         return true;
     };
     const int listenLine = raw.left(raw.indexOf("\"listen\"")).count('\n') + 1;
+    if (const KeyType *k = wrongType(listen, kListenKeys))
+        return bad(listenLine, QStringLiteral("listen: ") + typeFault(*k));
     if (!port("udp31", &map.udp31) || !port("udp5", &map.udp5) || !port("tcp5", &map.tcp5))
         return bad(listenLine, QStringLiteral("listen: ports are 1-65535"));
+    map.tcp5Clients = listen.value("tcp5Clients").toInt(Tsl::Receiver::DefaultMaxClients);
+    if (map.tcp5Clients < 1 || map.tcp5Clients > Tsl::Receiver::MostClients)
+        return bad(listenLine, QStringLiteral("listen: tcp5Clients is 1-%1").arg(Tsl::Receiver::MostClients));
     map.serial31 = listen.value("serial31").toString();
     if (!map.udp31 && !map.udp5 && !map.tcp5 && map.serial31.isEmpty())
         return bad(listenLine, QStringLiteral("listen: give udp31, udp5, tcp5 or serial31"));
@@ -129,6 +165,8 @@ int readBridgeMap(const QString &path, const QMap<QString, CtlTarget> &names, Br
         const QJsonObject o = displays.at(i).toObject();
         BridgeMapping m;
         m.line = line;
+        if (const KeyType *k = wrongType(o, kDisplayKeys))
+            return bad(line, typeFault(*k));
         const QStringList tsl = o.value("tsl").toString().split(QLatin1Char('/'));
         bool ok1 = false, ok2 = tsl.size() < 3;
         if (tsl.first() == QLatin1String("3.1") && tsl.size() == 2) {
@@ -221,6 +259,8 @@ void TallyBridge::log(const QString &line)
 int TallyBridge::start(QString *error)
 {
     startedMs = QDateTime::currentMSecsSinceEpoch();
+    if (map.tcp5Clients > 0)
+        tsl->setMaxClients(map.tcp5Clients);
     bool ok = (!map.udp31 || tsl->listenUdp31(map.udp31)) && (!map.udp5 || tsl->listenUdp5(map.udp5))
         && (!map.tcp5 || tsl->listenTcp5(map.tcp5));
     if (ok && !map.serial31.isEmpty() && !tsl->openSerial31(map.serial31))
@@ -258,7 +298,7 @@ void TallyBridge::onDisplay(const Tsl::Display &d)
 {
     for (int i = 0; i < map.displays.size(); ++i) {
         const BridgeMapping &m = map.displays.at(i);
-        if (!m.matches(d))
+        if (!m.matches(d) || shown[i].disabled)
             continue;
         int lamp = -1;
         switch (m.lamp) {
@@ -301,16 +341,23 @@ void TallyBridge::onDisplay(const Tsl::Display &d)
             s.textKnown[slot] = true;
             s.textPending[slot] = true;
         }
-        QString line = QStringLiteral("%1: tally %2").arg(m.name, s.lamp >= 0 ? Captions::valueCaption(Field::tally, s.lamp) : QStringLiteral("-"));
-        if (m.labelColor)
-            line += QStringLiteral(", colour %1").arg(Captions::valueCaption(kUmdColorFields[slot], s.color[slot]));
-        line += QStringLiteral(", label \"%1\"").arg(s.textKnown[slot] ? s.text[slot] : QString());
-        log(dryRun ? line + QStringLiteral(" (dry run)") : line);
-        if (!dryRun) {
-            s.dirty = true;
-            schedule(m.target.key(), m.monitorScreen);
+        if (dryRun) {
+            log(changeLine(m, s) + QStringLiteral(" (dry run)"));
+            continue;
         }
+        sh.logPending = true; // logged once it has gone out
+        s.dirty = true;
+        schedule(m.target.key(), m.monitorScreen);
     }
+}
+
+QString TallyBridge::changeLine(const BridgeMapping &m, const Screen &s) const
+{
+    const auto slot = static_cast<std::size_t>(m.slot);
+    QString line = QStringLiteral("%1: tally %2").arg(m.name, s.lamp >= 0 ? Captions::valueCaption(Field::tally, s.lamp) : QStringLiteral("-"));
+    if (m.labelColor)
+        line += QStringLiteral(", colour %1").arg(Captions::valueCaption(kUmdColorFields[slot], s.color[slot]));
+    return line + QStringLiteral(", label \"%1\"").arg(s.textKnown[slot] ? s.text[slot] : QString());
 }
 
 void TallyBridge::schedule(const QString &monitorKey, int screen)
@@ -328,10 +375,10 @@ void TallyBridge::sendScreen(const QString &monitorKey, int screen)
         return;
     const bool type2 = m.device->deviceType == 2;
     ST_BasicData rec = s.record;
-    if (s.lamp >= 0)
+    if (Domains::allows(Field::tally, s.lamp))
         rec.set(Field::tally, s.lamp);
     for (std::size_t k = 0; k < 4; ++k)
-        if (s.color[k] >= 0 && typeHasField(m.device->deviceType, kUmdColorFields[k]))
+        if (Domains::allows(kUmdColorFields[k], s.color[k]) && typeHasField(m.device->deviceType, kUmdColorFields[k]))
             rec.set(kUmdColorFields[k], s.color[k]);
     int textSlot = -1;
     if (type2) {
@@ -355,6 +402,14 @@ void TallyBridge::sendScreen(const QString &monitorKey, int screen)
     s.dirty = false;
     if (textSlot >= 0)
         s.textPending[static_cast<std::size_t>(textSlot)] = false;
+    for (int i = 0; i < map.displays.size(); ++i) {
+        const BridgeMapping &d = map.displays.at(i);
+        if (shown[i].logPending && d.target.key() == monitorKey && d.monitorScreen == screen
+            && !(type2 && s.textPending[static_cast<std::size_t>(d.slot)])) { // its own text still to go
+            shown[i].logPending = false;
+            log(changeLine(d, s));
+        }
+    }
     if (type2 && std::find(s.textPending.begin(), s.textPending.end(), true) != s.textPending.end()) {
         s.dirty = true;
         schedule(monitorKey, screen); // one text per frame: the next slot's in 500 ms
@@ -415,6 +470,10 @@ void TallyBridge::readNext(Link &l, const QString &linkKey)
             l.reading = it.key();
             l.readScreen = sc.key();
             l.readSince = now();
+            if (!m.device && l.ds->listedDevice(m.target.ip, m.target.id)) {
+                readDone(linkKey, true); // listed by a late answer to an earlier probe: answered
+                return;
+            }
             if (!m.target.serial)
                 l.ds->bindForDevice(m.target.ip);
             if (!m.device)
@@ -438,10 +497,32 @@ void TallyBridge::readDone(const QString &linkKey, bool answered)
         m.device = l.ds->listedDevice(m.target.ip, m.target.id);
         if (!m.device)
             return;
-        for (const BridgeMapping &d : qAsConst(map.displays))
-            if (d.target.key() == m.target.key() && d.slot > 0 && m.device->deviceType != 2)
-                log(QStringLiteral("%1: a type %2 monitor has one UMD; UMD %3 of line %4 gets no label or colour")
-                        .arg(d.name).arg(m.device->deviceType).arg(d.slot + 1).arg(d.line));
+        for (int i = 0; i < map.displays.size(); ++i) {
+            const BridgeMapping &d = map.displays.at(i);
+            if (d.target.key() != m.target.key() || d.slot == 0 || m.device->deviceType == 2)
+                continue;
+            // Its frames carry UMD 1's text: the tally goes out with UMD 1's own label, or
+            // with the mapping's text; with neither it could never go out.
+            const QString why = QStringLiteral("%1: a type %2 monitor has one UMD; UMD %3 of line %4 gets no label or colour")
+                                    .arg(d.name).arg(m.device->deviceType).arg(d.slot + 1).arg(d.line);
+            const bool umd1Mapped = std::any_of(map.displays.begin(), map.displays.end(), [&](const BridgeMapping &o) {
+                return o.target.key() == d.target.key() && o.monitorScreen == d.monitorScreen && o.slot == 0;
+            });
+            Screen &own = m.screens[d.monitorScreen];
+            if (umd1Mapped) {
+                log(why + QStringLiteral("; its tally goes out with UMD 1's label"));
+            } else if (d.text.isEmpty()) {
+                shown[i].disabled = true;
+                shown[i].logPending = false;
+                log(why + QStringLiteral(" and no tally: it needs \"text\" for UMD 1"));
+            } else {
+                if (!own.textKnown[0]) {
+                    own.text[0] = d.text;
+                    own.textKnown[0] = true;
+                }
+                log(why + QStringLiteral("; its tally goes out with UMD 1 text \"%1\"").arg(own.text[0]));
+            }
+        }
         if (l.readScreen >= m.device->screenCount) {
             log(QStringLiteral("%1: a type %2 monitor has no screen %3").arg(m.target.text()).arg(m.device->deviceType).arg(l.readScreen + 1));
             s.checkedAt = std::numeric_limits<qint64>::max() / 2;
@@ -471,6 +552,12 @@ void TallyBridge::readDone(const QString &linkKey, bool answered)
         return;
     }
     s.record = m.device->basicData;
+    if (!s.read) // first read: the texts the map keeps go out now, not only after an outage
+        for (const BridgeMapping &d : qAsConst(map.displays))
+            if (!d.label && d.target.key() == m.target.key() && d.monitorScreen == l.readScreen) {
+                s.textPending[static_cast<std::size_t>(d.slot)] = true;
+                s.dirty = true;
+            }
     s.read = true;
     s.checkedAt = now();
     m.failures = 0;

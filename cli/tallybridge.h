@@ -41,6 +41,7 @@ struct BridgeMapping {
 
 struct BridgeMap {
     quint16 udp31 = 0, udp5 = 0, tcp5 = 0;
+    int tcp5Clients = 0;   // TCP clients served at once; 0: the receiver's default
     QString serial31;
     QVector<BridgeMapping> displays;
 };
@@ -109,6 +110,7 @@ private:
     void readDone(const QString &linkKey, bool answered);
     void bringUpToDate(Monitor &m);
     void log(const QString &line);
+    QString changeLine(const BridgeMapping &m, const Screen &s) const;
 
     BridgeMap map;
     bool dryRun;
@@ -123,6 +125,8 @@ private:
         int color = -1;
         QString text;
         bool textSet = false;
+        bool logPending = false;  // a change not yet logged: it is logged once it has gone out
+        bool disabled = false;    // its monitor cannot show it (a UMD slot a single-UMD type lacks, no text)
     };
     QVector<Shown> shown;
     qint64 now() const;

@@ -81,6 +81,7 @@ struct Options {
     QCommandLineOption garbage{"garbage", "Failure mode: stray bytes before every reply (a stray datagram on the network)."};
     QCommandLineOption duplicate{"duplicate-search-reply", "Failure mode: send every search reply twice."};
     QCommandLineOption badLength{"bad-search-length", "Failure mode: search replies announce one byte more than they have."};
+    QCommandLineOption ignoreSettings{"ignore-settings", "Failure mode: setting commands change nothing (reads are still answered)."};
     QCommandLineOption seed{"seed", "Seed for --drop-percent and --garbage (default fixed).", "n"};
     QCommandLineOption at{"at", "Run a command (see above) this many milliseconds after start (repeatable).", "ms:command"};
     QCommandLineOption hex{"hex", "Log the raw bytes of every frame received and sent."};
@@ -118,7 +119,7 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     parser.addOptions({o.monitor, o.serial, o.serialDevice, o.baud, o.lineRate, o.ptyLink, o.ptyFile, o.network, o.bind, o.port,
                        o.delay, o.drop, o.stopAfter, o.chunk, o.chunkGap, o.garbage, o.duplicate, o.badLength,
-                       o.seed, o.at, o.hex, o.quietReads});
+                       o.ignoreSettings, o.seed, o.at, o.hex, o.quietReads});
     parser.process(app);
 
     Simulator sim;
@@ -155,6 +156,7 @@ int main(int argc, char *argv[])
     f.garbage = parser.isSet(o.garbage);
     f.duplicateSearchReply = parser.isSet(o.duplicate);
     f.badSearchLength = parser.isSet(o.badLength);
+    f.ignoreSettings = parser.isSet(o.ignoreSettings);
     if (seed >= 0)
         sim.setSeed(static_cast<quint32>(seed));
     sim.logFrames = parser.isSet(o.hex);

@@ -49,6 +49,7 @@ struct FailureModes {
     bool garbage = false;             // stray bytes (never the start byte) ahead of every reply
     bool duplicateSearchReply = false; // every search reply is sent twice
     bool badSearchLength = false;     // the length field of a search reply is one too large
+    bool ignoreSettings = false;      // setting commands change nothing (reads are still answered)
 };
 
 // Text fitted to a fixed-width field: Latin-1, cut, padded with blanks.

@@ -38,6 +38,11 @@ QVector<Reply> Simulator::receive(const QByteArray &frame, Link link, const QStr
             return {};
         }
     }
+    if (failures.ignoreSettings && checkFrame(frame, nullptr) && groupForCommand(Frame::command(frame))) {
+        log(QStringLiteral("setting command 0x%1 ignored (failure mode ignore-settings)")
+                .arg(Frame::command(frame), 2, 16, QLatin1Char('0')));
+        return {};
+    }
     const Answer a = answer(monitors, frame, link, toIp);
     if (logReads || !a.isRead)
         for (const QString &line : a.log)
@@ -92,7 +97,7 @@ QString Simulator::commandHelp()
         "list                         list the monitors\n"
         "fail MODE VALUE              switch a failure mode (delay-ms, drop-percent, stop-after,\n"
         "                             chunk, chunk-gap-ms, garbage, duplicate-search-reply,\n"
-        "                             bad-search-length; 0/1 for on and off)\n"
+        "                             bad-search-length, ignore-settings; 0/1 for on and off)\n"
         "help                         this text\n"
         "MON is a serial ID or an IP address; screens and UMD slots count from 1.");
 }
@@ -120,6 +125,8 @@ bool Simulator::setFailure(const QString &mode, const QString &value)
         failures.duplicateSearchReply = v != 0;
     else if (mode == QLatin1String("bad-search-length"))
         failures.badSearchLength = v != 0;
+    else if (mode == QLatin1String("ignore-settings"))
+        failures.ignoreSettings = v != 0;
     else
         return false;
     return true;

@@ -48,8 +48,17 @@ private slots:
         lan.monitors = {Sim::makeMonitor(1, 0, "10.77.0.7"), Sim::makeMonitor(2, 0, "10.77.0.12")};
         NetworkLink nl(&lan);
         QVERIFY2(nl.adopt(net.udpSocketIn(monNs, "0.0.0.0", NetworkLink::MonitorPort), &why), qPrintable(why));
-        Simulator line;
+        Simulator line, slow;
         line.monitors = {Sim::makeMonitor(4, 5, {})};
+        slow.monitors = {Sim::makeMonitor(1, 3, {})};
+        // Its first search reply comes after the bridge's time-out, the later ones at once.
+        slow.failures.delayMs = 1500;
+        connect(&slow, &Simulator::logLine, this, [&] {
+            if (slow.requestCount() >= 2)
+                slow.failures.delayMs = 0;
+        });
+        SerialLink slowLink(&slow);
+        QVERIFY2(slowLink.openPty(&why), qPrintable(why));
         auto sl = std::make_unique<SerialLink>(&line);
         QVERIFY2(sl->openPty(&why), qPrintable(why));
         QTemporaryDir dir;
@@ -64,14 +73,17 @@ private slots:
             {"name": "CAM 1", "tsl": "3.1/1", "target": "lan:10.77.0.7"},
             {"name": "GONE", "tsl": "3.1/3", "target": "lan:10.77.0.20", "text": "x"},
             {"name": "RACK", "tsl": "3.1/4", "target": "serial:%1#5", "screen": 2, "tally": "2"},
+            {"name": "RACK 2", "tsl": "3.1/5", "target": "serial:%1#5", "umd": 2, "text": "R2"},
+            {"name": "SLOW", "tsl": "3.1/7", "target": "serial:%2#3"},
+            {"name": "MV 1", "tsl": "3.1/6", "target": "lan:10.77.0.12", "tally": "none", "label": false, "text": "PGM"},
             {"name": "MV 2", "tsl": "5.0/1/2", "target": "lan:10.77.0.12", "umd": 2, "labelColor": true}]})")
-                      .arg(port).toUtf8());
+                      .arg(port, slowLink.path()).toUtf8());
         map.close();
         QProcess bridge;
         bridge.start("ip", {"netns", "exec", bridgeNs, TELVANOR_CTL, "tally-bridge", map.fileName()});
         QByteArray log;
         auto logged = [&](const char *text) { return (log += bridge.readAllStandardOutput()).contains(text); };
-        QTRY_VERIFY2_WITH_TIMEOUT(logged("tally bridge: 4 display(s) to 4 monitor(s)"), bridge.readAllStandardError(), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(logged("tally bridge: 7 display(s) to 5 monitor(s)"), bridge.readAllStandardError(), 10000);
         auto send = [&](const QByteArray &datagram, int port) {
             sockaddr_in to{};
             to.sin_family = AF_INET;
@@ -82,7 +94,6 @@ private slots:
         };
         const ST_BasicData &cam = lan.monitors[0].screens[0].record;
         const ST_BasicData &mv = lan.monitors[1].screens[0].record;
-        const auto mvTexts = lan.monitors[1].screens[0].umdText;
         QElapsedTimer clock;
         clock.start();
         QVector<qint64> camTally; // when .7's tally changed
@@ -91,13 +102,18 @@ private slots:
                 camTally << clock.elapsed();
         });
 
+        // A text the map keeps goes out when the monitor is first read.
+        QTRY_COMPARE(lan.monitors[1].screens[0].umdText[0], text16("PGM"));
         // One datagram for a silent monitor, a LAN one and a serial one: the silent one stops nobody.
-        send(v31(3, 1, "GONE") + v31(1, 1, "CAM 1") + v31(4, 2, "RACK 4"), 40031);
+        // UMD 2 of the single-UMD monitor: its tally goes out with its text in UMD 1.
+        send(v31(3, 1, "GONE") + v31(1, 1, "CAM 1") + v31(4, 2, "RACK 4") + v31(5, 1, "RACK 5") + v31(7, 1, "SLOW"), 40031);
         QTRY_COMPARE(cam.get(Field::tally), 1);
         QCOMPARE(lan.monitors[0].screens[0].umdText[0], text16("CAM 1"));
         QTRY_COMPARE(line.monitors[0].screens[1].record.get(Field::tally), 2);
         QCOMPARE(line.monitors[0].screens[1].umdText[0], text16("RACK 4"));
-        QCOMPARE(line.monitors[0].screens[0].record.get(Field::tally), 0);
+        QTRY_COMPARE(line.monitors[0].screens[0].record.get(Field::tally), 1);
+        QCOMPARE(line.monitors[0].screens[0].umdText[0], text16("R2"));
+        QTRY_COMPARE_WITH_TIMEOUT(slow.monitors[0].screens[0].record.get(Field::tally), 1, 15000);
 
         // A repeat changes nothing and sends nothing; a tally change keeps the label.
         const int camFrames = lan.monitors[0].commandsApplied;
@@ -117,7 +133,7 @@ private slots:
         // Only the tally changes (to amber: yellow): no text is filed, the labels stay.
         send(v5(0xFFFF, 2, 3 << 4 | 2 << 2, "STUDIO"), 40050);
         QTRY_COMPARE(mv.get(Field::tally), 3);
-        QCOMPARE(lan.monitors[1].screens[0].umdText[0], mvTexts[0]);
+        QCOMPARE(lan.monitors[1].screens[0].umdText[0], text16("PGM"));
         QCOMPARE(lan.monitors[1].screens[0].umdText[1], text16("STUDIO"));
 
         // On an idle monitor too, a repeat sends nothing: the next change is its only frame.
@@ -158,6 +174,10 @@ private slots:
         QTest::newRow("target") << head + "{\"tsl\": \"3.1/1\", \"target\": \"lan:10.0.0\"}]}" << ":3: bad address";
         QTest::newRow("slot mapped twice") << head + "{\"tsl\": \"3.1/1\", \"target\": \"lan:10.0.0.7\"},\n{\"tsl\": \"3.1/2\", \"target\": \"lan:10.0.0.7\"}]}" << ":4: UMD 1";
         QTest::newRow("no text to keep") << head + "{\"tsl\": \"3.1/1\", \"target\": \"lan:10.0.0.7\", \"label\": false}]}" << ":3: label false";
+        QTest::newRow("screen as text") << head + "{\"tsl\": \"3.1/1\", \"target\": \"lan:10.0.0.7\", \"screen\": \"2\"}]}" << ":3: screen";
+        QTest::newRow("umd as text") << head + "{\"tsl\": \"3.1/1\", \"target\": \"lan:10.0.0.7\", \"umd\": \"2\"}]}" << ":3: umd";
+        QTest::newRow("tally as number") << head + "{\"tsl\": \"3.1/1\", \"target\": \"lan:10.0.0.7\", \"tally\": 1}]}" << ":3: tally";
+        QTest::newRow("label as text") << head + "{\"tsl\": \"3.1/1\", \"target\": \"lan:10.0.0.7\", \"label\": \"false\"}]}" << ":3: label";
         QTest::newRow("nothing to listen on") << QByteArray("{\"displays\": []}") << ":1: listen";
     }
     void badMap()

@@ -101,7 +101,10 @@ private slots:
         row("umd slot 3", {"umd", "#7", "PGM", "--slot", "3"}, 0, {"sent UMD"}, 1);
         row("unknown field", {"set", "#5", "bogus=1"}, 3, {"unknown field 'bogus'"}, 0);
         row("unknown value", {"set", "#5", "colorTemp=4000k"}, 3, {"unknown value"}, 0);
-        row("out of range", {"set", "#5", "brightness=256"}, 4, {"brightness takes 0-255"}, 0);
+        row("level above 100", {"set", "#5", "brightness=180"}, 4, {"brightness takes 0-100"}, 0);
+        row("colour temperature the monitors lack", {"set", "#5", "colorTemp=7"}, 4, {"colorTemp takes 0-5"}, 0);
+        row("source the monitors lack", {"set", "#5", "source=9"}, 4, {"source takes 0-7, 12"}, 0);
+        row("marker thickness 0", {"set", "#5", "markerThickness=0"}, 4, {"markerThickness takes 1-15"}, 0);
         row("screen out of range", {"set", "#5", "brightness=1", "--screen", "9"}, 4, {"screens are 1-8"}, 0);
         row("screen the type lacks", {"get", "#7", "--screen", "2"}, 4, {"a type 2 monitor has 1"}, 0);
         row("field the type lacks", {"set", "#5", "#7", "brightness=3", "mvSource1=HDMI"}, 5, {"type 4 monitor has no mvSource1"}, 0);
@@ -181,6 +184,44 @@ private slots:
         QCOMPARE(ctl({"copy", port + "#5", port + "#7"}).status, 5);
         QCOMPARE(ctl({"copy", port + "#5@1", port + "#9@2", "--text", "CAM 2"}).status, 0);
         QCOMPARE(settingBytes(mon(9).screens[1].record), settingBytes(mon(5).screens[0].record));
+        QVERIFY(sim.command("set 9 3 brightness 7"));
+        QCOMPARE(ctl({"copy", port + "#5", port + "#9", "--text", "CAM 2"}).status, 0); // every screen
+        for (int s = 0; s < 3; ++s)
+            QCOMPARE(settingBytes(mon(9).screens[s].record), settingBytes(mon(5).screens[s].record));
+
+        // A one-screen preset goes to the screen asked for, screen 1 too.
+        QCOMPARE(ctl({"save", "CAM1", file, "--screen", "2", "--targets", targets}).status, 0);
+        QCOMPARE(ctl({"load", "CAM2", file, "--screen", "1", "--targets", targets, "--text", "CAM 2"}).status, 0);
+        QCOMPARE(settingBytes(mon(9).screens[0].record), settingBytes(mon(5).screens[1].record));
+
+        // A hand-edited preset with a value the monitors do not define is refused; nothing is sent.
+        QFile edited(file);
+        QVERIFY(edited.open(QIODevice::WriteOnly));
+        edited.write(R"({"format": "telvanor-preset", "version": 1, "deviceType": 4, "screens": [
+            {"screen": 1, "settings": {"contrast": 20, "brightness": 180}}]})");
+        edited.close();
+        const int sent = applied();
+        QCOMPARE(ctl({"load", "CAM2", file, "--targets", targets}).status, 4);
+        QCOMPARE(applied(), sent);
+    }
+
+    // --verify reads back every screen and returns the worst result: a screen
+    // that did not take the change (8) outweighs later ones that do not answer (7).
+    void verifyReportsEveryScreen()
+    {
+        QVERIFY(sim.command("fail ignore-settings 1"));
+        int ignored = 0;
+        auto c = connect(&sim, &Simulator::logLine, this, [&](const QString &line) {
+            if (line.contains("ignore-settings") && ++ignored == 3)
+                sim.failures.stopAfter = sim.requestCount() + 1; // screen 1's read-back is the last answer
+        });
+        const Run r = ctl({"set", port + "#9", "contrast=33", "--screens", "all", "--verify"});
+        disconnect(c);
+        sim.failures = Sim::FailureModes();
+        QCOMPARE(ignored, 3);
+        QCOMPARE(r.status, 8);
+        for (const char *line : {"screen 1: not taken: contrast", "screen 2: no reply", "screen 3: no reply"})
+            QVERIFY2(r.err.contains(line), qPrintable(r.err));
     }
 
     // On the LAN: discovery by broadcast inside namespaces, then a set with verify.

@@ -119,6 +119,7 @@ private slots:
     {
         Receiver r;
         QSignalSpy spy(&r, &Receiver::displayReceived);
+        r.setMaxClients(1);
         QVERIFY2(r.listenTcp5(0, QHostAddress::LocalHost) && r.listenUdp31(0, QHostAddress::LocalHost),
                  qPrintable(r.errorString()));
         QTcpSocket tcp;
@@ -134,6 +135,13 @@ private slots:
         QCOMPARE(udp.writeDatagram(kStudio, QHostAddress::LocalHost, r.udp31Port()), qint64(18));
         QTRY_COMPARE(spy.count(), 3);
         QCOMPARE(spy.at(1).at(0).value<Display>(), d31(5, 1, 0, 0, 0, 2, "Cam 1"));
+        // A client beyond the limit is closed; the one within it is still heard.
+        QTcpSocket extra;
+        extra.connectToHost(QHostAddress::LocalHost, r.tcp5Port());
+        QTRY_COMPARE(extra.state(), QAbstractSocket::UnconnectedState);
+        tcp.write(kBigStuffed);
+        QTRY_COMPARE(spy.count(), 4);
+        QCOMPARE(spy.at(3).at(0).value<Display>(), kBigDisplay);
     }
 };
 

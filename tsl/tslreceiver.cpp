@@ -1,5 +1,6 @@
 #include "tslreceiver.h"
 
+#include <QDeadlineTimer>
 #include <QNetworkDatagram>
 #include <QTcpSocket>
 
@@ -11,7 +12,13 @@ Receiver::Receiver(QObject *parent) : QObject(parent)
     serialRetry.setInterval(RetryMs);
     serialRetry.setSingleShot(true);
     connect(&serialRetry, &QTimer::timeout, this, &Receiver::tryOpenSerial);
+    idleCheck.setInterval(IdleMs / 10);
+    connect(&idleCheck, &QTimer::timeout, this, &Receiver::dropIdleClients);
 }
+
+namespace {
+qint64 nowMs() { return QDeadlineTimer::current().deadline(); }
+} // namespace
 
 bool Receiver::bindUdp(QPointer<QUdpSocket> &socket, quint16 port, const QHostAddress &bind, bool v5)
 {
@@ -23,20 +30,25 @@ bool Receiver::bindUdp(QPointer<QUdpSocket> &socket, quint16 port, const QHostAd
         delete socket;
         return false;
     }
-    connect(s, &QUdpSocket::readyRead, this, [this, s, v5] {
-        while (s->hasPendingDatagrams()) {
-            const QByteArray data = s->receiveDatagram().data();
-            if (v5) {
-                handleV5(data);
-                continue;
-            }
-            const QVector<Display> displays = parseV31(data);
-            if (displays.isEmpty() && !data.isEmpty())
-                emit packetRejected(QStringLiteral("v3.1 datagram of %1 bytes holds no message").arg(data.size()));
-            emitAll(displays);
-        }
-    });
+    connect(s, &QUdpSocket::readyRead, this, [this, s, v5] { readDatagrams(s, v5); });
     return true;
+}
+
+void Receiver::readDatagrams(QUdpSocket *s, bool v5)
+{
+    for (int n = 0; n < BatchDatagrams && s->hasPendingDatagrams(); ++n) {
+        const QByteArray data = s->receiveDatagram().data();
+        if (v5) {
+            handleV5(data);
+            continue;
+        }
+        const QVector<Display> displays = parseV31(data);
+        if (displays.isEmpty() && !data.isEmpty())
+            emit packetRejected(QStringLiteral("v3.1 datagram of %1 bytes holds no message").arg(data.size()));
+        emitAll(displays);
+    }
+    if (s->hasPendingDatagrams()) // the rest in the next turn, after whatever else is waiting
+        QTimer::singleShot(0, s, [this, s, v5] { readDatagrams(s, v5); });
 }
 
 bool Receiver::listenUdp31(quint16 port, const QHostAddress &bind) { return bindUdp(udp31, port, bind, false); }
@@ -54,23 +66,57 @@ bool Receiver::listenTcp5(quint16 port, const QHostAddress &bind)
         return false;
     }
     connect(tcp5, &QTcpServer::newConnection, this, &Receiver::acceptClients);
+    connect(tcp5, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        error = QStringLiteral("TCP port %1: %2").arg(tcp5->serverPort()).arg(tcp5->errorString());
+        tcp5->pauseAccepting(); // retrying at once would only fail again
+        QTimer::singleShot(AcceptPauseMs, tcp5, [server = tcp5.data()] { server->resumeAccepting(); });
+    });
+    idleCheck.start();
     return true;
 }
 
 void Receiver::acceptClients()
 {
     while (QTcpSocket *client = tcp5->nextPendingConnection()) {
-        clients.insert(client, V5StreamDecoder());
-        connect(client, &QTcpSocket::readyRead, this, [this, client] {
-            const QVector<QByteArray> packets = clients[client].feed(client->readAll());
-            for (const QByteArray &packet : packets)
-                handleV5(packet);
-        });
+        if (clients.size() >= maxClients) {
+            client->close();
+            client->deleteLater();
+            continue;
+        }
+        client->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+        client->setReadBufferSize(4 * BatchBytes);
+        clients.insert(client, Client{V5StreamDecoder(), nowMs()});
+        connect(client, &QTcpSocket::readyRead, this, [this, client] { readClient(client); });
         connect(client, &QTcpSocket::disconnected, this, [this, client] {
             clients.remove(client);
             client->deleteLater();
         });
     }
+}
+
+void Receiver::readClient(QTcpSocket *client)
+{
+    auto it = clients.find(client);
+    if (it == clients.end())
+        return;
+    it->heardAt = nowMs();
+    const QVector<QByteArray> packets = it->decoder.feed(client->read(BatchBytes));
+    for (const QByteArray &packet : packets)
+        handleV5(packet);
+    if (clients.contains(client) && client->bytesAvailable() > 0) // the rest in the next turn
+        QTimer::singleShot(0, client, [this, client] { readClient(client); });
+}
+
+void Receiver::dropIdleClients()
+{
+    const qint64 now = nowMs();
+    const QList<QTcpSocket *> all = clients.keys();
+    for (QTcpSocket *client : all)
+        if (now - clients.value(client).heardAt >= IdleMs) {
+            clients.remove(client);
+            client->abort();
+            client->deleteLater();
+        }
 }
 
 void Receiver::handleV5(const QByteArray &packet)

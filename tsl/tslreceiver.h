@@ -16,6 +16,12 @@ namespace Tsl {
 // Listens for tally and label messages on any mix of transports: v3.1 over UDP or the
 // serial line, v5 over UDP or TCP (several clients). Every display parsed is signalled in
 // arrival order; nothing is filtered or collapsed here.
+//
+// A flood on any input leaves time for everything else the program does: each event-loop
+// turn takes at most BatchDatagrams datagrams of a socket or BatchBytes of a TCP client,
+// and a TCP client's unread bytes are bounded. TCP clients beyond the limit are closed at
+// once, a client that sends nothing for IdleMs is dropped (keepalive finds dead peers), and
+// after an accept error (such as no descriptor left) accepting pauses for AcceptPauseMs.
 class Receiver : public QObject
 {
     Q_OBJECT
@@ -37,6 +43,16 @@ public:
     QString errorString() const { return error; }
 
     static constexpr int RetryMs = 2000;
+    static constexpr int DefaultMaxClients = 32;
+    static constexpr int MostClients = 1000;
+    static constexpr int IdleMs = 5 * 60 * 1000;
+    static constexpr int AcceptPauseMs = 1000;
+    static constexpr int BatchDatagrams = 64;
+    static constexpr int BatchBytes = 16 * 1024;
+
+    // TCP clients served at once (DefaultMaxClients unless set).
+    void setMaxClients(int n) { maxClients = n; }
+    int clientCount() const { return clients.size(); }
 
 signals:
     void displayReceived(const Tsl::Display &display);
@@ -47,13 +63,22 @@ private:
     bool tryOpenSerial();
     void serialError(QSerialPort::SerialPortError e);
     void acceptClients();
+    void readClient(QTcpSocket *client);
+    void readDatagrams(QUdpSocket *socket, bool v5);
+    void dropIdleClients();
     void handleV5(const QByteArray &packet);
     void emitAll(const QVector<Display> &displays);
 
     QPointer<QUdpSocket> udp31;
     QPointer<QUdpSocket> udp5;
     QPointer<QTcpServer> tcp5;
-    QHash<QTcpSocket *, V5StreamDecoder> clients;
+    struct Client {
+        V5StreamDecoder decoder;
+        qint64 heardAt = 0; // ms on the monotonic clock
+    };
+    QHash<QTcpSocket *, Client> clients;
+    int maxClients = DefaultMaxClients;
+    QTimer idleCheck;
     QSerialPort *serial = nullptr;
     V31StreamDecoder serialDecoder;
     QTimer serialRetry;

@@ -69,6 +69,7 @@ void TestSimCore::reactions_data()
     // The length field says 12, the checksum follows it.
     QTest::newRow("bad search length") << Steps{"fail bad-search-length 1", s4} << "" << "ok ID 4 5a0c000000040004ff6ddd" << "";
     QTest::newRow("every reply dropped") << Steps{"fail drop-percent 100", s4, frame(0, 1, 4, 0xFE)} << "" << "ok" << "";
+    QTest::newRow("settings ignored, reads answered") << Steps{"fail ignore-settings 1", frame(0, 1, 4, 0, x), frame(0, 1, 4, 0xFE)} << "" << "ok ID 4" << "";
     QTest::newRow("silent after a request") << Steps{"fail stop-after 1", s4, frame(0, 1, 4, 0, x), s4} << "" << "ok ID 4" << "";
     QTest::newRow("operator settings") << Steps{"set 4 2 brightness 77", "set 4 2 tally green", "set 4 2 H/V_Delay H/V",
                                                 "byte 4 2 40 0x7f", "set 10.77.0.7 1 tally red"}
