@@ -13,6 +13,7 @@
 
 #include "captions.h"
 #include "datastream.h"
+#include "fleet.h"
 #include "domains.h"
 #include "tallybridge.h"
 
@@ -44,13 +45,23 @@ QJsonValue valueJson(Field f, int value)
     return isNumber ? QJsonValue(n) : QJsonValue(caption);
 }
 
+Fleet::Address addressOf(const CtlTarget &t)
+{
+    Fleet::Address a;
+    if (t.serial) {
+        a.port = t.port;
+        a.id = t.id;
+    } else {
+        a.ip = t.ip;
+    }
+    return a;
+}
+
 } // namespace
 
 CtlRunner::CtlRunner(const CtlRequest &request, QObject *parent) : QObject(parent), req(request)
 {
-    ds = new DataStream(this);
-    ds->setSharedLine(true); // a line may hold many monitors; none of their replies is thrown away
-    connect(ds, &DataStream::signalRecvBasicData, this, [this] { ++replies; });
+    fleet = new Fleet::Fleet(req.baud, this);
 }
 
 CtlRunner::~CtlRunner() = default;
@@ -83,77 +94,56 @@ QString CtlRunner::label(const CtlTarget &t, int screen) const
 
 int CtlRunner::useLink(const CtlTarget &t)
 {
-    const QString key = t.serial ? QStringLiteral("serial:") + t.port : QStringLiteral("lan");
-    if (key == linkKey)
+    if (fleet->openLine(addressOf(t)))
         return ExitOk;
-    ds->recvTimer->stop();
-    ds->clearDeviceList();
-    linkKey.clear();
-    if (t.serial) {
-        ds->linkMode = DataStream::LinkSerial;
-        ds->port->setSerialPort(t.port, req.baud);
-        if (!ds->port->isSerialOpen())
-            return fail(ExitPort, QStringLiteral("cannot open serial port %1: %2").arg(t.port, ds->port->serial->errorString()));
-    } else {
-        ds->linkMode = DataStream::LinkNetwork;
-        if (!ds->port->udp || ds->port->udp->state() != QAbstractSocket::BoundState)
-            return fail(ExitPort, QStringLiteral("cannot open the network socket (UDP port %1)").arg(PortDevice::LocalUdpPort));
-    }
-    linkKey = key;
-    return ExitOk;
+    if (t.serial)
+        return fail(ExitPort, QStringLiteral("cannot open serial port %1: %2").arg(t.port, fleet->lineError(addressOf(t).lineKey())));
+    return fail(ExitPort, QStringLiteral("cannot open the network socket (UDP port %1)").arg(PortDevice::LocalUdpPort));
 }
 
-int CtlRunner::locate(const CtlTarget &t, MachineDevice **device)
+// Asks the fleet and waits for its answer: true when the monitor answered.
+bool CtlRunner::ask(const std::function<void(Fleet::Fleet::Done)> &request)
+{
+    auto answer = std::make_shared<int>(-1); // outlives this call should the wait end first
+    request([answer](bool ok) { *answer = ok; });
+    waitUntil([&] { return *answer >= 0; }, Fleet::Fleet::ReplyTimeoutMs * 3);
+    return *answer == 1;
+}
+
+int CtlRunner::locate(const CtlTarget &t, Fleet::Monitor **device)
 {
     const int status = useLink(t);
     if (status != ExitOk)
         return status;
-    auto listed = [&] { return ds->listedDevice(t.ip, t.id); };
-    if (!listed() && known.contains(t.key())) {
-        auto *d = new MachineDevice;
-        d->setDeviceType(known.value(t.key()).type);
-        d->deviceId = known.value(t.key()).id;
-        d->ipAddr = t.serial ? QString() : t.ip;
-        ds->addDevice(d);
-    }
-    for (int i = 0; i < kTries && !listed(); ++i) {
-        if (!t.serial)
-            ds->bindForDevice(t.ip);
-        ds->probe(t.ip, static_cast<std::uint8_t>(t.id));
-        waitUntil([&] { return listed() != nullptr; }, DataStream::ReplyTimeoutMs);
-    }
-    *device = listed();
-    if (!*device)
+    Fleet::Monitor &m = fleet->add(addressOf(t));
+    for (int i = 0; i < kTries && m.type < 0; ++i)
+        ask([&](Fleet::Fleet::Done done) { fleet->probe(addressOf(t).key(), done); });
+    if (m.type < 0)
         return fail(ExitNoReply, QStringLiteral("%1: no reply").arg(label(t, -1)));
-    known.insert(t.key(), {(*device)->deviceType, (*device)->deviceId});
+    *device = &m;
     return ExitOk;
 }
 
-int CtlRunner::readScreen(const CtlTarget &t, int screen, MachineDevice **device)
+int CtlRunner::readScreen(const CtlTarget &t, int screen, Fleet::Monitor **device)
 {
     int status = locate(t, device);
     if (status != ExitOk)
         return status;
     if (screen >= (*device)->screenCount)
         return fail(ExitOutOfRange, QStringLiteral("%1: screen %2, but a type %3 monitor has %4")
-                                        .arg(label(t, -1)).arg(screen + 1).arg((*device)->deviceType).arg((*device)->screenCount));
-    if (!t.serial)
-        ds->bindForDevice(t.ip);
-    for (int i = 0; i < kTries; ++i) {
-        const int before = replies;
-        ds->selectDevice(ds->deviceList.indexOf(*device), screen);
-        if (waitUntil([&] { return replies != before; }, DataStream::ReplyTimeoutMs))
+                                        .arg(label(t, -1)).arg(screen + 1).arg((*device)->type).arg((*device)->screenCount));
+    for (int i = 0; i < kTries; ++i)
+        if (ask([&](Fleet::Fleet::Done done) { fleet->read(addressOf(t).key(), screen, done); }))
             return ExitOk;
-    }
     return fail(ExitNoReply, QStringLiteral("%1: no reply").arg(label(t, screen)));
 }
 
-int CtlRunner::locateScreens(const CtlTarget &t, MachineDevice **found, QVector<int> *screens)
+int CtlRunner::locateScreens(const CtlTarget &t, Fleet::Monitor **found, QVector<int> *screens)
 {
     const int status = locate(t, found);
     if (status != ExitOk)
         return status;
-    MachineDevice *device = *found;
+    Fleet::Monitor *device = *found;
     screens->clear();
     if (t.screen >= 0)
         screens->append(t.screen);
@@ -165,7 +155,7 @@ int CtlRunner::locateScreens(const CtlTarget &t, MachineDevice **found, QVector<
     for (int s : qAsConst(*screens))
         if (s >= device->screenCount)
             return fail(ExitOutOfRange, QStringLiteral("%1: screen %2, but a type %3 monitor has %4")
-                                            .arg(label(t, -1)).arg(s + 1).arg(device->deviceType).arg(device->screenCount));
+                                            .arg(label(t, -1)).arg(s + 1).arg(device->type).arg(device->screenCount));
     return ExitOk;
 }
 
@@ -174,23 +164,25 @@ int CtlRunner::search(bool serial, const QString &port, QVector<CtlTarget> *foun
     CtlTarget link;
     link.serial = serial;
     link.port = port;
-    linkKey.clear(); // a search always starts from an empty list
     int status = useLink(link);
     if (status != ExitOk)
         return status;
-    bool done = false;
-    auto c = connect(ds, &DataStream::signalSearchCompleted, this, [&] { done = true; });
-    ds->startSearch();
-    waitUntil([&] { return done; }, kSearchLimitMs);
-    disconnect(c);
-    for (const MachineDevice *d : qAsConst(ds->deviceList)) {
+    auto keys = std::make_shared<QStringList>();
+    auto done = std::make_shared<bool>(false);
+    auto finished = [keys, done](const QStringList &k) { *keys = k; *done = true; };
+    if (serial)
+        fleet->discoverSerial(port, finished);
+    else
+        fleet->discoverLan(finished);
+    waitUntil([&] { return *done; }, kSearchLimitMs);
+    for (const QString &key : qAsConst(*keys)) {
+        const Fleet::Monitor *m = fleet->find(key);
         CtlTarget t;
         t.serial = serial;
         t.port = port;
-        t.id = d->deviceId;
-        t.ip = d->ipAddr;
+        t.id = m->address.id;
+        t.ip = m->address.ip;
         t.name = t.text();
-        known.insert(t.key(), {d->deviceType, d->deviceId});
         found->append(t);
     }
     return ExitOk;
@@ -235,19 +227,29 @@ QVector<int> CtlRunner::changedGroups(const ST_BasicData &a, const ST_BasicData 
 // without a text to send along, such a frame would blank the label.
 int CtlRunner::checkUmdText(const Plan &plan)
 {
-    if (plan.device->deviceType == 2 || !plan.groups.contains(6) || req.textGiven || req.dryRun
+    if (plan.device->type == 2 || !plan.groups.contains(6) || req.textGiven || req.dryRun
         || req.command == QLatin1String("umd"))
         return ExitOk;
     return fail(ExitUsage, QStringLiteral("%1: a type %2 monitor takes UMD 1's text with every UMD or tally change; "
                                           "give the text to keep with --text")
-                               .arg(label(plan.target, plan.screen)).arg(plan.device->deviceType));
+                               .arg(label(plan.target, plan.screen)).arg(plan.device->type));
 }
 
+// The plan's packet groups in order, 500 ms apart (the fleet's pace for one
+// monitor); true once the last has gone out.
 bool CtlRunner::send(const Plan &plan)
 {
-    if (!plan.target.serial)
-        ds->bindForDevice(plan.target.ip);
-    return ds->sendGroups(ds->targetFor(*plan.device, plan.screen, plan.after, plan.umdText), plan.groups);
+    auto left = std::make_shared<int>(plan.groups.size());
+    Fleet::Fleet::Setting setting;
+    setting.screenMask = 1 << plan.screen;
+    setting.record = plan.after;
+    setting.umdText = plan.umdText;
+    for (int g : plan.groups) {
+        setting.group = g;
+        fleet->send(addressOf(plan.target).key(), QString::number(++sendCount), [setting] { return setting; },
+                    [left] { --*left; });
+    }
+    return waitUntil([&] { return *left == 0; }, Fleet::Fleet::PauseMs * (plan.groups.size() + 2));
 }
 
 // Checks every plan, then sends them one after the other (each group 500 ms
@@ -259,7 +261,6 @@ int CtlRunner::applyPlans(QVector<Plan> &plans)
         if (status != ExitOk)
             return status;
     }
-    bool first = true;
     for (const Plan &p : qAsConst(plans)) {
         if (p.groups.isEmpty()) {
             out(QStringLiteral("%1: nothing to change").arg(label(p.target, p.screen)));
@@ -274,10 +275,7 @@ int CtlRunner::applyPlans(QVector<Plan> &plans)
                 out(QStringLiteral("  ") + line);
             continue;
         }
-        if (!first)
-            DataStream::waitMs(DataStream::GroupPauseMs);
-        first = false;
-        MachineDevice *d = nullptr;
+        Fleet::Monitor *d = nullptr;
         int status = useLink(p.target);
         if (status == ExitOk)
             status = locate(p.target, &d);
@@ -295,7 +293,7 @@ int CtlRunner::applyPlans(QVector<Plan> &plans)
     // Every screen is read back and reported; the worst result is returned.
     int result = ExitOk;
     for (const Plan &p : qAsConst(plans)) {
-        MachineDevice *d = nullptr;
+        Fleet::Monitor *d = nullptr;
         const int status = readScreen(p.target, p.screen, &d);
         if (status != ExitOk) {
             result = worse(result, status);
@@ -303,11 +301,11 @@ int CtlRunner::applyPlans(QVector<Plan> &plans)
         }
         QStringList missed;
         for (const FieldInfo &fi : kFields)
-            if (fi.field != Field::umdTextIndex && typeHasField(d->deviceType, fi.field)
-                && p.after.get(fi.field) != p.before.get(fi.field) && d->basicData.get(fi.field) != p.after.get(fi.field))
+            if (fi.field != Field::umdTextIndex && typeHasField(d->type, fi.field)
+                && p.after.get(fi.field) != p.before.get(fi.field) && d->screens[static_cast<std::size_t>(p.screen)].record.get(fi.field) != p.after.get(fi.field))
                 missed << QStringLiteral("%1 (sent %2, reads %3)")
                               .arg(QLatin1String(fi.name), Captions::valueCaption(fi.field, p.after.get(fi.field)),
-                                   Captions::valueCaption(fi.field, d->basicData.get(fi.field)));
+                                   Captions::valueCaption(fi.field, d->screens[static_cast<std::size_t>(p.screen)].record.get(fi.field)));
         if (!missed.isEmpty()) {
             result = worse(result, fail(ExitNotTaken, QStringLiteral("%1: not taken: %2")
                                                           .arg(label(p.target, p.screen), missed.join(QLatin1String(", ")))));
@@ -359,22 +357,22 @@ int CtlRunner::discover()
         return status;
     QJsonArray list;
     for (const CtlTarget &t : qAsConst(found)) {
-        MachineDevice *d = nullptr;
+        Fleet::Monitor *d = nullptr;
         QJsonArray inputs;
         QStringList shown;
-        for (int s = 0; s < known.value(t.key()).type + 1 && (!d || s < d->screenCount); ++s) {
+        const Fleet::Monitor *m = fleet->find(addressOf(t).key());
+        for (int s = 0; s < m->screenCount; ++s) {
             if (readScreen(t, s, &d) != ExitOk) {
                 inputs.append(QJsonValue());
                 break;
             }
-            inputs.append(d->inputText[static_cast<std::size_t>(s)].trimmed());
-            shown << QStringLiteral("%1: \"%2\"").arg(s + 1).arg(d->inputText[static_cast<std::size_t>(s)].trimmed());
+            const QString input = m->screens[static_cast<std::size_t>(s)].input.trimmed();
+            inputs.append(input);
+            shown << QStringLiteral("%1: \"%2\"").arg(s + 1).arg(input);
         }
-        if (!d)
-            locate(t, &d);
-        const QString name = d ? d->deviceName.trimmed() : QString();
-        const int type = known.value(t.key()).type;
-        const int screens = MachineDevice::screenCountForType(type);
+        const QString name = m->name.trimmed();
+        const int type = m->type;
+        const int screens = m->screenCount;
         if (req.json)
             list.append(QJsonObject{{"target", t.text()}, {"type", type}, {"screens", screens}, {"name", name}, {"inputs", inputs}});
         else
@@ -392,7 +390,7 @@ int CtlRunner::get()
 {
     QJsonArray list;
     for (const CtlTarget &t : qAsConst(req.targets)) {
-        MachineDevice *d = nullptr;
+        Fleet::Monitor *d = nullptr;
         QVector<int> screens;
         int status = locateScreens(t, &d, &screens);
         if (status != ExitOk)
@@ -401,24 +399,24 @@ int CtlRunner::get()
             status = readScreen(t, s, &d);
             if (status != ExitOk)
                 return status;
-            const ST_BasicData rec = d->basicData;
-            const QString name = d->deviceName.trimmed();
-            const QString input = d->inputText[static_cast<std::size_t>(s)].trimmed();
+            const ST_BasicData rec = d->screens[static_cast<std::size_t>(s)].record;
+            const QString name = d->name.trimmed();
+            const QString input = d->screens[static_cast<std::size_t>(s)].input.trimmed();
             const QByteArray raw = QByteArray(reinterpret_cast<const char *>(rec.bytes.data()), ST_BasicData::Size).toHex(' ');
             if (req.json) {
-                QJsonObject o{{"target", t.text()}, {"type", d->deviceType}, {"screen", s + 1}, {"name", name}, {"input", input}};
+                QJsonObject o{{"target", t.text()}, {"type", d->type}, {"screen", s + 1}, {"name", name}, {"input", input}};
                 if (t.name != t.text())
                     o.insert("alias", t.name);
-                o.insert(req.raw ? "raw" : "settings", req.raw ? QJsonValue(QString::fromLatin1(raw)) : QJsonValue(fieldsJson(rec, d->deviceType)));
+                o.insert(req.raw ? "raw" : "settings", req.raw ? QJsonValue(QString::fromLatin1(raw)) : QJsonValue(fieldsJson(rec, d->type)));
                 list.append(o);
                 continue;
             }
-            out(QStringLiteral("%1: type %2, name \"%3\", input \"%4\"").arg(label(t, s)).arg(d->deviceType).arg(name, input));
+            out(QStringLiteral("%1: type %2, name \"%3\", input \"%4\"").arg(label(t, s)).arg(d->type).arg(name, input));
             if (req.raw) {
                 out(QString::fromLatin1(raw));
                 continue;
             }
-            const QJsonObject fields = fieldsJson(rec, d->deviceType);
+            const QJsonObject fields = fieldsJson(rec, d->type);
             for (const FieldInfo &fi : kFields)
                 if (fields.contains(QLatin1String(fi.name)))
                     out(QStringLiteral("  %1 %2").arg(QLatin1String(fi.name), -16).arg(Captions::valueCaption(fi.field, rec.get(fi.field))));
@@ -429,13 +427,13 @@ int CtlRunner::get()
     return ExitOk;
 }
 
-int CtlRunner::changeScreens(const std::function<int(const CtlTarget &, const MachineDevice &)> &check,
+int CtlRunner::changeScreens(const std::function<int(const CtlTarget &, const Fleet::Monitor &)> &check,
                              const std::function<void(Plan &)> &change)
 {
     QVector<Plan> plans;
     // Every monitor is reached and checked before anything is read or sent.
     for (const CtlTarget &t : qAsConst(req.targets)) {
-        MachineDevice *d = nullptr;
+        Fleet::Monitor *d = nullptr;
         QVector<int> screens;
         int status = locateScreens(t, &d, &screens);
         if (status == ExitOk)
@@ -453,7 +451,7 @@ int CtlRunner::changeScreens(const std::function<int(const CtlTarget &, const Ma
         const int status = readScreen(p.target, p.screen, &p.device);
         if (status != ExitOk)
             return status;
-        p.before = p.after = p.device->basicData;
+        p.before = p.after = p.device->screens[static_cast<std::size_t>(p.screen)].record;
         change(p);
     }
     return applyPlans(plans);
@@ -463,11 +461,11 @@ int CtlRunner::setFields()
 {
     if (req.command == QLatin1String("tally"))
         req.assignments = {{Field::tally, req.tally}};
-    auto check = [this](const CtlTarget &t, const MachineDevice &d) {
+    auto check = [this](const CtlTarget &t, const Fleet::Monitor &d) {
         for (const CtlAssignment &a : qAsConst(req.assignments))
-            if (!typeHasField(d.deviceType, a.field))
+            if (!typeHasField(d.type, a.field))
                 return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has no %3")
-                                               .arg(label(t, -1)).arg(d.deviceType).arg(QLatin1String(fieldInfo(a.field).name)));
+                                               .arg(label(t, -1)).arg(d.type).arg(QLatin1String(fieldInfo(a.field).name)));
         return int(ExitOk);
     };
     return changeScreens(check, [this](Plan &p) {
@@ -483,9 +481,9 @@ int CtlRunner::setFields()
 
 int CtlRunner::umd()
 {
-    auto check = [this](const CtlTarget &t, const MachineDevice &d) {
-        if (req.slot > 1 && d.deviceType != 2)
-            return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has one UMD").arg(label(t, -1)).arg(d.deviceType));
+    auto check = [this](const CtlTarget &t, const Fleet::Monitor &d) {
+        if (req.slot > 1 && d.type != 2)
+            return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has one UMD").arg(label(t, -1)).arg(d.type));
         return int(ExitOk);
     };
     return changeScreens(check, [this](Plan &p) {
@@ -498,7 +496,7 @@ int CtlRunner::umd()
 int CtlRunner::save()
 {
     const CtlTarget &t = req.targets.first();
-    MachineDevice *d = nullptr;
+    Fleet::Monitor *d = nullptr;
     QVector<int> screens;
     int status = locateScreens(t, &d, &screens);
     if (status != ExitOk)
@@ -508,12 +506,12 @@ int CtlRunner::save()
         status = readScreen(t, s, &d);
         if (status != ExitOk)
             return status;
-        QJsonObject fields = fieldsJson(d->basicData, d->deviceType);
+        QJsonObject fields = fieldsJson(d->screens[static_cast<std::size_t>(s)].record, d->type);
         fields.remove(QLatin1String(fieldInfo(Field::umdTextIndex).name)); // a command's argument, not a setting
         list.append(QJsonObject{{"screen", s + 1}, {"settings", fields}});
     }
-    const QJsonObject preset{{"format", "telvanor-preset"}, {"version", kPresetVersion}, {"deviceType", d->deviceType},
-                             {"name", d->deviceName.trimmed()}, {"screens", list}};
+    const QJsonObject preset{{"format", "telvanor-preset"}, {"version", kPresetVersion}, {"deviceType", d->type},
+                             {"name", d->name.trimmed()}, {"screens", list}};
     QFile f(req.file);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(QJsonDocument(preset).toJson()) < 0 || !f.flush())
         return fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(req.file, f.errorString()));
@@ -564,13 +562,13 @@ int CtlRunner::load()
 
     QVector<Plan> plans;
     for (const CtlTarget &t : qAsConst(req.targets)) {
-        MachineDevice *d = nullptr;
+        Fleet::Monitor *d = nullptr;
         int status = locate(t, &d);
         if (status != ExitOk)
             return status;
-        if (d->deviceType != presetType && !req.force)
+        if (d->type != presetType && !req.force)
             return fail(ExitWrongType, QStringLiteral("%1: the preset is for type %2, the monitor is type %3 (--force loads it anyway)")
-                                           .arg(label(t, -1)).arg(presetType).arg(d->deviceType));
+                                           .arg(label(t, -1)).arg(presetType).arg(d->type));
         for (const Screen &sc : qAsConst(wanted)) {
             if (sc.screen >= d->screenCount)
                 return fail(ExitOutOfRange, QStringLiteral("%1: the preset has screen %2, the monitor %3 screen(s)")
@@ -581,11 +579,11 @@ int CtlRunner::load()
             status = readScreen(t, sc.screen, &p.device);
             if (status != ExitOk)
                 return status;
-            p.before = p.after = p.device->basicData;
+            p.before = p.after = p.device->screens[static_cast<std::size_t>(sc.screen)].record;
             for (const CtlAssignment &a : sc.fields)
-                if (typeHasField(p.device->deviceType, a.field) && a.field != Field::umdTextIndex)
+                if (typeHasField(p.device->type, a.field) && a.field != Field::umdTextIndex)
                     p.after.set(a.field, a.value);
-            p.groups = changedGroups(p.before, p.after, p.device->deviceType);
+            p.groups = changedGroups(p.before, p.after, p.device->type);
             p.umdText = Frame::umdLabel(req.text);
             plans.append(p);
         }
@@ -598,17 +596,17 @@ int CtlRunner::copy()
     const CtlTarget from = req.targets.at(0), to = req.targets.at(1);
     if (from.screen < 0 && to.screen < 0 && !req.screensGiven)
         req.screens.clear(); // monitor to monitor: every screen
-    MachineDevice *src = nullptr, *dst = nullptr;
+    Fleet::Monitor *src = nullptr, *dst = nullptr;
     QVector<int> fromScreens;
     int status = locateScreens(from, &src, &fromScreens);
-    const int srcType = src ? src->deviceType : -1;
+    const int srcType = src ? src->type : -1;
     if (status == ExitOk)
         status = locate(to, &dst);
     if (status != ExitOk)
         return status;
-    if (dst->deviceType != srcType)
+    if (dst->type != srcType)
         return fail(ExitWrongType, QStringLiteral("%1 is type %2, %3 type %4: copies go between monitors of one type")
-                                       .arg(label(from, -1)).arg(srcType).arg(label(to, -1)).arg(dst->deviceType));
+                                       .arg(label(from, -1)).arg(srcType).arg(label(to, -1)).arg(dst->type));
     QVector<Plan> plans;
     for (int s : qAsConst(fromScreens)) {
         Plan p;
@@ -619,7 +617,7 @@ int CtlRunner::copy()
         status = readScreen(from, s, &p.device);
         if (status != ExitOk)
             return status;
-        p.after = p.device->basicData;
+        p.after = p.device->screens[static_cast<std::size_t>(s)].record;
         p.before = p.after;
         p.groups = QVector<int>(std::begin(DataStream::FullSendGroups), std::end(DataStream::FullSendGroups));
         p.umdText = Frame::umdLabel(req.text);
@@ -633,7 +631,7 @@ int CtlRunner::watch()
     struct Watched { CtlTarget target; int screen; bool seen; ST_BasicData record; QString input; bool silent; };
     QVector<Watched> list;
     for (const CtlTarget &t : qAsConst(req.targets)) {
-        MachineDevice *d = nullptr;
+        Fleet::Monitor *d = nullptr;
         QVector<int> screens;
         int status = locateScreens(t, &d, &screens);
         if (status != ExitOk)
@@ -645,25 +643,26 @@ int CtlRunner::watch()
         QElapsedTimer round;
         round.start();
         for (Watched &w : list) {
-            MachineDevice *d = nullptr;
+            Fleet::Monitor *d = nullptr;
             if (readScreen(w.target, w.screen, &d) != ExitOk) {
                 w.silent = true;
                 continue;
             }
             const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-            const QString input = d->inputText[static_cast<std::size_t>(w.screen)].trimmed();
+            const ST_BasicData &record = d->screens[static_cast<std::size_t>(w.screen)].record;
+            const QString input = d->screens[static_cast<std::size_t>(w.screen)].input.trimmed();
             if (!w.seen || w.silent)
                 out(QStringLiteral("%1 %2: type %3, name \"%4\", input \"%5\"")
-                        .arg(stamp, label(w.target, w.screen)).arg(d->deviceType).arg(d->deviceName.trimmed(), input));
+                        .arg(stamp, label(w.target, w.screen)).arg(d->type).arg(d->name.trimmed(), input));
             else {
-                for (const QString &line : Captions::describeChanges(w.record, d->basicData))
+                for (const QString &line : Captions::describeChanges(w.record, record))
                     out(QStringLiteral("%1 %2: %3").arg(stamp, label(w.target, w.screen), line));
                 if (input != w.input)
                     out(QStringLiteral("%1 %2: Input \"%3\" -> \"%4\"").arg(stamp, label(w.target, w.screen), w.input, input));
             }
             w.seen = true;
             w.silent = false;
-            w.record = d->basicData;
+            w.record = record;
             w.input = input;
         }
         if (req.watchCycles == 0 || cycle + 1 < req.watchCycles)

@@ -65,10 +65,9 @@ Monitor *Fleet::find(const QString &key)
     return monitors.value(key);
 }
 
-bool Fleet::lineOpen(const QString &lineKey)
+bool Fleet::openLine(const Address &address)
 {
-    Line *l = lines.value(lineKey);
-    return l && l->reopen();
+    return line(address)->reopen();
 }
 
 QString Fleet::lineError(const QString &lineKey) const

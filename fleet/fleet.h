@@ -104,8 +104,9 @@ public:
     void watch(const QString &key, int screen, int everyMs, const QString &user = QStringLiteral("watch"));
     void unwatch(const QString &key, int screen);
 
-    // Opens a serial port again when it has gone; true when it is open.
-    bool lineOpen(const QString &lineKey);
+    // The link of this address, made on first use; a serial port that has gone
+    // is opened again. True when the link is open.
+    bool openLine(const Address &address);
     QString lineError(const QString &lineKey) const;
     // Requests waiting or outstanding on a link.
     int waiting(const QString &lineKey) const;
