@@ -6,6 +6,7 @@
 #include <QVector>
 
 #include "basicdata.h"
+#include "fleet.h"
 
 // Exit status of telvanor-ctl, one per kind of failure.
 enum CtlExit {
@@ -32,6 +33,15 @@ struct CtlTarget {
     int screen = -1;  // 0-7 when given with @N
 
     QString key() const { return serial ? port + QLatin1Char('#') + QString::number(id) : ip; }
+    // Where the fleet finds the monitor.
+    Fleet::Address address() const
+    {
+        Fleet::Address a;
+        a.port = serial ? port : QString();
+        a.ip = serial ? QString() : ip;
+        a.id = serial ? id : 0;
+        return a;
+    }
     QString text() const;
 };
 

@@ -45,18 +45,6 @@ QJsonValue valueJson(Field f, int value)
     return isNumber ? QJsonValue(n) : QJsonValue(caption);
 }
 
-Fleet::Address addressOf(const CtlTarget &t)
-{
-    Fleet::Address a;
-    if (t.serial) {
-        a.port = t.port;
-        a.id = t.id;
-    } else {
-        a.ip = t.ip;
-    }
-    return a;
-}
-
 } // namespace
 
 CtlRunner::CtlRunner(const CtlRequest &request, QObject *parent) : QObject(parent), req(request)
@@ -94,10 +82,10 @@ QString CtlRunner::label(const CtlTarget &t, int screen) const
 
 int CtlRunner::useLink(const CtlTarget &t)
 {
-    if (fleet->openLine(addressOf(t)))
+    if (fleet->openLine(t.address()))
         return ExitOk;
     if (t.serial)
-        return fail(ExitPort, QStringLiteral("cannot open serial port %1: %2").arg(t.port, fleet->lineError(addressOf(t).lineKey())));
+        return fail(ExitPort, QStringLiteral("cannot open serial port %1: %2").arg(t.port, fleet->lineError(t.address().lineKey())));
     return fail(ExitPort, QStringLiteral("cannot open the network socket (UDP port %1)").arg(PortDevice::LocalUdpPort));
 }
 
@@ -115,9 +103,9 @@ int CtlRunner::locate(const CtlTarget &t, Fleet::Monitor **device)
     const int status = useLink(t);
     if (status != ExitOk)
         return status;
-    Fleet::Monitor &m = fleet->add(addressOf(t));
+    Fleet::Monitor &m = fleet->add(t.address());
     for (int i = 0; i < kTries && m.type < 0; ++i)
-        ask([&](Fleet::Fleet::Done done) { fleet->probe(addressOf(t).key(), done); });
+        ask([&](Fleet::Fleet::Done done) { fleet->probe(t.address().key(), done); });
     if (m.type < 0)
         return fail(ExitNoReply, QStringLiteral("%1: no reply").arg(label(t, -1)));
     *device = &m;
@@ -133,7 +121,7 @@ int CtlRunner::readScreen(const CtlTarget &t, int screen, Fleet::Monitor **devic
         return fail(ExitOutOfRange, QStringLiteral("%1: screen %2, but a type %3 monitor has %4")
                                         .arg(label(t, -1)).arg(screen + 1).arg((*device)->type).arg((*device)->screenCount));
     for (int i = 0; i < kTries; ++i)
-        if (ask([&](Fleet::Fleet::Done done) { fleet->read(addressOf(t).key(), screen, done); }))
+        if (ask([&](Fleet::Fleet::Done done) { fleet->read(t.address().key(), screen, done); }))
             return ExitOk;
     return fail(ExitNoReply, QStringLiteral("%1: no reply").arg(label(t, screen)));
 }
@@ -246,7 +234,7 @@ bool CtlRunner::send(const Plan &plan)
     setting.umdText = plan.umdText;
     for (int g : plan.groups) {
         setting.group = g;
-        fleet->send(addressOf(plan.target).key(), QString::number(++sendCount), [setting] { return setting; },
+        fleet->send(plan.target.address().key(), QString::number(++sendCount), [setting](Fleet::Fleet::Setting *s) { *s = setting; return true; },
                     [left] { --*left; });
     }
     return waitUntil([&] { return *left == 0; }, Fleet::Fleet::PauseMs * (plan.groups.size() + 2));
@@ -360,7 +348,7 @@ int CtlRunner::discover()
         Fleet::Monitor *d = nullptr;
         QJsonArray inputs;
         QStringList shown;
-        const Fleet::Monitor *m = fleet->find(addressOf(t).key());
+        const Fleet::Monitor *m = fleet->find(t.address().key());
         for (int s = 0; s < m->screenCount; ++s) {
             if (readScreen(t, s, &d) != ExitOk) {
                 inputs.append(QJsonValue());

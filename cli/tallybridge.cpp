@@ -12,9 +12,10 @@
 #include <limits>
 
 #include "captions.h"
-#include "datastream.h"
+#include "frames.h"
+#include "machinedevice.h"
 #include "domains.h"
-#include "pacedsender.h"
+#include "fleet.h"
 #include "tslreceiver.h"
 
 namespace {
@@ -222,11 +223,10 @@ int readBridgeMap(const QString &path, const QMap<QString, CtlTarget> &names, Br
     return ExitOk;
 }
 
-TallyBridge::TallyBridge(const BridgeMap &m, bool dry, int rate, QObject *parent)
-    : QObject(parent), map(m), dryRun(dry), baud(rate)
+TallyBridge::TallyBridge(const BridgeMap &m, bool dry, int rate, QObject *parent, Fleet::Fleet *shared)
+    : QObject(parent), map(m), dryRun(dry), baud(rate), fleet(shared)
 {
     tsl = new Tsl::Receiver(this);
-    paced = new PacedSender(DataStream::GroupPauseMs, this);
     ticker = new QTimer(this);
     shown.resize(map.displays.size());
     connect(tsl, &Tsl::Receiver::displayReceived, this, &TallyBridge::onDisplay);
@@ -234,13 +234,15 @@ TallyBridge::TallyBridge(const BridgeMap &m, bool dry, int rate, QObject *parent
     for (const BridgeMapping &d : qAsConst(map.displays)) {
         Monitor &mon = monitors[d.target.key()];
         mon.target = d.target;
-        mon.linkKey = d.target.serial ? QStringLiteral("serial:") + d.target.port : QStringLiteral("lan");
+        mon.fleetKey = d.target.address().key();
+        byFleetKey.insert(mon.fleetKey, d.target.key());
         Screen &s = mon.screens[d.monitorScreen];
         if (!d.text.isEmpty()) {
             s.text[static_cast<std::size_t>(d.slot)] = d.text;
             s.textKnown[static_cast<std::size_t>(d.slot)] = true;
         }
-        links[mon.linkKey].any = d.target;
+        if (d.target.serial)
+            lines[d.target.address().lineKey()].address = d.target.address();
     }
 }
 
@@ -271,24 +273,21 @@ int TallyBridge::start(QString *error)
     }
     if (dryRun)
         return ExitOk;
-    for (auto it = links.begin(); it != links.end(); ++it) {
-        Link &l = it.value();
-        l.ds = new DataStream(this);
-        l.ds->setSharedLine(true); // frames to one monitor never throw away another's reply
-        if (l.any.serial) {
-            l.ds->linkMode = DataStream::LinkSerial;
-            l.ds->port->udp->close(); // replies on the network belong to the network link's socket
-            l.ds->port->setSerialPort(l.any.port, baud);
-            if (!l.ds->port->isSerialOpen()) {
-                log(QStringLiteral("serial port %1 does not open (%2); retrying").arg(l.any.port, l.ds->port->serial->errorString()));
-                l.portReported = true;
-            }
-        } else {
-            l.ds->linkMode = DataStream::LinkNetwork;
+    if (!fleet)
+        fleet = new Fleet::Fleet(baud, this);
+    connect(fleet, &Fleet::Fleet::identified, this, &TallyBridge::onIdentified);
+    connect(fleet, &Fleet::Fleet::recordRead, this, &TallyBridge::onRead);
+    connect(fleet, &Fleet::Fleet::onlineChanged, this, &TallyBridge::onOnline);
+    for (Monitor &m : monitors) {
+        fleet->add(m.target.address());
+        for (auto sc = m.screens.cbegin(); sc != m.screens.cend(); ++sc)
+            fleet->watch(m.fleetKey, sc.key(), CheckEveryMs, QStringLiteral("bridge"));
+    }
+    for (Line &l : lines) {
+        if (!fleet->openLine(l.address)) {
+            log(QStringLiteral("serial port %1 does not open (%2); retrying").arg(l.address.port, fleet->lineError(l.address.lineKey())));
+            l.portReported = true;
         }
-        const QString key = it.key();
-        connect(l.ds, &DataStream::signalRecvBasicData, this, [this, key] { readDone(key, true); });
-        connect(l.ds, &DataStream::signalFoundDevice, this, [this, key] { readDone(key, true); });
     }
     ticker->start(TicksMs);
     return ExitOk;
@@ -362,23 +361,28 @@ QString TallyBridge::changeLine(const BridgeMapping &m, const Screen &s) const
 
 void TallyBridge::schedule(const QString &monitorKey, int screen)
 {
-    paced->request(monitorKey, QString::number(screen), [this, monitorKey, screen] { sendScreen(monitorKey, screen); });
+    const Monitor &m = monitors[monitorKey];
+    fleet->send(m.fleetKey, QString::number(screen), [this, monitorKey, screen](Fleet::Fleet::Setting *out) {
+        return buildFrame(monitorKey, screen, out);
+    }, [this, monitorKey, screen] { frameSent(monitorKey, screen); });
 }
 
-void TallyBridge::sendScreen(const QString &monitorKey, int screen)
+// The frame of a screen's tally, UMD colours and one text, from the monitor's
+// last record and what the bridge drives; false while it cannot go out.
+bool TallyBridge::buildFrame(const QString &monitorKey, int screen, Fleet::Fleet::Setting *out)
 {
     Monitor &m = monitors[monitorKey];
     Screen &s = m.screens[screen];
-    Link &l = links[m.linkKey];
+    const Fleet::Monitor *fm = fleet->find(m.fleetKey);
     // Not yet read, or silent: the change goes out once the monitor answers.
-    if (!m.device || !s.read || m.silent || !l.ds)
-        return;
-    const bool type2 = m.device->deviceType == 2;
-    ST_BasicData rec = s.record;
+    if (!fm || !fm->screens[static_cast<std::size_t>(screen)].known || m.silent)
+        return false;
+    const bool type2 = fm->type == 2;
+    ST_BasicData rec = fm->screens[static_cast<std::size_t>(screen)].record;
     if (Domains::allows(Field::tally, s.lamp))
         rec.set(Field::tally, s.lamp);
     for (std::size_t k = 0; k < 4; ++k)
-        if (Domains::allows(kUmdColorFields[k], s.color[k]) && typeHasField(m.device->deviceType, kUmdColorFields[k]))
+        if (Domains::allows(kUmdColorFields[k], s.color[k]) && typeHasField(fm->type, kUmdColorFields[k]))
             rec.set(kUmdColorFields[k], s.color[k]);
     int textSlot = -1;
     if (type2) {
@@ -389,28 +393,31 @@ void TallyBridge::sendScreen(const QString &monitorKey, int screen)
     } else if (s.textKnown[0]) {
         textSlot = 0; // the only UMD takes the text of every frame: always its last label
     } else {
-        return; // sending now would blank a label the bridge has not seen yet
+        return false; // sending now would blank a label the bridge has not seen yet
     }
-    const QString text = textSlot >= 0 ? Frame::umdLabel(s.text[static_cast<std::size_t>(textSlot)]) : QString();
-    if (!m.target.serial)
-        l.ds->bindForDevice(m.target.ip);
-    if (!l.ds->sendGroups(l.ds->targetFor(*m.device, screen, rec, text), {kUmdGroup}))
-        return;
-    if (type2)
-        rec.set(Field::umdTextIndex, kNoText);
-    s.record = rec;
+    out->screenMask = 1 << screen;
+    out->group = kUmdGroup;
+    out->record = rec;
+    out->umdText = textSlot >= 0 ? Frame::umdLabel(s.text[static_cast<std::size_t>(textSlot)]) : QString();
     s.dirty = false;
     if (textSlot >= 0)
         s.textPending[static_cast<std::size_t>(textSlot)] = false;
+    return true;
+}
+
+void TallyBridge::frameSent(const QString &monitorKey, int screen)
+{
+    Screen &s = monitors[monitorKey].screens[screen];
+    const bool morePending = std::find(s.textPending.begin(), s.textPending.end(), true) != s.textPending.end();
     for (int i = 0; i < map.displays.size(); ++i) {
         const BridgeMapping &d = map.displays.at(i);
         if (shown[i].logPending && d.target.key() == monitorKey && d.monitorScreen == screen
-            && !(type2 && s.textPending[static_cast<std::size_t>(d.slot)])) { // its own text still to go
+            && !s.textPending[static_cast<std::size_t>(d.slot)]) { // its own text still to go
             shown[i].logPending = false;
             log(changeLine(d, s));
         }
     }
-    if (type2 && std::find(s.textPending.begin(), s.textPending.end(), true) != s.textPending.end()) {
+    if (morePending) {
         s.dirty = true;
         schedule(monitorKey, screen); // one text per frame: the next slot's in 500 ms
     }
@@ -425,149 +432,102 @@ void TallyBridge::bringUpToDate(Monitor &m)
         for (std::size_t k = 0; k < 4; ++k)
             s.textPending[k] = s.textKnown[k];
         s.dirty = s.dirty || s.lamp >= 0 || std::find(s.textKnown.begin(), s.textKnown.end(), true) != s.textKnown.end();
-        s.checkedAt = -CheckEveryMs;
+        fleet->read(m.fleetKey, sc.key(), {}, QStringLiteral("bridge"));
     }
 }
 
 void TallyBridge::tick()
 {
-    for (auto it = links.begin(); it != links.end(); ++it) {
-        Link &l = it.value();
-        if (l.any.serial && !l.ds->port->isSerialOpen()) {
-            if (now() - l.reopenedAt >= Tsl::Receiver::RetryMs) {
-                l.reopenedAt = now();
-                l.reading.clear();
-                l.ds->port->setSerialPort(l.any.port, baud);
-                if (l.ds->port->isSerialOpen()) {
-                    log(QStringLiteral("serial port %1 open again").arg(l.any.port));
-                    l.portReported = false;
-                    for (Monitor &m : monitors)
-                        if (m.linkKey == it.key())
-                            bringUpToDate(m); // it may have missed changes, or be another monitor now
-                } else if (!l.portReported) {
-                    log(QStringLiteral("serial port %1 is gone; reopening every %2 s").arg(l.any.port).arg(Tsl::Receiver::RetryMs / 1000));
-                    l.portReported = true;
-                }
-            }
+    for (auto it = lines.begin(); it != lines.end(); ++it) {
+        Line &l = it.value();
+        if (fleet->lineIsOpen(it.key()) || now() - l.reopenedAt < Tsl::Receiver::RetryMs)
             continue;
-        }
-        if (!l.reading.isEmpty() && now() - l.readSince > DataStream::ReplyTimeoutMs)
-            readDone(it.key(), false);
-        if (l.reading.isEmpty())
-            readNext(l, it.key());
-    }
-}
-
-void TallyBridge::readNext(Link &l, const QString &linkKey)
-{
-    for (auto it = monitors.begin(); it != monitors.end(); ++it) {
-        Monitor &m = it.value();
-        if (m.linkKey != linkKey)
-            continue;
-        for (auto sc = m.screens.begin(); sc != m.screens.end(); ++sc) {
-            if (now() - sc.value().checkedAt < CheckEveryMs)
-                continue;
-            l.reading = it.key();
-            l.readScreen = sc.key();
-            l.readSince = now();
-            if (!m.device && l.ds->listedDevice(m.target.ip, m.target.id)) {
-                readDone(linkKey, true); // listed by a late answer to an earlier probe: answered
-                return;
-            }
-            if (!m.target.serial)
-                l.ds->bindForDevice(m.target.ip);
-            if (!m.device)
-                l.ds->probe(m.target.ip, static_cast<std::uint8_t>(m.target.id));
-            else
-                l.ds->selectDevice(l.ds->deviceList.indexOf(m.device), sc.key());
-            return;
+        l.reopenedAt = now();
+        if (fleet->openLine(l.address)) {
+            log(QStringLiteral("serial port %1 open again").arg(l.address.port));
+            l.portReported = false;
+            for (Monitor &m : monitors)
+                if (m.target.serial && m.target.address().lineKey() == it.key())
+                    bringUpToDate(m); // it may have missed changes, or be another monitor now
+        } else if (!l.portReported) {
+            log(QStringLiteral("serial port %1 is gone; reopening every %2 s").arg(l.address.port).arg(Tsl::Receiver::RetryMs / 1000));
+            l.portReported = true;
         }
     }
 }
 
-void TallyBridge::readDone(const QString &linkKey, bool answered)
+// The monitor's type is known: mappings it cannot show are reported, screens it
+// lacks are no longer read.
+void TallyBridge::onIdentified(const QString &fleetKey)
 {
-    Link &l = links[linkKey];
-    if (l.reading.isEmpty() || !monitors.contains(l.reading))
+    if (!byFleetKey.contains(fleetKey))
         return;
-    Monitor &m = monitors[l.reading];
-    Screen &s = m.screens[l.readScreen];
-    if (answered && !m.device) {
-        // The probe's answer: the monitor is listed; read its screen next.
-        m.device = l.ds->listedDevice(m.target.ip, m.target.id);
-        if (!m.device)
-            return;
-        for (int i = 0; i < map.displays.size(); ++i) {
-            const BridgeMapping &d = map.displays.at(i);
-            if (d.target.key() != m.target.key() || d.slot == 0 || m.device->deviceType == 2)
-                continue;
-            // Its frames carry UMD 1's text: the tally goes out with UMD 1's own label, or
-            // with the mapping's text; with neither it could never go out.
-            const QString why = QStringLiteral("%1: a type %2 monitor has one UMD; UMD %3 of line %4 gets no label or colour")
-                                    .arg(d.name).arg(m.device->deviceType).arg(d.slot + 1).arg(d.line);
-            const bool umd1Mapped = std::any_of(map.displays.begin(), map.displays.end(), [&](const BridgeMapping &o) {
-                return o.target.key() == d.target.key() && o.monitorScreen == d.monitorScreen && o.slot == 0;
-            });
-            Screen &own = m.screens[d.monitorScreen];
-            if (umd1Mapped) {
-                log(why + QStringLiteral("; its tally goes out with UMD 1's label"));
-            } else if (d.text.isEmpty()) {
-                shown[i].disabled = true;
-                shown[i].logPending = false;
-                log(why + QStringLiteral(" and no tally: it needs \"text\" for UMD 1"));
-            } else {
-                if (!own.textKnown[0]) {
-                    own.text[0] = d.text;
-                    own.textKnown[0] = true;
-                }
-                log(why + QStringLiteral("; its tally goes out with UMD 1 text \"%1\"").arg(own.text[0]));
+    Monitor &m = monitors[byFleetKey.value(fleetKey)];
+    const Fleet::Monitor *fm = fleet->find(fleetKey);
+    for (int i = 0; i < map.displays.size(); ++i) {
+        const BridgeMapping &d = map.displays.at(i);
+        if (d.target.key() != m.target.key() || d.slot == 0 || fm->type == 2)
+            continue;
+        // Its frames carry UMD 1's text: the tally goes out with UMD 1's own label, or
+        // with the mapping's text; with neither it could never go out.
+        const QString why = QStringLiteral("%1: a type %2 monitor has one UMD; UMD %3 of line %4 gets no label or colour")
+                                .arg(d.name).arg(fm->type).arg(d.slot + 1).arg(d.line);
+        const bool umd1Mapped = std::any_of(map.displays.begin(), map.displays.end(), [&](const BridgeMapping &o) {
+            return o.target.key() == d.target.key() && o.monitorScreen == d.monitorScreen && o.slot == 0;
+        });
+        Screen &own = m.screens[d.monitorScreen];
+        if (umd1Mapped) {
+            log(why + QStringLiteral("; its tally goes out with UMD 1's label"));
+        } else if (d.text.isEmpty()) {
+            shown[i].disabled = true;
+            shown[i].logPending = false;
+            log(why + QStringLiteral(" and no tally: it needs \"text\" for UMD 1"));
+        } else {
+            if (!own.textKnown[0]) {
+                own.text[0] = d.text;
+                own.textKnown[0] = true;
             }
+            log(why + QStringLiteral("; its tally goes out with UMD 1 text \"%1\"").arg(own.text[0]));
         }
-        if (l.readScreen >= m.device->screenCount) {
-            log(QStringLiteral("%1: a type %2 monitor has no screen %3").arg(m.target.text()).arg(m.device->deviceType).arg(l.readScreen + 1));
-            s.checkedAt = std::numeric_limits<qint64>::max() / 2;
-            l.reading.clear();
-            return;
-        }
-        l.readSince = now();
-        l.ds->selectDevice(l.ds->deviceList.indexOf(m.device), l.readScreen);
-        return;
     }
-    if (answered && l.ds->curDevice != m.device)
-        return; // another monitor's answer
-    l.reading.clear();
-    // The next read goes out at once (after this one is dealt with), so a
-    // hundred monitors are read within moments of the start.
-    QTimer::singleShot(0, this, [this, linkKey] {
-        Link &next = links[linkKey];
-        if (next.reading.isEmpty() && (!next.any.serial || next.ds->port->isSerialOpen()))
-            readNext(next, linkKey);
-    });
-    if (!answered) {
-        s.checkedAt = now() - CheckEveryMs + 1000; // try again in a second
-        if (++m.failures >= SilentAfter && !m.silent) {
-            m.silent = true;
-            log(QStringLiteral("%1: not answering; retrying").arg(m.target.text()));
-        }
-        return;
+    for (auto sc = m.screens.cbegin(); sc != m.screens.cend(); ++sc) {
+        if (sc.key() < fm->screenCount)
+            continue;
+        log(QStringLiteral("%1: a type %2 monitor has no screen %3").arg(m.target.text()).arg(fm->type).arg(sc.key() + 1));
+        fleet->unwatch(fleetKey, sc.key());
     }
-    s.record = m.device->basicData;
-    if (!s.read) // first read: the texts the map keeps go out now, not only after an outage
+}
+
+void TallyBridge::onRead(const QString &fleetKey, int screen)
+{
+    if (!byFleetKey.contains(fleetKey))
+        return;
+    const QString key = byFleetKey.value(fleetKey);
+    Monitor &m = monitors[key];
+    if (!m.screens.contains(screen))
+        return;
+    Screen &s = m.screens[screen];
+    if (!std::exchange(s.readOnce, true)) // first read: the texts the map keeps go out now, not only after an outage
         for (const BridgeMapping &d : qAsConst(map.displays))
-            if (!d.label && d.target.key() == m.target.key() && d.monitorScreen == l.readScreen) {
+            if (!d.label && d.target.key() == key && d.monitorScreen == screen) {
                 s.textPending[static_cast<std::size_t>(d.slot)] = true;
                 s.dirty = true;
             }
-    s.read = true;
-    s.checkedAt = now();
-    m.failures = 0;
-    if (m.silent) {
+    if (s.dirty)
+        schedule(key, screen);
+}
+
+void TallyBridge::onOnline(const QString &fleetKey, bool online)
+{
+    if (!byFleetKey.contains(fleetKey))
+        return;
+    Monitor &m = monitors[byFleetKey.value(fleetKey)];
+    if (!online && !m.silent) {
+        m.silent = true;
+        log(QStringLiteral("%1: not answering; retrying").arg(m.target.text()));
+    } else if (online && m.silent) {
         m.silent = false;
         log(QStringLiteral("%1: answering again").arg(m.target.text()));
         bringUpToDate(m);
-        s.checkedAt = now();
     }
-    for (auto sc = m.screens.begin(); sc != m.screens.end(); ++sc)
-        if (sc.value().dirty && sc.value().read)
-            schedule(m.target.key(), sc.key());
 }

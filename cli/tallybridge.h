@@ -9,11 +9,9 @@
 
 #include "basicdata.h"
 #include "ctlargs.h"
+#include "fleet.h"
 #include "tsl.h"
 
-class DataStream;
-class MachineDevice;
-class PacedSender;
 class QTimer;
 namespace Tsl {
 class Receiver;
@@ -61,9 +59,9 @@ class TallyBridge : public QObject
 public:
     static constexpr int CheckEveryMs = 5000;   // each mapped screen is read this often
     static constexpr int TicksMs = 100;
-    static constexpr int SilentAfter = 3;        // failed reads in a row before "not answering"
 
-    TallyBridge(const BridgeMap &map, bool dryRun, int baud, QObject *parent = nullptr);
+    // With a fleet given the bridge shares its links with the fleet's other users.
+    TallyBridge(const BridgeMap &map, bool dryRun, int baud, QObject *parent = nullptr, Fleet::Fleet *fleet = nullptr);
     ~TallyBridge() override;
 
     // Opens the TSL listeners; ExitOk, or ExitPort with *error set.
@@ -73,41 +71,35 @@ signals:
     void logLine(const QString &line);
 
 private:
-    struct Screen {
-        ST_BasicData record;     // as last read; group 6 bytes the bridge does not own come from here
-        bool read = false;
+    struct Screen {              // what the bridge drives on one screen
+        bool readOnce = false;
         int lamp = -1;           // tally to show, -1: not driven yet
         std::array<int, 4> color{{-1, -1, -1, -1}};
         std::array<QString, 4> text;
         std::array<bool, 4> textKnown{};
         std::array<bool, 4> textPending{};
         bool dirty = false;      // a change not yet sent
-        qint64 checkedAt = -CheckEveryMs;
     };
     struct Monitor {
         CtlTarget target;
-        QString linkKey;
-        MachineDevice *device = nullptr;
+        QString fleetKey;
         QHash<int, Screen> screens;
-        int failures = 0;
         bool silent = false;
     };
-    struct Link {
-        DataStream *ds = nullptr;
-        CtlTarget any;          // a target on this link (serial port)
-        QString reading;        // monitor key being read or probed, empty when idle
-        int readScreen = 0;
-        qint64 readSince = 0;   // when the read or probe in flight went out
-        qint64 reopenedAt = 0;  // last attempt to reopen the serial port
+    struct Line {                // a serial port, reopened when it goes away
+        Fleet::Address address;
+        qint64 reopenedAt = 0;
         bool portReported = false;
     };
 
     void onDisplay(const Tsl::Display &d);
     void schedule(const QString &monitorKey, int screen);
-    void sendScreen(const QString &monitorKey, int screen);
+    bool buildFrame(const QString &monitorKey, int screen, Fleet::Fleet::Setting *out);
+    void frameSent(const QString &monitorKey, int screen);
     void tick();
-    void readNext(Link &link, const QString &linkKey);
-    void readDone(const QString &linkKey, bool answered);
+    void onIdentified(const QString &fleetKey);
+    void onRead(const QString &fleetKey, int screen);
+    void onOnline(const QString &fleetKey, bool online);
     void bringUpToDate(Monitor &m);
     void log(const QString &line);
     QString changeLine(const BridgeMapping &m, const Screen &s) const;
@@ -115,11 +107,12 @@ private:
     BridgeMap map;
     bool dryRun;
     int baud;
+    Fleet::Fleet *fleet = nullptr;
     Tsl::Receiver *tsl = nullptr;
-    PacedSender *paced = nullptr;
     QTimer *ticker = nullptr;
     QHash<QString, Monitor> monitors;              // by CtlTarget::key()
-    QHash<QString, Link> links;                    // "lan" or "serial:PORT"
+    QHash<QString, QString> byFleetKey;            // CtlTarget::key() of each fleet key
+    QHash<QString, Line> lines;                    // serial lines, by the fleet's line key
     struct Shown {                                 // per mapping: what it last asked for (the change filter)
         int lamp = -1;
         int color = -1;

@@ -70,6 +70,12 @@ bool Fleet::openLine(const Address &address)
     return line(address)->reopen();
 }
 
+bool Fleet::lineIsOpen(const QString &lineKey) const
+{
+    const Line *l = lines.value(lineKey);
+    return l && l->isOpen();
+}
+
 QString Fleet::lineError(const QString &lineKey) const
 {
     const Line *l = lines.value(lineKey);
@@ -99,10 +105,13 @@ bool Fleet::applyProbe(Monitor &m, const QByteArray &reply)
 {
     MachineDevice d;
     d.setDeviceType(Frame::byteAt(reply, Frame::OffType));
+    const bool first = m.type < 0;
     m.type = d.deviceType;
     m.screenCount = d.screenCount;
     if (!m.address.onSerial())
         m.id = Frame::byteAt(reply, Frame::OffId); // frames to a LAN monitor carry the ID it reports
+    if (first)
+        emit identified(m.address.key());
     return true;
 }
 
@@ -266,7 +275,7 @@ void Fleet::discoverLan(std::function<void(QStringList)> done)
     QTimer::singleShot(0, this, *wait);
 }
 
-void Fleet::send(const QString &key, const QString &requestKey, std::function<Setting()> build,
+void Fleet::send(const QString &key, const QString &requestKey, std::function<bool(Setting *)> build,
                  std::function<void()> sent)
 {
     if (!find(key))
@@ -275,7 +284,9 @@ void Fleet::send(const QString &key, const QString &requestKey, std::function<Se
         Monitor *m = find(key);
         if (!m)
             return;
-        const Setting s = build();
+        Setting s;
+        if (!build(&s))
+            return;
         Frame::Header h;
         h.link = m->address.onSerial() ? Frame::LinkSerial : Frame::LinkNetwork;
         h.mask = static_cast<std::uint8_t>(s.screenMask);
@@ -337,13 +348,14 @@ void Fleet::tick()
         w.inFlight = true;
         const QString key = w.key;
         const int screen = w.screen;
-        read(key, screen, [this, key, screen](bool) {
+        read(key, screen, [this, key, screen](bool ok) {
             for (Watched &x : watched) {
                 if (x.key != key || x.screen != screen)
                     continue;
                 const Monitor *m = find(key);
+                const bool offline = m && m->failures >= OfflineAfter;
                 x.inFlight = false;
-                x.dueMs = msSinceStart() + (m && !m->online && m->failures >= OfflineAfter ? OfflineReadMs : x.everyMs);
+                x.dueMs = msSinceStart() + (ok ? x.everyMs : offline ? OfflineReadMs : RetryMs);
             }
             tick();
         }, w.user);

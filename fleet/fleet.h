@@ -64,6 +64,7 @@ public:
     static constexpr int ScanTimeoutMs = 50;    // a serial search waits this long for each ID
     static constexpr int LastSerialId = 126;
     static constexpr int OfflineAfter = 3;      // requests unanswered in a row
+    static constexpr int RetryMs = 1000;        // a watched screen whose read failed is tried again after this
     static constexpr int OfflineReadMs = 5000;  // an offline monitor is tried this often
     static constexpr int SearchSettleMs = 1000; // a LAN search listens this long after its broadcast
 
@@ -95,12 +96,13 @@ public:
     };
     // Queues one setting frame for a monitor, at most one every 500 ms; a frame
     // still waiting under the same requestKey is replaced (a burst collapses to
-    // its latest). sent() follows the write.
-    void send(const QString &key, const QString &requestKey, std::function<Setting()> build,
+    // its latest). build() fills the frame in when its turn comes, or returns
+    // false to send nothing; sent() follows the write.
+    void send(const QString &key, const QString &requestKey, std::function<bool(Setting *)> build,
               std::function<void()> sent = {});
 
-    // Watched screens are read every everyMs, round robin on each link; an
-    // offline monitor every OfflineReadMs.
+    // Watched screens are read every everyMs, round robin on each link; a failed
+    // read is tried again after RetryMs, an offline monitor every OfflineReadMs.
     void watch(const QString &key, int screen, int everyMs, const QString &user = QStringLiteral("watch"));
     void unwatch(const QString &key, int screen);
 
@@ -108,6 +110,7 @@ public:
     // is opened again. True when the link is open.
     bool openLine(const Address &address);
     QString lineError(const QString &lineKey) const;
+    bool lineIsOpen(const QString &lineKey) const;
     // Requests waiting or outstanding on a link.
     int waiting(const QString &lineKey) const;
 
@@ -115,6 +118,7 @@ public:
 
 signals:
     void onlineChanged(const QString &key, bool online);
+    void identified(const QString &key); // its type (and screen count) became known
     void fieldChanged(const QString &key, int screen, Field field, int before, int after);
     void inputChanged(const QString &key, int screen, const QString &text);
     void nameChanged(const QString &key, const QString &name);

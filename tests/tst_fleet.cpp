@@ -40,7 +40,7 @@ class TestFleet : public QObject
     int brightness(int id, int screen) { return fleet->find(key(id))->screens[screen].record.get(Field::brightness); }
     void tally(int id)
     {
-        fleet->send(key(id), "tally", [] { Fleet::Fleet::Setting s; s.group = 6; s.record.set(Field::tally, 1); return s; });
+        fleet->send(key(id), "tally", [](Fleet::Fleet::Setting *s) { s->group = 6; s->record.set(Field::tally, 1); return true; });
     }
 
 private slots:
