@@ -18,4 +18,5 @@ run=(build/bench/telvanor-bench)
   "${run[@]}" 2>/dev/null
   "${run[@]}" --panel-memory 2>/dev/null
   "${run[@]}" --fleet-lan 2>/dev/null
+  "${run[@]}" --line-rate 2>/dev/null
 } | tee build/bench.md
