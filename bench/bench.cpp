@@ -310,7 +310,8 @@ int fleetLan()
 // all of them mapped and read, 500 tally changes round robin (each monitor's
 // previous change 4 s earlier or more): from the TSL datagram to the frame's last
 // byte at the monitor, and every settings reply counted. Then the fleet reading
-// every screen as fast as the line allows, against the line's capacity.
+// every screen as fast as the line allows, against the line's capacity. Waits
+// run a real event loop (QTest::qWait sleeps 10 ms between its rounds).
 int lineRate()
 {
     constexpr int answering = 32, silentId = 40, changes = 500;
@@ -356,8 +357,9 @@ int lineRate()
             QTextStream(stdout) << "skipped: " << why << "\n";
             return 0;
         }
-        (void)QTest::qWaitFor([&] { return applied >= answering; }, 30000);
-        QTest::qWait(1000); // the labels the map keeps have gone out
+        for (int waited = 0; applied < answering && waited < 30000; waited += 10)
+            DataStream::waitMs(10);
+        DataStream::waitMs(1000); // the labels the map keeps have gone out
         QUdpSocket tsl;
         for (int i = 0; i < changes; ++i) {
             const int display = i % (answering + 1);
@@ -367,11 +369,11 @@ int lineRate()
             if (display < answering)
                 appliedAt[display] = -1;
             tsl.writeDatagram(message, QHostAddress::LocalHost, map.udp31);
-            QTest::qWait(125); // 33 monitors: each one's previous change about 4.1 s earlier
+            DataStream::waitMs(125); // 33 monitors: each one's previous change about 4.1 s earlier
             if (display < answering && appliedAt[display] >= 0)
                 ms << (appliedAt[display] - sentAt) / 1e6;
         }
-        QTest::qWait(1500);
+        DataStream::waitMs(1500);
     }
     int answered = 0;
     for (const Sim::SimMonitor &m : qAsConst(sim.monitors))
@@ -397,7 +399,7 @@ int lineRate()
     const int before = applied;
     for (const QString &key : fleet.keys())
         fleet.watch(key, 0, 0);
-    QTest::qWait(20000);
+    DataStream::waitMs(20000);
     QVector<qint64> gaps;
     for (const QVector<qint64> &times : qAsConst(readAt))
         for (int i = 1; i < times.size(); ++i)
