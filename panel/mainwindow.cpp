@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QStyleFactory>
 #include <QTimer>
@@ -154,6 +155,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     copyMenu->addAction(actCopyTo[1]);
 
     ui->listWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->listWidget->installEventFilter(this);
     ui->pushButton_10->setEnabled(false);
     ui->pushButton_11->setEnabled(false);
 
@@ -254,6 +256,7 @@ void MainWindow::buildCustomGroups()
 // command can go to a monitor the operator no longer sees.
 void MainWindow::clearDeviceList()
 {
+    sendPendingUmdText();
     ui->listWidget->clear();
     dataStream->clearDeviceList();
 }
@@ -318,6 +321,7 @@ void MainWindow::on_pushButton_clicked()
         qDebug() << "device is search ing ... ...";
         return;
     }
+    sendPendingUmdText();
     ui->listWidget->clear();
     dataStream->port->setSerialPort(ui->comboBox->currentText(), ui->comboBox_2->currentText().toInt());
     ui->pushButton_10->setEnabled(false);
@@ -368,6 +372,8 @@ void MainWindow::on_listWidget_clicked(const QModelIndex &index)
 
 void MainWindow::on_listWidget_clicked(int index)
 {
+    if (index >= 0 && index < dataStream->deviceList.size() && dataStream->deviceList.at(index) != dataStream->curDevice)
+        sendPendingUmdText();
     ui->listWidget->setCurrentRow(index);
     if (index < 0 || ui->listWidget->count() == 0)
         return;
@@ -378,6 +384,24 @@ void MainWindow::on_listWidget_clicked(int index)
         dataStream->bindForDevice(item->text());
     }
     screenNums = dataStream->selectDevice(index, -1);
+    showUmdTextOfCurrent();
+}
+
+// A key that moves the list's current row (arrows, page keys, typed initials)
+// picks the new row as a click does, once the list has handled the key. A click
+// picks on its own, through on_listWidget_clicked.
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->listWidget && event->type() == QEvent::KeyPress)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const int row = ui->listWidget->currentRow();
+                if (row >= 0 && row < dataStream->deviceList.size() && dataStream->deviceList.at(row) != dataStream->curDevice)
+                    on_listWidget_clicked(row);
+            },
+            Qt::QueuedConnection);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::on_checkBox_stateChanged(int)
@@ -400,6 +424,8 @@ void MainWindow::applyAllCheck()
         }
     }
     const bool all = ui->checkBox->isChecked();
+    if (all != dataStream->sendToAll)
+        sendPendingUmdText();
     ui->listWidget->setEnabled(!all);
     dataStream->sendToAll = all;
 }
@@ -460,11 +486,15 @@ void MainWindow::screenIndexChanged(int index, bool bRequestData)
             button->setPalette(pal);
         }
     };
+    if (bRequestData && qBound(0, index, 7) != dataStream->currentScreen())
+        sendPendingUmdText();
     mark(screenButton(curScreen), kScreenPlainStyle, Qt::black);
     curScreen = qBound(0, index, 7);
     mark(screenButton(curScreen), kScreenSelectedStyle, Qt::white);
-    if (bRequestData)
+    if (bRequestData) {
         dataStream->selectDevice(ui->listWidget->currentRow(), curScreen);
+        showUmdTextOfCurrent();
+    }
     copyMenu->clear();
     for (int i = 1; i <= qMin(screenNums, 8); ++i)
         if (i != dataStream->currentScreen() + 1)
@@ -770,6 +800,9 @@ void MainWindow::umdTextChanged(int editor, const QString &text)
         umdEditText = text.leftJustified(kUmdTextLength, QLatin1Char(' '));
     }
     umdEditor = editor;
+    umdShownKey = umdKey(*dataStream->curDevice, dataStream->currentScreen());
+    umdTexts.insert(umdShownKey, UmdMemo{text.left(kUmdTextLength), editor});
+    rememberUmdText({dataStream->currentScreen()});
     dataStream->basicData.set(Field::umdTextIndex, editor);
     dataStream->curDevice->setBasicData(dataStream->basicData);
     dataStream->umdText = umdEditText;
@@ -784,6 +817,66 @@ void MainWindow::slotUmdReSend()
     // edited); the text typed goes out with the number of its editor.
     dataStream->basicData.set(Field::umdTextIndex, umdEditor);
     storeAndSend(fieldInfo(Field::umdTextIndex).group);
+}
+
+// A text still waiting for its deferred send belongs to the monitor, screen and
+// link it was typed for: it goes out now, before another one becomes current.
+void MainWindow::sendPendingUmdText()
+{
+    if (umdResendTimer->isActive())
+        slotUmdReSend();
+}
+
+// Monitors other than type 2 take the text of every group-6 frame as their label,
+// so the panel keeps the text last typed or sent per monitor and screen. The key
+// names the link, the monitor's address (serial port and ID on RS-422) and the
+// screen: it holds across searches.
+QString MainWindow::umdKey(const MachineDevice &device, int screen) const
+{
+    const QSerialPort *serial = dataStream->port->serial;
+    const QString monitor = dataStream->linkMode == DataStream::LinkSerial
+        ? QStringLiteral("serial:%1#%2").arg(serial ? serial->portName() : QString()).arg(device.deviceId)
+        : QStringLiteral("lan:%1").arg(device.ipAddr);
+    return QStringLiteral("%1@%2").arg(monitor).arg(screen);
+}
+
+// The text shown is now also that of these screens of the current monitor (of
+// every listed monitor under "All"); none known there either when none is shown.
+void MainWindow::rememberUmdText(const QVector<int> &screens)
+{
+    const auto shown = umdTexts.constFind(umdShownKey);
+    const bool known = shown != umdTexts.constEnd();
+    const UmdMemo memo = known ? *shown : UmdMemo();
+    const QList<MachineDevice *> devices = dataStream->sendToAll ? dataStream->deviceList : QList<MachineDevice *>{dataStream->curDevice};
+    for (const MachineDevice *d : devices)
+        for (int s : screens) {
+            const QString key = umdKey(*d, s);
+            if (known)
+                umdTexts.insert(key, memo);
+            else
+                umdTexts.remove(key);
+        }
+}
+
+// Picking a monitor or screen shows the text last typed or sent for it in its
+// editor (no text when none is known, as at start) and makes it the text that
+// group-6 frames carry.
+void MainWindow::showUmdTextOfCurrent()
+{
+    const QString key = umdKey(*dataStream->curDevice, dataStream->currentScreen());
+    if (key == umdShownKey)
+        return;
+    umdShownKey = key;
+    const auto memo = umdTexts.constFind(key);
+    const bool known = memo != umdTexts.constEnd();
+    QLineEdit *const editors[] = {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4};
+    for (int k = 0; k < 4; ++k) {
+        const QSignalBlocker quiet(editors[k]);
+        editors[k]->setText(known && memo->editor == k ? memo->text : QString());
+    }
+    umdEditor = known ? memo->editor : 0;
+    umdEditText = Frame::umdLabel(known ? memo->text : QString());
+    dataStream->umdText = known ? umdEditText : QString();
 }
 
 // ---------------------------------------------------------------- copies
@@ -818,6 +911,7 @@ void MainWindow::screenCopy(const QVector<int> &targets)
     readDelay = ReadDelayDuringScreenCopy;
     if (!targets.isEmpty())
         copyTargetScreen = targets.last();
+    rememberUmdText(targets);
     const bool done = dataStream->sendAllToScreens(targets);
     readDelay = 0;
     if (done)
@@ -861,7 +955,8 @@ void MainWindow::lockPanel(bool locked)
 {
     for (int k = 0; k < PageCount; ++k)
         pageWidget(k)->setEnabled(!locked);
-    ui->listWidget->setEnabled(!locked);
+    // Unlocked, the list stays greyed out under "All" and during a search.
+    ui->listWidget->setEnabled(!locked && !dataStream->sendToAll && !dataStream->searching);
     for (int s = 0; s < 8; ++s)
         screenButton(s)->setEnabled(!locked);
     for (QWidget *b : {ui->Pic_button, ui->Marker_button, ui->Fun_button, ui->WaveForm_button, ui->Audio_button,
@@ -876,6 +971,12 @@ void MainWindow::on_pushButton_11_clicked()
     // The armed source row may be gone after a new search: then there is nothing to copy.
     if (copySrcRow < 0 || copySrcRow >= rows || copyDstRow < 0 || copyDstRow >= rows)
         return;
+    // A monitor's record is all zeros until its first settings reply; a source
+    // not read since the search has nothing to copy.
+    if (!dataStream->deviceList.at(copySrcRow)->recordReceived) {
+        showMessage(this, QStringLiteral("Err"), QStringLiteral("Source Device Not Read !"), true);
+        return;
+    }
     readDelay = ReadDelayAfterDeviceCopy;
     ui->pushButton_10->setEnabled(false);
     ui->pushButton_11->setEnabled(false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QModelIndex>
@@ -14,6 +15,7 @@
 
 class D_GroupBox;
 class D_RadioButton;
+class MachineDevice;
 class QAbstractSlider;
 class QAction;
 class QListWidgetItem;
@@ -129,6 +131,7 @@ public slots:
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     // Connection panel and device list
@@ -237,8 +240,20 @@ private:
     void audioOutReleased(Field field);
     void audioOutSend(Field field);
     void umdTextChanged(int editor, const QString &text);
+    void sendPendingUmdText();
+    QString umdKey(const MachineDevice &device, int screen) const;
+    void rememberUmdText(const QVector<int> &screens);
+    void showUmdTextOfCurrent();
     QSlider *slider(const SliderRow &row) const;
 
     std::vector<std::vector<QRadioButton *>> choiceButtons; // per group of kChoiceGroups, per choice
     bool refreshing = false; // set while a received record is pushed into the controls
+    // The UMD text last typed or sent per monitor and screen (see umdKey), and the
+    // editor it was typed in; the key of the monitor and screen whose text is shown.
+    struct UmdMemo {
+        QString text;
+        int editor = 0;
+    };
+    QHash<QString, UmdMemo> umdTexts;
+    QString umdShownKey;
 };

@@ -71,6 +71,7 @@ void MachineDevice::applySettingsReply(const QByteArray &payload, std::uint8_t m
 
     inputText[static_cast<std::size_t>(screenOfMask(mask))] = latin1Text(payload, InputTextOffset, InputTextLength);
     deviceName = latin1Text(payload, NameOffset, NameLength);
+    recordReceived = true;
 
     if (deviceType == 2) {
         for (std::size_t i = 0; i < kType2Record.size(); ++i) {

@@ -49,6 +49,7 @@ public:
     void applySettingsReply(const QByteArray &payload, std::uint8_t mask);
 
     ST_BasicData basicData;
+    bool recordReceived = false; // a settings reply has filled basicData (all zeros before)
     std::uint8_t screenMask = 0;
     std::uint8_t deviceId = 0;
     QString ipAddr;

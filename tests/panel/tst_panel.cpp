@@ -72,6 +72,8 @@ private slots:
     void recordIsShown();
     void connectionPanel();
     void editsSurviveARefresh();
+    void umdTextStaysWithItsMonitor_data();
+    void umdTextStaysWithItsMonitor();
     void copyKeepsItsTarget_data();
     void copyKeepsItsTarget();
 
@@ -411,6 +413,18 @@ void TestPanel::connectionPanel()
     for (int row = 0; row < kMonitors.size(); ++row)
         QCOMPARE(w->ui->listWidget->item(row)->text(), addr(row));
     QVERIFY(w->ui->pushButton_10->isEnabled() && w->ui->pushButton_11->isEnabled());
+    // A key that moves the current row picks that row, once: from a three-screen
+    // monitor on screen 3 up to a one-screen monitor, read on its own screen.
+    QVERIFY(pick(QuadA, 2));
+    int from = sent.size();
+    QSignalSpy recv(dataStream, &DataStream::signalRecvBasicData);
+    QTest::keyClick(w->ui->listWidget, Qt::Key_Up);
+    QVERIFY(recv.wait(3000));
+    QCOMPARE(sentTo(addr(Three), from).size(), 1);
+    QCOMPARE(sentTo(addr(Three), from).first().mask(), 0x01);
+    QCOMPARE(w->screenNums, 1);
+    QCOMPARE(w->ui->listWidget->item(Three)->background().color(), QColor(160, 160, 160));
+
     QVERIFY(pick(QuadB));
     for (int row = 0; row < kMonitors.size(); ++row)
         QCOMPARE(w->ui->listWidget->item(row)->background().color(), row == QuadB ? QColor(160, 160, 160) : QColor(235, 235, 235));
@@ -423,13 +437,24 @@ void TestPanel::connectionPanel()
     // So is "Paste" onto another type; nothing is sent.
     w->ui->pushButton_10->click();
     QVERIFY(pick(Five));
+    const auto checkAll = [this](bool on) { // "All" checked over types made alike for the check
+        for (MachineDevice *d : dataStream->deviceList)
+            d->deviceType = 4;
+        w->ui->checkBox->setChecked(on);
+        for (int row = 0; row < kMonitors.size(); ++row)
+            dataStream->deviceList.at(row)->deviceType = kMonitors.at(row).first;
+    };
+    checkAll(true);
     const int commands = applied();
     w->ui->pushButton_11->click();
     QCOMPARE(std::exchange(gMessages, {}), QStringList{"Err: Device Type Mismatch !"});
     QVERIFY(pick(Five) && applied() == commands); // its reply comes after anything sent before
     QCOMPARE(w->ui->pushButton_10->text(), QStringLiteral("Copy"));
     w->readDelay = 0;
-    w->slotReadMachine(); // the periodic read unlocks the panel
+    w->slotReadMachine(); // the periodic read unlocks the panel, the list as "All" says
+    QVERIFY(!w->isPanelLocked() && !w->ui->listWidget->isEnabled());
+    checkAll(false);
+    QVERIFY(w->ui->listWidget->isEnabled() && !dataStream->sendToAll);
 
     // A swapped serial adapter is listed under its own name, even with the count unchanged.
     const int ports = QSerialPortInfo::availablePorts().size();
@@ -463,6 +488,14 @@ void TestPanel::connectionPanel()
     QVERIFY(dataStream->deviceList.isEmpty() && w->ui->listWidget->count() == 0 && !w->ui->pushButton_11->isEnabled());
     QVERIFY(search());
     QVERIFY(relisted);
+
+    // "Paste" from a row not read since the search (QuadB, armed above) sends nothing.
+    QVERIFY(pick(QuadA));
+    from = sent.size();
+    w->ui->pushButton_11->click();
+    QCOMPARE(std::exchange(gMessages, {}), QStringList{"Err: Source Device Not Read !"});
+    QVERIFY(pick(QuadA) && !w->isPanelLocked());
+    QCOMPARE(sentTo(addr(QuadA), from).size(), 1); // its read, nothing else
 }
 
 // An edit not yet read back stays shown when "Enable MV" refreshes the page.
@@ -485,6 +518,51 @@ void TestPanel::editsSurviveARefresh()
     QCOMPARE(dataStream->basicData.get(Field::umdTextIndex), 15);
     w->slotUmdReSend();
     QTRY_COMPARE(mon(Two).screens[0].umdText[2], QByteArray("CAM 3           "));
+}
+
+void TestPanel::umdTextStaysWithItsMonitor_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::newRow("keys in a burst") << "";
+    QTest::newRow("another monitor picked during the wait") << "row";
+    QTest::newRow("another screen picked during the wait") << "screen";
+}
+
+// Keys typed into a UMD editor send one frame, 300 ms after the last, with the whole
+// text, to the monitor and screen typed for, whatever is picked meanwhile. Monitors
+// other than type 2 take any group-6 text as their label: a tally click on the other
+// one sends the text known for it (none), and picking back shows the typed text again.
+void TestPanel::umdTextStaysWithItsMonitor()
+{
+    QFETCH(QString, meanwhile);
+    QVERIFY(pick(QuadA, 0));
+    const QString text = QStringLiteral("FOR A %1").arg(meanwhile).trimmed();
+    const int from = sent.size();
+    QSignalSpy recv(dataStream, &DataStream::signalRecvBasicData);
+    w->ui->lineEdit->selectAll();
+    QTest::keyClicks(w->ui->lineEdit, text);
+    if (meanwhile == "row")
+        w->on_listWidget_clicked(QuadB);
+    else if (meanwhile == "screen")
+        w->screenIndexChanged(2, true);
+    QTRY_COMPARE(mon(QuadA).screens[0].umdText[0], text.toLatin1().leftJustified(16, ' '));
+    QStringList umdFrames;
+    for (const Sent &f : sent.mid(from))
+        if (f.command() == 0x05)
+            umdFrames << QStringLiteral("%1/%2").arg(f.to).arg(f.mask());
+    QCOMPARE(umdFrames, QStringList{addr(QuadA) + "/1"});
+    if (meanwhile.isEmpty())
+        return;
+
+    const int other = meanwhile == "row" ? QuadB : QuadA, screen = meanwhile == "row" ? 0 : 2;
+    QVERIFY(recv.count() || recv.wait(3000));
+    QCOMPARE(w->ui->lineEdit->text(), QString());
+    widget<QRadioButton>("radioButton_111")->click(); // tally 2
+    QTRY_COMPARE(mon(other).screens[screen].record.byte(21) & 0x30, 0x20);
+    QCOMPARE(mon(other).screens[screen].umdText[0], QByteArray(16, '\0'));
+    QVERIFY(pick(QuadA, 0));
+    QCOMPARE(w->ui->lineEdit->text(), text);
+    QCOMPARE(dataStream->umdText, text.leftJustified(16, ' '));
 }
 
 void TestPanel::copyKeepsItsTarget_data()
