@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "captions.h"
@@ -43,6 +44,13 @@ QJsonValue valueJson(Field f, int value)
     bool isNumber = false;
     const int n = caption.toInt(&isNumber);
     return isNumber ? QJsonValue(n) : QJsonValue(caption);
+}
+
+// Fields are written in record order: the source takes its whole byte, the
+// multiview mode (which follows it) two bits of it, so the mode must come after.
+bool inRecordOrder(const CtlAssignment &a, const CtlAssignment &b)
+{
+    return a.field < b.field;
 }
 
 } // namespace
@@ -456,6 +464,7 @@ int CtlRunner::setFields()
                                                .arg(label(t, -1)).arg(d.type).arg(QLatin1String(fieldInfo(a.field).name)));
         return int(ExitOk);
     };
+    std::stable_sort(req.assignments.begin(), req.assignments.end(), inRecordOrder);
     return changeScreens(check, [this](Plan &p) {
         for (const CtlAssignment &a : qAsConst(req.assignments))
             p.after.set(a.field, a.value);
@@ -543,6 +552,7 @@ int CtlRunner::load()
                 return fail(ExitOutOfRange, QStringLiteral("%1: %2=%3: %2 takes %4").arg(req.file, it.key(), text, Domains::text(a.field)));
             sc.fields.append(a);
         }
+        std::stable_sort(sc.fields.begin(), sc.fields.end(), inRecordOrder);
         wanted.append(sc);
     }
     if (req.screensGiven && req.screens.size() == 1 && wanted.size() == 1)

@@ -99,6 +99,8 @@ private slots:
             {"screen 2: sent Picture, Marker", "screen 2: verified"}, 2);
         row("tally on type 2 needs no text", {"tally", "#7", "green"}, 0, {"sent UMD"}, 1);
         row("umd slot 3", {"umd", "#7", "PGM", "--slot", "3"}, 0, {"sent UMD"}, 1);
+        row("multiview with its source", {"set", "#7", "mvMode=on", "source=2", "--verify"}, 0, {"verified"}, 1);
+        row("multiview still on", {"get", "#7", "--json"}, 0, {"\"mvMode\": \"on\""}, 0);
         row("unknown field", {"set", "#5", "bogus=1"}, 3, {"unknown field 'bogus'"}, 0);
         row("unknown value", {"set", "#5", "colorTemp=4000k"}, 3, {"unknown value"}, 0);
         row("level above 100", {"set", "#5", "brightness=180"}, 4, {"brightness takes 0-100"}, 0);
