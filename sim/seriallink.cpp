@@ -79,7 +79,7 @@ QByteArray SerialLink::takeArrived(Lane &lane)
 {
     const double left = lane.busyUntilMs - nowMs();
     const int onTheWay = left > 0 ? static_cast<int>(std::ceil(left / byteMs)) : 0;
-    const int n = std::max(0, lane.pending.size() - onTheWay);
+    const int n = std::max(0, static_cast<int>(lane.pending.size()) - onTheWay);
     const QByteArray out = lane.pending.left(n);
     lane.pending.remove(0, n);
     return out;
