@@ -339,13 +339,14 @@ int lineRate()
         parseCtlTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(id), &m.target, &why);
         map.displays << m;
     }
-    QVector<qint64> appliedAt(answering, -1);
+    // When a tally frame's last byte was through, on the line's own clock.
+    QVector<double> appliedAt(answering, -1);
     QElapsedTimer clock;
     clock.start();
     QObject::connect(&sim, &Simulator::logLine, [&](const QString &line) {
         const int id = line.section(QLatin1Char(' '), 1, 1).toInt();
         if (line.contains(QLatin1String("Tally")) && id >= 0 && id < answering)
-            appliedAt[id] = clock.nsecsElapsed();
+            appliedAt[id] = link.lastByteInMs();
     });
     Fleet::Fleet fleet;
     int applied = 0;
@@ -365,13 +366,13 @@ int lineRate()
             const int display = i % (answering + 1);
             const QByteArray message = QByteArray(1, char(0x80 + display)) + char(1 + (i / (answering + 1)) % 2)
                 + QByteArray("CAM").leftJustified(16, ' ');
-            const qint64 sentAt = clock.nsecsElapsed();
+            const double sentAt = link.nowMs();
             if (display < answering)
                 appliedAt[display] = -1;
             tsl.writeDatagram(message, QHostAddress::LocalHost, map.udp31);
             DataStream::waitMs(125); // 33 monitors: each one's previous change about 4.1 s earlier
             if (display < answering && appliedAt[display] >= 0)
-                ms << (appliedAt[display] - sentAt) / 1e6;
+                ms << appliedAt[display] - sentAt;
         }
         DataStream::waitMs(1500);
     }

@@ -80,6 +80,8 @@ QByteArray SerialLink::takeArrived(Lane &lane)
     const double left = lane.busyUntilMs - nowMs();
     const int onTheWay = left > 0 ? static_cast<int>(std::ceil(left / byteMs)) : 0;
     const int n = std::max(0, static_cast<int>(lane.pending.size()) - onTheWay);
+    if (n > 0)
+        lane.lastDoneMs = lane.busyUntilMs - (lane.pending.size() - n) * byteMs;
     const QByteArray out = lane.pending.left(n);
     lane.pending.remove(0, n);
     return out;

@@ -34,6 +34,10 @@ public:
     // With a rate set (baud; 0: off) bytes move no faster than a real line carries
     // them, both ways: a pseudo-terminal has no line time of its own.
     void setLineRate(int baud);
+    // With a line rate: when the last byte received so far was through, on the
+    // clock of nowMs().
+    double lastByteInMs() const { return inbound.lastDoneMs; }
+    double nowMs() const { return clock.nsecsElapsed() / 1e6; }
 
 private:
     struct Piece {
@@ -52,8 +56,8 @@ private:
     struct Lane {
         QByteArray pending;
         double busyUntilMs = 0;
+        double lastDoneMs = 0;  // when the last byte taken off the lane was through
     };
-    double nowMs() const { return clock.nsecsElapsed() / 1e6; }
     void enqueue(Lane &lane, const QByteArray &bytes);
     QByteArray takeArrived(Lane &lane);
     void lineTick();
