@@ -70,6 +70,11 @@ bool Fleet::openLine(const Address &address)
     return line(address)->reopen();
 }
 
+void Fleet::receive(const Address &from, const QByteArray &frame)
+{
+    line(from)->receive(from.ip, frame);
+}
+
 bool Fleet::lineIsOpen(const QString &lineKey) const
 {
     const Line *l = lines.value(lineKey);

@@ -115,6 +115,9 @@ public:
     int waiting(const QString &lineKey) const;
 
     qint64 msSinceStart() const { return clock.elapsed(); }
+    // A frame as received on the address's link (the links hand theirs over
+    // themselves; this is for code that feeds frames from elsewhere).
+    void receive(const Address &from, const QByteArray &frame);
 
 signals:
     void onlineChanged(const QString &key, bool online);

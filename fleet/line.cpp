@@ -15,9 +15,9 @@ Line::Line(const QString &port_, int baud_, QObject *parent) : QObject(parent), 
         port->udp->close(); // replies on the network belong to the LAN's line
         port->keepInputOnWrite = true;
         port->setSerialPort(portName, baud);
-        connect(port, &PortDevice::signalUartRecvFrame, this, [this](const QByteArray &f) { onFrame(QString(), f); });
+        connect(port, &PortDevice::signalUartRecvFrame, this, [this](const QByteArray &f) { receive(QString(), f); });
     } else {
-        connect(port, &PortDevice::signalUdpRecvFrame, this, &Line::onFrame);
+        connect(port, &PortDevice::signalUdpRecvFrame, this, &Line::receive);
     }
 }
 
@@ -125,7 +125,7 @@ bool Line::answers(const Request &r, const QString &ip, const QByteArray &frame)
     return Frame::command(frame) == Frame::CmdRead && Frame::byteAt(frame, Frame::OffMask) == r.mask;
 }
 
-void Line::onFrame(const QString &ip, const QByteArray &frame)
+void Line::receive(const QString &ip, const QByteArray &frame)
 {
     if (!Frame::hasCommand(frame))
         return;

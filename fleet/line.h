@@ -57,6 +57,9 @@ public:
     void broadcast(const QByteArray &frame);
     bool isBroadcasting() const;
     int waiting() const;
+    // A frame received from a monitor (ip empty on a serial line): the answer of
+    // the request it matches, or dropped. The port hands every frame here.
+    void receive(const QString &ip, const QByteArray &frame);
 
 signals:
     // A search reply that answered no request (a LAN discovery hears them).
@@ -67,7 +70,6 @@ private:
         Request request;
         QTimer *timer = nullptr;
     };
-    void onFrame(const QString &ip, const QByteArray &frame);
     bool answers(const Request &r, const QString &ip, const QByteArray &frame) const;
     void pump();
     void finish(const QString &slot, const QByteArray *reply);
