@@ -204,31 +204,42 @@ void networkSearch(int count)
 }
 } // namespace
 
-// The panel as an operator runs it: the window, a network search that finds 250
-// monitors, a minute of once-a-second reads; then its peak memory.
-int panelMemory()
+// 250 simulated monitors (of the given type) at 10.77.1.1-250 in a namespace of
+// their own; returns the namespace joined to theirs at 10.77.0.1, for the side
+// under test, or an empty string (why written out) when namespaces cannot be made.
+static QString lanOf250(NetLab &lab, QProcess &sim, int type)
 {
     QString why;
     if (!NetLab::available(&why)) {
         QTextStream(stdout) << "skipped: " << why << "\n";
-        return 0;
+        return {};
     }
-    NetLab lab;
-    const QString panelNs = lab.addNamespace(QStringLiteral("panel"));
+    const QString hostNs = lab.addNamespace(QStringLiteral("host"));
     const QString monNs = lab.addNamespace(QStringLiteral("mons"));
     QStringList cidrs;
     for (int i = 0; i < 250; ++i)
         cidrs << QStringLiteral("10.77.1.%1/16").arg(1 + i);
-    lab.link(panelNs, {QStringLiteral("10.77.0.1/16")}, monNs, cidrs);
-    QProcess sim;
+    lab.link(hostNs, {QStringLiteral("10.77.0.1/16")}, monNs, cidrs);
     sim.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), monNs, QStringLiteral(TELVANOR_SIM_BINARY),
                                       QStringLiteral("--quiet-reads"), QStringLiteral("--monitor"),
-                                      QStringLiteral("type=4,ip=10.77.1.1,count=250")});
+                                      QStringLiteral("type=%1,ip=10.77.1.1,count=250").arg(type)});
     sim.waitForStarted();
     bool ready = false;
     while (!ready && sim.waitForReadyRead(10000))
         while (sim.canReadLine())
             ready = ready || sim.readLine().startsWith("ready");
+    return hostNs;
+}
+
+// The panel as an operator runs it: the window, a network search that finds 250
+// monitors, a minute of once-a-second reads; then its peak memory.
+int panelMemory()
+{
+    NetLab lab;
+    QProcess sim;
+    const QString panelNs = lanOf250(lab, sim, 4);
+    if (panelNs.isEmpty())
+        return 0;
     NetLab::enter(panelNs);
     int found = 0;
     {
@@ -255,27 +266,11 @@ int panelMemory()
 // process that runs nothing else.
 int fleetLan()
 {
-    QString why;
-    if (!NetLab::available(&why)) {
-        QTextStream(stdout) << "skipped: " << why << "\n";
-        return 0;
-    }
     NetLab lab;
-    const QString fleetNs = lab.addNamespace(QStringLiteral("fleet"));
-    const QString monNs = lab.addNamespace(QStringLiteral("mons"));
-    QStringList cidrs;
-    for (int i = 0; i < 250; ++i)
-        cidrs << QStringLiteral("10.77.1.%1/16").arg(1 + i);
-    lab.link(fleetNs, {QStringLiteral("10.77.0.1/16")}, monNs, cidrs);
     QProcess sim;
-    sim.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), monNs, QStringLiteral(TELVANOR_SIM_BINARY),
-                                      QStringLiteral("--quiet-reads"), QStringLiteral("--monitor"),
-                                      QStringLiteral("type=1,ip=10.77.1.1,count=250")});
-    sim.waitForStarted();
-    bool ready = false;
-    while (!ready && sim.waitForReadyRead(10000))
-        while (sim.canReadLine())
-            ready = ready || sim.readLine().startsWith("ready");
+    const QString fleetNs = lanOf250(lab, sim, 1);
+    if (fleetNs.isEmpty())
+        return 0;
     NetLab::enter(fleetNs);
     Fleet::Fleet fleet;
     QStringList found;
