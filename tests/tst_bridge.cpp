@@ -116,13 +116,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(slow.monitors[0].screens[0].record.get(Field::tally), 1, 15000);
 
         // A repeat changes nothing and sends nothing; a tally change keeps the label.
+        // Changes that follow each other at once wait for the monitor's pace.
         const int camFrames = lan.monitors[0].commandsApplied;
         send(v31(1, 1, "CAM 1"), 40031);
-        send(v31(1, 2, "CAM 1"), 40031);
-        QTRY_COMPARE(cam.get(Field::tally), 2);
-        QCOMPARE(lan.monitors[0].commandsApplied, camFrames + 1);
-        QCOMPARE(camTally.size(), 2);
-        QVERIFY2(camTally[1] - camTally[0] >= 480, "a monitor's frames at least 500 ms apart");
+        for (int lamp : {2, 1, 2}) {
+            send(v31(1, lamp, "CAM 1"), 40031);
+            QTRY_COMPARE(cam.get(Field::tally), lamp);
+        }
+        QCOMPARE(lan.monitors[0].commandsApplied, camFrames + 3);
+        QCOMPARE(camTally.size(), 4);
+        QVERIFY2(camTally[2] - camTally[1] >= 480 && camTally[3] - camTally[2] >= 480, "a monitor's frames at least 500 ms apart");
         QCOMPARE(lan.monitors[0].screens[0].umdText[0], text16("CAM 1"));
 
         // v5.0: left tally red, text tally green (UMD colour), label into UMD 2 of the type-2 monitor.
