@@ -231,11 +231,6 @@ int DataStream::selectDevice(int index, int screen)
     return curDevice->screenCount;
 }
 
-void DataStream::setSharedLine(bool shared)
-{
-    port->keepInputOnWrite = shared;
-}
-
 void DataStream::bindForDevice(const QString &ipAddr)
 {
     if (linkMode == LinkNetwork)

@@ -59,10 +59,6 @@ public:
     void transmit(const char *frame, int length);
     int selectDevice(int index, int screen);
     void bindForDevice(const QString &ipAddr);
-    // Several monitors answer on this serial line while requests go out to others
-    // (programs that serve many monitors at once): a write then keeps the replies
-    // on their way instead of clearing the receive side first.
-    void setSharedLine(bool shared);
     void setScreen(int screen);
     int currentScreen() const;
     void sendAllToScreen(int screen);

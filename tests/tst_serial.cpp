@@ -254,7 +254,7 @@ private slots:
         QString why;
         QVERIFY2(link.openPty(&why), qPrintable(why));
         ds->port->setSerialPort(link.path(), 38400);
-        ds->setSharedLine(true);
+        ds->port->keepInputOnWrite = true; // a line many monitors answer on
         addDevice(5, 4);
         addDevice(6, 4);
         const DataStream::SendTarget toSix = ds->targetFor(*ds->deviceList[1], 0, ST_BasicData(), {});
