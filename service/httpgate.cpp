@@ -60,6 +60,7 @@ public:
         bool webSocket = false;
         bool refused = false;
         QVector<std::shared_ptr<Pending>> pending;
+        QPointer<QTcpSocket> socket;
     };
 
     Gate(const Limits &l, QObject *parent) : QTcpServer(parent), limits(l)
@@ -71,6 +72,21 @@ public:
     }
 
     Guard *guard(QTcpSocket *s) { return guards.contains(s) ? &guards[s] : nullptr; }
+    // The HTTP library hands a WebSocket its connection without a new owner and
+    // cuts every signal of it (the WebSocket does so again when it goes): the
+    // connection goes with the WebSocket, and so does its guard, so that a closed
+    // WebSocket counts no more.
+    void handOver(QWebSocket *ws)
+    {
+        for (auto it = guards.begin(); it != guards.end(); ++it) {
+            QTcpSocket *s = it->socket;
+            if (s && it->webSocket && s->parent() == this && s->peerPort() == ws->peerPort() && s->peerAddress() == ws->peerAddress()) {
+                s->setParent(ws);
+                connect(ws, &QObject::destroyed, this, [this, s] { guards.remove(s); });
+                return;
+            }
+        }
+    }
     int count() const { return guards.size(); }
     qint64 now() const { return clock.elapsed(); }
     int threshold() const { return limits.maxBody + kHeaderRoom; }
@@ -103,7 +119,7 @@ protected:
         }
         // Bytes wait in the socket until a request is whole: this bounds them.
         s->setReadBufferSize(threshold());
-        guards.insert(s, Guard{now(), -1, false, false, {}});
+        guards.insert(s, Guard{now(), -1, false, false, {}, s});
         connect(s, &QObject::destroyed, this, [this, s] { guards.remove(s); });
         connect(s, &QTcpSocket::disconnected, this, [this, s] {
             if (Guard *g = guard(s)) {
@@ -129,6 +145,7 @@ protected:
 private:
     void sweep()
     {
+        guards.removeIf([](const auto &g) { return !g.value().socket; }); // a WebSocket connection gone before its hand-over
         const qint64 t = now();
         const QList<QTcpSocket *> sockets = guards.keys();
         for (QTcpSocket *s : sockets) {
@@ -240,6 +257,7 @@ private:
             std::unique_ptr<QWebSocket> ws = nextPendingWebSocketConnection();
             if (!ws)
                 break;
+            gate->handOver(ws.get());
             ws->setMaxAllowedIncomingFrameSize(static_cast<quint64>(limits.maxBody));
             ws->setMaxAllowedIncomingMessageSize(static_cast<quint64>(limits.maxBody));
             Request req;
