@@ -396,7 +396,7 @@ private slots:
             s.connectToHost(QHostAddress::LocalHost, lanService.port());
             s.write(request);
             QByteArray got;
-            QTest::qWaitFor([&] { return (got += s.readAll()).contains("\r\n\r\n{") && got.endsWith('}'); }, 10000);
+            (void)QTest::qWaitFor([&] { return (got += s.readAll()).contains("\r\n\r\n{") && got.endsWith('}'); }, 10000);
             return got;
         };
         const QByteArray patched = raw("PATCH /api/v1/monitors/lan-10-77-0-12/screens/1 HTTP/1.1\r\nHost: h\r\nContent-Length: 18\r\n\r\n{\"brightness\": 12}");
