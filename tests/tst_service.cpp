@@ -280,6 +280,24 @@ private slots:
         QCOMPARE(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "green"})").status, 200);
         QTRY_VERIFY(seen("request", "path", "/api/v1/monitors/single/screens/1/tally"));
         QVERIFY(seen("field", "after", "green"));
+
+        // A client that stops reading is closed once its messages pile up; the other goes on.
+        QTcpSocket stuck;
+        stuck.setReadBufferSize(1024);
+        stuck.connectToHost(QHostAddress::LocalHost, service->port());
+        stuck.write("GET /api/v1/events?token=" + kToken + " HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        QTRY_COMPARE(service->events()->clients(), 2);
+        const int before = got.size();
+        const QJsonObject big{{"type", "padding"}, {"pad", QString(1 << 20, QLatin1Char('x'))}};
+        int published = 0;
+        for (; published < 64 && service->events()->clients() == 2; ++published) {
+            service->events()->publish(big);
+            QTest::qWait(20);
+        }
+        QCOMPARE(service->events()->clients(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size() - before, published, 10000);
+        QCOMPARE(ws.state(), QAbstractSocket::ConnectedState);
     }
 
     // Connections past the cap, a body without end and a request that never completes.
