@@ -62,8 +62,7 @@ class TestService : public QObject
         return readServiceConfig(f.fileName(), out, error);
     }
 
-    Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QByteArray &auth = "Bearer " + kToken,
-                const QByteArray &origin = {})
+    QNetworkReply *start(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QByteArray &auth = "Bearer " + kToken)
     {
         QNetworkRequest req(QUrl(base + path));
         req.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
@@ -73,15 +72,22 @@ class TestService : public QObject
             req.setRawHeader("Authorization", auth);
         if (auth.startsWith("Origin "))
             req.setRawHeader("Authorization", "Bearer " + kToken);
-        if (!origin.isEmpty())
-            req.setRawHeader("Origin", origin);
-        QNetworkReply *r = nam.sendCustomRequest(req, method, body);
+        return nam.sendCustomRequest(req, method, body);
+    }
+
+    Answer finish(QNetworkReply *r)
+    {
         QSignalSpy done(r, &QNetworkReply::finished);
         if (!r->isFinished())
             done.wait(15000);
         Answer a{r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), r->readAll()};
         r->deleteLater();
         return a;
+    }
+
+    Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QByteArray &auth = "Bearer " + kToken)
+    {
+        return finish(start(method, path, body, auth));
     }
 
 private slots:
@@ -194,6 +200,18 @@ private slots:
             QCOMPARE(shown.umdText[field.mid(3).toInt() - 1], text16(value.toByteArray().constData()));
         else if (fieldByName(field.toLatin1().constData(), &f))
             QCOMPARE(shown.record.get(f), value.toInt());
+    }
+
+    // A label and a tally asked for at once: the tally waits for nothing and carries the label.
+    void labelAndTallyAtOnce()
+    {
+        QNetworkReply *label = start("POST", "/monitors/quad/screens/3/umd", R"({"text": "Q3"})");
+        QNetworkReply *tally = start("POST", "/monitors/quad/screens/3/tally", R"({"tally": "green"})");
+        const Answer a = finish(label), b = finish(tally);
+        QVERIFY2(a.status == 200 && b.status == 200, a.body + b.body);
+        const Sim::Screen &shown = sim.monitors[2].screens[2];
+        QTRY_COMPARE(shown.record.get(Field::tally), 2);
+        QCOMPARE(shown.umdText[0], text16("Q3"));
     }
 
     // Read back: taken, and not taken.
