@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -73,22 +74,12 @@ public:
     }
 
     Guard *guard(QTcpSocket *s) { return guards.contains(s) ? &guards[s] : nullptr; }
-    // The HTTP library hands a WebSocket its connection without a new owner and
-    // cuts every signal of it (the WebSocket does so again when it goes): the
-    // connection goes with the WebSocket, and so does its guard, so that a closed
-    // WebSocket counts no more.
-    void handOver(QWebSocket *ws)
+    // Connections open. The HTTP library cuts every signal of a socket it hands
+    // to its WebSocket server: such a one is seen gone by its guard alone.
+    int count() const
     {
-        for (auto it = guards.begin(); it != guards.end(); ++it) {
-            QTcpSocket *s = it->socket;
-            if (s && it->webSocket && s->parent() == this && s->peerPort() == ws->peerPort() && s->peerAddress() == ws->peerAddress()) {
-                s->setParent(ws);
-                connect(ws, &QObject::destroyed, this, [this, s] { guards.remove(s); });
-                return;
-            }
-        }
+        return static_cast<int>(std::count_if(guards.begin(), guards.end(), [](const Guard &g) { return !g.socket.isNull(); }));
     }
-    int count() const { return guards.size(); }
     qint64 now() const { return clock.elapsed(); }
     int threshold() const { return limits.maxBody + kHeaderRoom; }
 
@@ -111,7 +102,7 @@ protected:
             delete s;
             return;
         }
-        if (guards.size() >= limits.maxClients) {
+        if (count() >= limits.maxClients) {
             s->write(rawResponse(503, "Service Unavailable", R"({"error":"too many clients"})"));
             s->disconnectFromHost();
             connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
@@ -155,7 +146,7 @@ protected:
 private:
     void sweep()
     {
-        guards.removeIf([](const auto &g) { return !g.value().socket; }); // a WebSocket connection gone before its hand-over
+        guards.removeIf([](const auto &g) { return g.value().socket.isNull(); });
         const qint64 t = now();
         const QList<QTcpSocket *> sockets = guards.keys();
         for (QTcpSocket *s : sockets) {
@@ -267,7 +258,6 @@ private:
             std::unique_ptr<QWebSocket> ws = nextPendingWebSocketConnection();
             if (!ws)
                 break;
-            gate->handOver(ws.get());
             ws->setMaxAllowedIncomingFrameSize(static_cast<quint64>(limits.maxBody));
             ws->setMaxAllowedIncomingMessageSize(static_cast<quint64>(limits.maxBody));
             Request req;
