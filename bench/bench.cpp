@@ -847,6 +847,11 @@ int main(int argc, char **argv)
         return serviceLan();
     if (app.arguments().contains(QStringLiteral("--events-clients")))
         return eventClients(app.arguments().last().toInt());
+#else
+    if (!app.arguments().filter(QStringLiteral("--service-")).isEmpty()) {
+        QTextStream(stdout) << "skipped: built without the service (Qt 5)\n";
+        return 0;
+    }
 #endif
     const bool tallyOnly = app.arguments().contains(QStringLiteral("--tally-bridge"));
     if (!tallyOnly) {
