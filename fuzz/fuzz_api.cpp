@@ -1,0 +1,175 @@
+// Fuzz target for the service's request dispatcher, without sockets: requests
+// built from the input go to Api::handle over monitors of types 1, 2 and 4 (and
+// one never identified) on a serial port that does not exist, so nothing is sent.
+// Beyond "no crash": each request is answered at most once, with a status the API
+// uses and a JSON object body ("error" from 400 on); requests that name no known
+// monitor, or whose body is faulty, are answered at once.
+// Input: method and header flags, route and name, screen and preset, known screens
+// (bit 7: a token from WORD), then "WORD\nBODY".
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+#include "api.h"
+#include "machinedevice.h"
+
+namespace {
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+const QByteArray kToken = "fuzz-token-0123456789";
+const char *const kMethods[] = {"GET", "PATCH", "POST", "PUT", "DELETE", "OPTIONS", "HEAD", "get"};
+const char *const kRoutes[] = {"/monitors", "/monitors/{name}", "/monitors/{name}/screens/{n}",
+    "/monitors/{name}/screens/{n}/umd", "/monitors/{name}/screens/{n}/tally", "/monitors/{name}/recall",
+    "/presets", "/presets/{preset}", "/discover", "/openapi.json", "/events", "/monitors/{name}/screens",
+    "/{word}", "/monitors/{name}/screens/{n}/{word}", "", "{word}"};
+const char *const kNames[] = {"t1", "t2", "t4", "tx", "{word}", "nope", "", "t1.x"};
+const char *const kPresets[] = {"p1", "p4", "broken", "{word}", "missing", "", "../p1", "p1.json"};
+
+// Whether the request may wait for a monitor: it names an identified monitor and
+// one of its screens (or a recall), and its body has only keys the route takes,
+// each value in its domain. A field or UMD slot the monitor's type lacks is told
+// once the screen is read, so that is not judged here.
+bool mayWait(const Http::Request &r, const QHash<QString, const Fleet::Monitor *> &typed)
+{
+    const QStringList p = r.path.split(QLatin1Char('/'));
+    if (p.size() < 6 || p.mid(0, 4).join(QLatin1Char('/')) != QLatin1String("/api/v1/monitors") || !typed.contains(p[4]))
+        return false;
+    bool ok = false;
+    const int n = p.value(6).toInt(&ok);
+    const bool screen = p[5] == QLatin1String("screens") && ok && n >= 1 && n <= typed[p[4]]->screenCount;
+    const QString route = QString::fromLatin1(r.method) + (screen ? QStringList{"screens/N"} + p.mid(7) : p.mid(5)).join('/').prepend(' ');
+    const QJsonDocument doc = QJsonDocument::fromJson(r.body);
+    const QJsonObject o = doc.object();
+    const QStringList keys = o.keys();
+    SettingsJson::Assignment a;
+    QString why;
+    if (route == QLatin1String("GET screens/N"))
+        return true;
+    if (!doc.isObject())
+        return false;
+    if (route == QLatin1String("PATCH screens/N")) {
+        for (const QString &k : keys)
+            if (k == QLatin1String("umdTextIndex") || SettingsJson::parse(k, o.value(k), &a, &why) != SettingsJson::Fault::None)
+                return false;
+        return !keys.isEmpty();
+    }
+    if (route == QLatin1String("POST screens/N/umd")) {
+        const QJsonValue slot = o.value("slot");
+        return keys.size() == o.contains("slot") + o.contains("text") && o.value("text").isString()
+            && o.value("text").toString().size() <= 16
+            && (slot.isUndefined() || (slot.isDouble() && QVector<double>{1, 2, 3, 4}.contains(slot.toDouble())));
+    }
+    if (route == QLatin1String("POST screens/N/tally"))
+        return keys == QStringList{"tally"} && SettingsJson::parse("tally", o.value("tally"), &a, &why) == SettingsJson::Fault::None;
+    return route == QLatin1String("POST recall")
+        && keys.size() == o.contains("preset") + o.contains("screens") + o.contains("force");
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static int argc = 1;
+    static char name[] = "fuzz_api", *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    static QTemporaryDir presets;
+    static const bool quiet = (QLoggingCategory::setFilterRules(QStringLiteral("telvanor.*.debug=false")), true);
+    (void)quiet;
+    if (size < 4)
+        return 0;
+    const QByteArray rest(reinterpret_cast<const char *>(data + 4), static_cast<int>(size - 4));
+    const int cut = rest.indexOf('\n');
+    const QString word = QString::fromUtf8(cut < 0 ? QByteArray() : rest.left(cut));
+    Http::Request r;
+    r.method = kMethods[data[0] & 7];
+    r.body = cut < 0 ? rest : rest.mid(cut + 1);
+    r.path = QString::fromLatin1(kRoutes[data[1] & 15]).replace("{name}", kNames[(data[1] >> 4) & 7]);
+    r.path.replace("{n}", (data[2] & 15) ? QString::number(data[2] & 15) : QStringLiteral("{word}"));
+    r.path.replace("{preset}", kPresets[(data[2] >> 4) & 7]).replace("{word}", word);
+    if ((data[1] & 15) != 15)
+        r.path.prepend(QStringLiteral("/api/v1"));
+    if (data[1] & 0x80)
+        r.query.addQueryItem("fresh", "true");
+    if (data[0] & 0x08)
+        r.query.addQueryItem("verify", "true");
+    r.headers.insert("host", "127.0.0.1:8080");
+    if (data[0] & 0x20)
+        r.headers.insert("authorization", "Bearer " + ((data[3] & 0x80) ? word.toUtf8() : kToken));
+    const char *const origins[] = {nullptr, "http://127.0.0.1:8080", "http://panel.test:8000", "http://elsewhere.test"};
+    if (const char *origin = origins[data[0] >> 6])
+        r.headers.insert("origin", origin);
+
+    // Searches stay on a port that does not exist: a body naming the LAN or other ports is not tried.
+    const QJsonObject body = QJsonDocument::fromJson(r.body).object();
+    if (r.path.endsWith(QLatin1String("/discover")) && (body.value("lan").toBool() || body.contains("serial")))
+        return 0;
+    QDir dir(presets.path());
+    for (const QString &f : dir.entryList(QDir::Files))
+        dir.remove(f);
+    const QByteArray preset = R"({"format": "telvanor-preset", "version": 1, "deviceType": %1, "name": "P",
+        "screens": [{"screen": 1, "settings": {"brightness": 3, "tally": "red"}}, {"screen": 2, "settings": {"contrast": 5}}]})";
+    QFile p1(dir.filePath("p1.json")), p4(dir.filePath("p4.json")), broken(dir.filePath("broken.json"));
+    check(p1.open(QIODevice::WriteOnly) && p4.open(QIODevice::WriteOnly) && broken.open(QIODevice::WriteOnly));
+    p1.write(QByteArray(preset).replace("%1", "1"));
+    p4.write(QByteArray(preset).replace("%1", "4"));
+    broken.write("{\"format\": ");
+    p1.close(), p4.close(), broken.close();
+
+    int answers = 0;
+    {
+        Fleet::Fleet fleet;
+        Api::Options options;
+        options.presetsDir = presets.path();
+        options.discoverSerial = QStringList{QStringLiteral("/nonexistent/fuzz-search")};
+        options.corsOrigins = QStringList{QStringLiteral("http://panel.test:8000")};
+        if (data[0] & 0x10)
+            options.token = kToken;
+        Api api(&fleet, options);
+        QHash<QString, const Fleet::Monitor *> typed;
+        for (int type : {1, 2, 4, -1}) {
+            CtlTarget t;
+            t.serial = true;
+            t.port = QStringLiteral("/nonexistent/fuzz-line");
+            t.id = type < 0 ? 9 : type;
+            const QString n = type < 0 ? QStringLiteral("tx") : QStringLiteral("t%1").arg(type);
+            api.addMonitor(n, t);
+            if (type < 0)
+                continue;
+            Fleet::Monitor &m = *fleet.find(t.address().key());
+            MachineDevice d;
+            d.setDeviceType(type);
+            m.type = type;
+            m.screenCount = d.screenCount;
+            for (int s = 0; s < 8; ++s) { // screens read; the even ones have had their UMD 1 label
+                m.screens[s].known = (data[3] >> std::min(s, 6)) & 1;
+                m.screens[s].labelSent[0] = m.screens[s].known && s % 2 == 0;
+            }
+            typed.insert(n, &m);
+        }
+        // Let through: no token asked for, or the right one; no foreign origin.
+        const bool let = (options.token.isEmpty() || r.header("authorization") == "Bearer " + kToken) && (data[0] >> 6) != 3;
+        api.handle(r, [&](const Http::Response &resp) {
+            check(++answers == 1);
+            const QJsonDocument doc = QJsonDocument::fromJson(resp.body);
+            if (resp.status == 204)
+                return check(r.method == "OPTIONS" && resp.body.isEmpty());
+            check(QVector<int>{200, 201, 400, 401, 403, 404, 405, 409, 413, 422, 500, 502, 503}.contains(resp.status));
+            check(doc.isObject() && (resp.status < 400 || doc.object().value("error").isString()));
+        });
+        check(answers == 1 || (let && mayWait(r, typed)));
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
+}
