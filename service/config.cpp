@@ -197,6 +197,9 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
     if (top.contains("bridgeMap")) {
         c.hasBridge = true;
         c.bridgeMapPath = place(top.value("bridgeMap").toString());
+        QFile map(c.bridgeMapPath);
+        if (!map.open(QIODevice::ReadOnly))
+            return bad(lineOf(raw, "bridgeMap"), QStringLiteral("bridgeMap: %1: %2").arg(c.bridgeMapPath, map.errorString()));
         const int status = readBridgeMap(c.bridgeMapPath, c.monitors, &c.bridgeMap, error);
         if (status != ExitOk)
             return status;
