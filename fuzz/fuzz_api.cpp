@@ -1,6 +1,7 @@
-// Fuzz target for the service's request dispatcher, without sockets: requests
+// Fuzz target for the service's request dispatcher, without a server: requests
 // built from the input go to Api::handle over monitors of types 1, 2 and 4 (and
-// one never identified) on a serial port that does not exist, so nothing is sent.
+// one never identified) at IPv6 link-local addresses without a scope, which the
+// fleet's IPv4 socket cannot send to: nothing goes out.
 // Beyond "no crash": each request is answered at most once, with a status the API
 // uses and a JSON object body ("error" from 400 on); requests that name no known
 // monitor, or whose body is faulty, are answered at once.
@@ -36,31 +37,34 @@ const char *const kRoutes[] = {"/monitors", "/monitors/{name}", "/monitors/{name
 const char *const kNames[] = {"t1", "t2", "t4", "tx", "{word}", "nope", "", "t1.x"};
 const char *const kPresets[] = {"p1", "p4", "broken", "{word}", "missing", "", "../p1", "p1.json"};
 
-// Whether the request may wait for a monitor: it names an identified monitor and
-// one of its screens (or a recall), and its body has only keys the route takes,
-// each value in its domain. A field or UMD slot the monitor's type lacks is told
-// once the screen is read, so that is not judged here.
-bool mayWait(const Http::Request &r, const QHash<QString, const Fleet::Monitor *> &typed)
+// Whether the request may wait for a monitor: it names a monitor (one never
+// identified is probed first) and one of its screens, or asks for a recall, and
+// its body has only keys the route takes, each value in its domain. A field or
+// UMD slot the monitor's type lacks is told once the screen is read, so that is
+// not judged here.
+bool mayWait(const Http::Request &r, const QHash<QString, const Fleet::Monitor *> &named)
 {
     const QStringList p = r.path.split(QLatin1Char('/'));
-    if (p.size() < 6 || p.mid(0, 4).join(QLatin1Char('/')) != QLatin1String("/api/v1/monitors") || !typed.contains(p[4]))
+    if (p.size() < 5 || p.mid(0, 4).join(QLatin1Char('/')) != QLatin1String("/api/v1/monitors") || !named.contains(p[4]))
         return false;
+    const Fleet::Monitor &m = *named[p[4]];
     bool ok = false;
     const int n = p.value(6).toInt(&ok);
-    const bool screen = p[5] == QLatin1String("screens") && ok && n >= 1 && n <= typed[p[4]]->screenCount;
+    const bool screen = p.value(5) == QLatin1String("screens") && ok && n >= 1 && n <= (m.type < 0 ? 8 : m.screenCount);
     const QString route = QString::fromLatin1(r.method) + (screen ? QStringList{"screens/N"} + p.mid(7) : p.mid(5)).join('/').prepend(' ');
     const QJsonDocument doc = QJsonDocument::fromJson(r.body);
     const QJsonObject o = doc.object();
     const QStringList keys = o.keys();
     SettingsJson::Assignment a;
     QString why;
-    if (route == QLatin1String("GET screens/N"))
+    if (route == QLatin1String("GET screens/N") || (route == QLatin1String("GET ") && m.type < 0))
         return true;
     if (!doc.isObject())
         return false;
     if (route == QLatin1String("PATCH screens/N")) {
         for (const QString &k : keys)
-            if (k == QLatin1String("umdTextIndex") || SettingsJson::parse(k, o.value(k), &a, &why) != SettingsJson::Fault::None)
+            if (k == QLatin1String("umdTextIndex") || SettingsJson::parse(k, o.value(k), &a, &why) != SettingsJson::Fault::None
+                || std::none_of(kFields.begin(), kFields.end(), [&](const FieldInfo &f) { return k == QLatin1String(f.name); }))
                 return false;
         return !keys.isEmpty();
     }
@@ -84,8 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static QCoreApplication app(argc, argv);
     static QTemporaryDir presets;
     static const bool quiet = (QLoggingCategory::setFilterRules(QStringLiteral("telvanor.*.debug=false")), true);
-    (void)quiet;
-    if (size < 4)
+    if (size < 4 || !quiet)
         return 0;
     const QByteArray rest(reinterpret_cast<const char *>(data + 4), static_cast<int>(size - 4));
     const int cut = rest.indexOf('\n');
@@ -98,10 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     r.path.replace("{preset}", kPresets[(data[2] >> 4) & 7]).replace("{word}", word);
     if ((data[1] & 15) != 15)
         r.path.prepend(QStringLiteral("/api/v1"));
-    if (data[1] & 0x80)
-        r.query.addQueryItem("fresh", "true");
-    if (data[0] & 0x08)
-        r.query.addQueryItem("verify", "true");
+    r.query.setQueryItems({{"fresh", (data[1] & 0x80) ? "true" : "no"}, {"verify", (data[0] & 0x08) ? "true" : ""}});
     r.headers.insert("host", "127.0.0.1:8080");
     if (data[0] & 0x20)
         r.headers.insert("authorization", "Bearer " + ((data[3] & 0x80) ? word.toUtf8() : kToken));
@@ -118,12 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         dir.remove(f);
     const QByteArray preset = R"({"format": "telvanor-preset", "version": 1, "deviceType": %1, "name": "P",
         "screens": [{"screen": 1, "settings": {"brightness": 3, "tally": "red"}}, {"screen": 2, "settings": {"contrast": 5}}]})";
-    QFile p1(dir.filePath("p1.json")), p4(dir.filePath("p4.json")), broken(dir.filePath("broken.json"));
-    check(p1.open(QIODevice::WriteOnly) && p4.open(QIODevice::WriteOnly) && broken.open(QIODevice::WriteOnly));
-    p1.write(QByteArray(preset).replace("%1", "1"));
-    p4.write(QByteArray(preset).replace("%1", "4"));
-    broken.write("{\"format\": ");
-    p1.close(), p4.close(), broken.close();
+    for (const char *type : {"1", "4", ""}) {
+        QFile f(dir.filePath(*type ? QStringLiteral("p%1.json").arg(type) : QStringLiteral("broken.json")));
+        check(f.open(QIODevice::WriteOnly) && f.write(*type ? QByteArray(preset).replace("%1", type) : "{\"format\": ") > 0);
+    }
 
     int answers = 0;
     {
@@ -135,17 +133,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (data[0] & 0x10)
             options.token = kToken;
         Api api(&fleet, options);
-        QHash<QString, const Fleet::Monitor *> typed;
+        QHash<QString, const Fleet::Monitor *> named;
         for (int type : {1, 2, 4, -1}) {
-            CtlTarget t;
-            t.serial = true;
-            t.port = QStringLiteral("/nonexistent/fuzz-line");
-            t.id = type < 0 ? 9 : type;
+            CtlTarget t; // on the LAN at no address: what is sent to it goes nowhere
+            t.ip = QStringLiteral("fe80::%1").arg(type < 0 ? 9 : type);
             const QString n = type < 0 ? QStringLiteral("tx") : QStringLiteral("t%1").arg(type);
             api.addMonitor(n, t);
+            Fleet::Monitor &m = *fleet.find(t.address().key());
+            named.insert(n, &m);
             if (type < 0)
                 continue;
-            Fleet::Monitor &m = *fleet.find(t.address().key());
             MachineDevice d;
             d.setDeviceType(type);
             m.type = type;
@@ -154,7 +151,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 m.screens[s].known = (data[3] >> std::min(s, 6)) & 1;
                 m.screens[s].labelSent[0] = m.screens[s].known && s % 2 == 0;
             }
-            typed.insert(n, &m);
         }
         // Let through: no token asked for, or the right one; no foreign origin.
         const bool let = (options.token.isEmpty() || r.header("authorization") == "Bearer " + kToken) && (data[0] >> 6) != 3;
@@ -166,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             check(QVector<int>{200, 201, 400, 401, 403, 404, 405, 409, 413, 422, 500, 502, 503}.contains(resp.status));
             check(doc.isObject() && (resp.status < 400 || doc.object().value("error").isString()));
         });
-        check(answers == 1 || (let && mayWait(r, typed)));
+        check(answers == 1 || (let && mayWait(r, named)));
         for (int i = 0; i < 3; ++i)
             QCoreApplication::processEvents();
     }
