@@ -4,7 +4,8 @@
 // fleet's IPv4 socket cannot send to: nothing goes out.
 // Beyond "no crash": each request is answered at most once, with a status the API
 // uses and a JSON object body ("error" from 400 on); requests that name no known
-// monitor, or whose body is faulty, are answered at once.
+// monitor, or whose body is faulty, are answered at once. Then the monitors answer
+// every read and search request for a few rounds, so answers that wait come too.
 // Input: method and header flags, route and name, screen and preset, known screens
 // (bit 7: a token from WORD), then "WORD\nBODY".
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include "api.h"
+#include "frames.h"
 #include "machinedevice.h"
 
 namespace {
@@ -163,8 +165,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             check(doc.isObject() && (resp.status < 400 || doc.object().value("error").isString()));
         });
         check(answers == 1 || (let && mayWait(r, named)));
-        for (int i = 0; i < 3; ++i)
+        // The monitors answer what they are asked, for a few rounds: settings from the input.
+        QByteArray settings(1 + SettingsReply::Type2PayloadLength, '\0');
+        for (int i = 0; i < settings.size() && !rest.isEmpty(); ++i)
+            settings[i] = rest.at(i % rest.size());
+        for (int round = 0; round < 3; ++round) {
+            for (const Fleet::Monitor *m : qAsConst(named)) {
+                const std::uint8_t id = static_cast<std::uint8_t>(m->id);
+                fleet.receive(m->address, Frame::build({Frame::LinkNetwork, 0, 4, id}, Frame::CmdSearch, {}));
+                for (int s = 0; s < 8; ++s)
+                    fleet.receive(m->address, Frame::build({Frame::LinkNetwork, std::uint8_t(1 << s), 0, id}, Frame::CmdRead, settings));
+            }
             QCoreApplication::processEvents();
+        }
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
