@@ -56,7 +56,8 @@ class Gate : public QTcpServer
 public:
     struct Guard {
         qint64 lastActivityMs = 0;
-        qint64 pendingSinceMs = -1;   // unread bytes waiting for the rest of their request
+        qint64 pendingSinceMs = -1;   // a request begun and not yet whole since then
+        qint64 requestBytes = 0;      // bytes of the request being read
         bool webSocket = false;
         bool refused = false;
         QVector<std::shared_ptr<Pending>> pending;
@@ -103,7 +104,7 @@ protected:
         }
         // Bytes wait in the socket until a request is whole: this bounds them.
         s->setReadBufferSize(threshold());
-        guards.insert(s, Guard{now(), -1, false, false, {}});
+        guards.insert(s, Guard{now(), -1, 0, false, false, {}});
         connect(s, &QObject::destroyed, this, [this, s] { guards.remove(s); });
         connect(s, &QTcpSocket::disconnected, this, [this, s] {
             if (Guard *g = guard(s)) {
@@ -118,9 +119,18 @@ protected:
             if (!g || g->webSocket)
                 return;
             g->lastActivityMs = now();
-            if (g->refused)
+            if (g->refused) {
+                if (s->isTransactionStarted())
+                    s->commitTransaction();
                 s->readAll();
-            else if (s->bytesAvailable() >= threshold())
+                return;
+            }
+            // The HTTP library keeps a request's bytes in the socket (a read
+            // transaction) until it is whole, and reads what is new each time.
+            if (!s->isTransactionStarted())
+                g->requestBytes = 0;
+            g->requestBytes += s->bytesAvailable();
+            if (g->requestBytes >= threshold())
                 refuse(s, 413, "Payload Too Large", R"({"error":"request too large"})");
         });
         addPendingConnection(s);
@@ -135,7 +145,7 @@ private:
             Guard &g = guards[s];
             if (g.webSocket || g.refused)
                 continue;
-            if (s->bytesAvailable() > 0) {
+            if (s->isTransactionStarted() || s->bytesAvailable() > 0) {
                 if (g.pendingSinceMs < 0)
                     g.pendingSinceMs = t;
                 else if (t - g.pendingSinceMs > limits.requestTimeoutMs)
