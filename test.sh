@@ -1,27 +1,39 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: against Qt 5 in the
-# normal build and with AddressSanitizer and UndefinedBehaviorSanitizer, and
-# against Qt 6 in the normal build; checks the Debian package.
+# Installs what is missing, builds, and runs every test in three builds:
+#   build/       Qt 6, RelWithDebInfo; its Debian package is made and checked
+#   build-asan/  Qt 6 with AddressSanitizer, UndefinedBehaviorSanitizer and
+#                LeakSanitizer (-O0, line tables for the stack traces)
+#   build-qt5/   Qt 5.15 (-O0, line tables): the window, telvanor-ctl, the tally
+#                bridge and the simulator; the service needs Qt 6
+# The benchmarks are built in build/ alone (bench/run.sh runs them). Each step
+# prints how long it took.
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/deps.sh
 ensure_packages
 
 jobs=$(nproc)
+step_start=$SECONDS
+took() { echo "-- $1: $((SECONDS - step_start)) s"; step_start=$SECONDS; }
 run_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" "$@" >/dev/null
+  configure_tree "$dir" "$@"
   cmake --build "$dir" -j"$jobs"
+  took "$dir: build"
   (cd "$dir" && ctest --output-on-failure -j2 -LE soak)
+  took "$dir: tests"
 }
+light=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O0 -g1" -DTELVANOR_BENCH=OFF)
 
-echo "== normal build (Qt 5)"
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVANOR_QT=5
+echo "== normal build (Qt 6)"
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVANOR_QT=6
 echo "== package"
 tools/check-package build
-echo "== sanitizer build (Qt 5)"
-run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTELVANOR_SANITIZE=ON -DTELVANOR_QT=5
-echo "== normal build (Qt 6)"
-run_suite build-qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVANOR_QT=6
+took "package"
+echo "== sanitizer build (Qt 6)"
+run_suite build-asan "${light[@]}" -DTELVANOR_SANITIZE=ON -DTELVANOR_QT=6
+echo "== normal build (Qt 5)"
+run_suite build-qt5 "${light[@]}" -DTELVANOR_QT=5
 echo "== size"
 tools/test-share
+echo "-- total: $SECONDS s"
