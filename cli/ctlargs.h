@@ -7,6 +7,7 @@
 
 #include "basicdata.h"
 #include "fleet.h"
+#include "settingsjson.h"
 
 // Exit status of telvanor-ctl, one per kind of failure.
 enum CtlExit {
@@ -46,10 +47,7 @@ struct CtlTarget {
 };
 
 // A field assignment of "set".
-struct CtlAssignment {
-    Field field;
-    int value;
-};
+using CtlAssignment = SettingsJson::Assignment;
 
 struct CtlRequest {
     QString command;                 // discover get set umd tally save load copy watch

@@ -22,7 +22,6 @@ namespace {
 constexpr int kTries = 3;          // a read or probe is asked this often before "no reply"
 constexpr int kSearchLimitMs = 30000;
 constexpr int kPollMs = 5;
-constexpr int kPresetVersion = 1;
 
 void out(const QString &line)
 {
@@ -36,21 +35,6 @@ int worse(int a, int b)
 {
     auto rank = [](int status) { return status == ExitNotTaken ? 100 : status; };
     return rank(b) > rank(a) ? b : a;
-}
-
-QJsonValue valueJson(Field f, int value)
-{
-    const QString caption = Captions::valueCaption(f, value);
-    bool isNumber = false;
-    const int n = caption.toInt(&isNumber);
-    return isNumber ? QJsonValue(n) : QJsonValue(caption);
-}
-
-// Fields are written in record order: the source takes its whole byte, the
-// multiview mode (which follows it) two bits of it, so the mode must come after.
-bool inRecordOrder(const CtlAssignment &a, const CtlAssignment &b)
-{
-    return a.field < b.field;
 }
 
 } // namespace
@@ -197,26 +181,6 @@ int CtlRunner::expandAll()
             return status;
     }
     return ExitOk;
-}
-
-QJsonObject CtlRunner::fieldsJson(const ST_BasicData &record, int type) const
-{
-    QJsonObject o;
-    for (const FieldInfo &fi : kFields)
-        if (typeHasField(type, fi.field))
-            o.insert(QLatin1String(fi.name), valueJson(fi.field, record.get(fi.field)));
-    return o;
-}
-
-QVector<int> CtlRunner::changedGroups(const ST_BasicData &a, const ST_BasicData &b, int type) const
-{
-    QVector<int> groups;
-    for (int g : DataStream::FullSendGroups)
-        for (const FieldInfo &fi : kFields)
-            if (fi.group == g && typeCarriesByte(type, fi.byte) && a.byte(fi.byte) != b.byte(fi.byte)
-                && !groups.contains(g))
-                groups.append(g);
-    return groups;
 }
 
 // Monitors other than type 2 file the text of every packet group 6 as UMD 1's:
@@ -403,7 +367,7 @@ int CtlRunner::get()
                 QJsonObject o{{"target", t.text()}, {"type", d->type}, {"screen", s + 1}, {"name", name}, {"input", input}};
                 if (t.name != t.text())
                     o.insert("alias", t.name);
-                o.insert(req.raw ? "raw" : "settings", req.raw ? QJsonValue(QString::fromLatin1(raw)) : QJsonValue(fieldsJson(rec, d->type)));
+                o.insert(req.raw ? "raw" : "settings", req.raw ? QJsonValue(QString::fromLatin1(raw)) : QJsonValue(SettingsJson::fields(rec, d->type)));
                 list.append(o);
                 continue;
             }
@@ -412,7 +376,7 @@ int CtlRunner::get()
                 out(QString::fromLatin1(raw));
                 continue;
             }
-            const QJsonObject fields = fieldsJson(rec, d->type);
+            const QJsonObject fields = SettingsJson::fields(rec, d->type);
             for (const FieldInfo &fi : kFields)
                 if (fields.contains(QLatin1String(fi.name)))
                     out(QStringLiteral("  %1 %2").arg(QLatin1String(fi.name), -16).arg(Captions::valueCaption(fi.field, rec.get(fi.field))));
@@ -464,7 +428,7 @@ int CtlRunner::setFields()
                                                .arg(label(t, -1)).arg(d.type).arg(QLatin1String(fieldInfo(a.field).name)));
         return int(ExitOk);
     };
-    std::stable_sort(req.assignments.begin(), req.assignments.end(), inRecordOrder);
+    SettingsJson::sortInRecordOrder(&req.assignments);
     return changeScreens(check, [this](Plan &p) {
         for (const CtlAssignment &a : qAsConst(req.assignments))
             p.after.set(a.field, a.value);
@@ -503,12 +467,9 @@ int CtlRunner::save()
         status = readScreen(t, s, &d);
         if (status != ExitOk)
             return status;
-        QJsonObject fields = fieldsJson(d->screens[static_cast<std::size_t>(s)].record, d->type);
-        fields.remove(QLatin1String(fieldInfo(Field::umdTextIndex).name)); // a command's argument, not a setting
-        list.append(QJsonObject{{"screen", s + 1}, {"settings", fields}});
+        list.append(SettingsJson::presetScreen(s, d->screens[static_cast<std::size_t>(s)].record, d->type));
     }
-    const QJsonObject preset{{"format", "telvanor-preset"}, {"version", kPresetVersion}, {"deviceType", d->type},
-                             {"name", d->name.trimmed()}, {"screens", list}};
+    const QJsonObject preset = SettingsJson::presetJson(d->type, d->name.trimmed(), list);
     QFile f(req.file);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(QJsonDocument(preset).toJson()) < 0 || !f.flush())
         return fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(req.file, f.errorString()));
@@ -521,40 +482,17 @@ int CtlRunner::load()
     QFile f(req.file);
     if (!f.open(QIODevice::ReadOnly))
         return fail(ExitFile, QStringLiteral("cannot read %1: %2").arg(req.file, f.errorString()));
-    QJsonParseError pe;
-    const QJsonObject preset = QJsonDocument::fromJson(f.readAll(), &pe).object();
-    if (pe.error != QJsonParseError::NoError || preset.value("format").toString() != QLatin1String("telvanor-preset"))
-        return fail(ExitFile, QStringLiteral("%1: not a preset (%2)").arg(req.file, pe.error != QJsonParseError::NoError ? pe.errorString() : QStringLiteral("no \"format\": \"telvanor-preset\"")));
-    if (preset.value("version").toInt() != kPresetVersion)
-        return fail(ExitFile, QStringLiteral("%1: preset version %2, this program reads %3").arg(req.file).arg(preset.value("version").toInt()).arg(kPresetVersion));
-    const int presetType = preset.value("deviceType").toInt(-1);
-    const QJsonArray screens = preset.value("screens").toArray();
-    if (screens.isEmpty())
-        return fail(ExitFile, QStringLiteral("%1: no screens").arg(req.file));
-
-    // Each preset screen as field assignments, checked before anything is read or sent.
-    struct Screen { int screen; QVector<CtlAssignment> fields; };
-    QVector<Screen> wanted;
-    for (const QJsonValue &v : screens) {
-        const QJsonObject o = v.toObject();
-        Screen sc{o.value("screen").toInt() - 1, {}};
-        if (sc.screen < 0 || sc.screen >= MachineDevice::MaxScreens)
-            return fail(ExitFile, QStringLiteral("%1: bad screen number").arg(req.file));
-        const QJsonObject settings = o.value("settings").toObject();
-        for (auto it = settings.begin(); it != settings.end(); ++it) {
-            CtlAssignment a;
-            if (!fieldByName(it.key().toLatin1().constData(), &a.field))
-                return fail(ExitUnknownName, QStringLiteral("%1: unknown field '%2'").arg(req.file, it.key()));
-            const QString text = it.value().isDouble() ? QString::number(it.value().toInt()) : it.value().toString();
-            if (!Captions::parseValue(a.field, text, &a.value))
-                return fail(ExitOutOfRange, QStringLiteral("%1: %2: bad value '%3'").arg(req.file, it.key(), text));
-            if (!Domains::allows(a.field, a.value))
-                return fail(ExitOutOfRange, QStringLiteral("%1: %2=%3: %2 takes %4").arg(req.file, it.key(), text, Domains::text(a.field)));
-            sc.fields.append(a);
-        }
-        std::stable_sort(sc.fields.begin(), sc.fields.end(), inRecordOrder);
-        wanted.append(sc);
+    SettingsJson::Preset preset;
+    QString why;
+    switch (SettingsJson::readPreset(f.readAll(), &preset, &why)) {
+    case SettingsJson::Fault::None: break;
+    case SettingsJson::Fault::UnknownField: return fail(ExitUnknownName, QStringLiteral("%1: %2").arg(req.file, why));
+    case SettingsJson::Fault::BadValue:
+    case SettingsJson::Fault::OutOfDomain: return fail(ExitOutOfRange, QStringLiteral("%1: %2").arg(req.file, why));
+    default: return fail(ExitFile, QStringLiteral("%1: %2").arg(req.file, why));
     }
+    const int presetType = preset.deviceType;
+    QVector<SettingsJson::PresetScreen> wanted = preset.screens;
     if (req.screensGiven && req.screens.size() == 1 && wanted.size() == 1)
         wanted.first().screen = req.screens.first(); // one preset screen onto --screen N
 
@@ -567,7 +505,7 @@ int CtlRunner::load()
         if (d->type != presetType && !req.force)
             return fail(ExitWrongType, QStringLiteral("%1: the preset is for type %2, the monitor is type %3 (--force loads it anyway)")
                                            .arg(label(t, -1)).arg(presetType).arg(d->type));
-        for (const Screen &sc : qAsConst(wanted)) {
+        for (const SettingsJson::PresetScreen &sc : qAsConst(wanted)) {
             if (sc.screen >= d->screenCount)
                 return fail(ExitOutOfRange, QStringLiteral("%1: the preset has screen %2, the monitor %3 screen(s)")
                                                 .arg(label(t, -1)).arg(sc.screen + 1).arg(d->screenCount));
@@ -581,7 +519,7 @@ int CtlRunner::load()
             for (const CtlAssignment &a : sc.fields)
                 if (typeHasField(p.device->type, a.field) && a.field != Field::umdTextIndex)
                     p.after.set(a.field, a.value);
-            p.groups = changedGroups(p.before, p.after, p.device->type);
+            p.groups = SettingsJson::changedGroups(p.before, p.after, p.device->type);
             p.umdText = Frame::umdLabel(req.text);
             plans.append(p);
         }

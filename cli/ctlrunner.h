@@ -48,9 +48,7 @@ private:
     bool send(const Plan &plan);
     bool waitUntil(const std::function<bool()> &done, int ms);
     bool ask(const std::function<void(std::function<void(bool)>)> &request);
-    QJsonObject fieldsJson(const ST_BasicData &record, int type) const;
     QString label(const CtlTarget &t, int screen) const;
-    QVector<int> changedGroups(const ST_BasicData &a, const ST_BasicData &b, int type) const;
 
     int discover();
     int get();

@@ -156,22 +156,30 @@ bool Fleet::applyRead(Monitor &m, int screen, const QByteArray &reply)
     d.basicData = st.record;
     const std::uint8_t mask = Frame::byteAt(reply, Frame::OffMask);
     d.applySettingsReply(reply.mid(SettingsReply::PayloadOffset), mask);
-    const ST_BasicData before = st.record;
     const QString input = d.inputText[static_cast<std::size_t>(screen)];
     const bool first = !std::exchange(st.known, true);
-    st.record = d.basicData;
     const QString key = m.address.key();
-    if (!first) {
-        for (const FieldInfo &fi : kFields)
-            if (typeHasField(m.type, fi.field) && before.get(fi.field) != st.record.get(fi.field))
-                emit fieldChanged(key, screen, fi.field, before.get(fi.field), st.record.get(fi.field));
-    }
+    if (first)
+        st.record = d.basicData;
+    else
+        changeRecord(m, screen, d.basicData);
     if (std::exchange(st.input, input) != input && !first)
         emit inputChanged(key, screen, input);
     if (std::exchange(m.name, d.deviceName) != d.deviceName && !first)
         emit nameChanged(key, d.deviceName);
     emit recordRead(key, screen);
     return true;
+}
+
+void Fleet::changeRecord(Monitor &m, int screen, const ST_BasicData &after)
+{
+    ScreenState &st = m.screens[static_cast<std::size_t>(screen)];
+    const ST_BasicData before = std::exchange(st.record, after);
+    if (!st.known)
+        return;
+    for (const FieldInfo &fi : kFields)
+        if (typeHasField(m.type, fi.field) && before.get(fi.field) != after.get(fi.field))
+            emit fieldChanged(m.address.key(), screen, fi.field, before.get(fi.field), after.get(fi.field));
 }
 
 void Fleet::read(const QString &key, int screen, Done done, const QString &user)
@@ -301,6 +309,20 @@ void Fleet::send(const QString &key, const QString &requestKey, std::function<bo
             return;
         line(m->address)->write(m->address.ip, frame);
         const GroupBytes *g = groupBytes(s.group);
+        // What went out is each screen's state until a read says otherwise, so
+        // that the next frame to the monitor, whoever builds it, carries it on.
+        for (int screen = 0; g && screen < MachineDevice::MaxScreens; ++screen) {
+            if (!(s.screenMask & (1 << screen)))
+                continue;
+            ST_BasicData after = m->screens[static_cast<std::size_t>(screen)].record;
+            for (int b : g->bytes)
+                if (b >= 0)
+                    after.bytes[static_cast<std::size_t>(b)] = s.record.bytes[static_cast<std::size_t>(b)];
+            for (int b : g->type2Bytes)
+                if (b >= 0 && m->type == 2)
+                    after.bytes[static_cast<std::size_t>(b)] = s.record.bytes[static_cast<std::size_t>(b)];
+            changeRecord(*m, screen, after);
+        }
         if (g && g->carriesUmdText) {
             // Type 2 files the text under the slot its text index names (15: none);
             // the other types take it as UMD 1's label.

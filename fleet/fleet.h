@@ -122,6 +122,7 @@ public:
 signals:
     void onlineChanged(const QString &key, bool online);
     void identified(const QString &key); // its type (and screen count) became known
+    // A field changed: read from the monitor, or sent to it.
     void fieldChanged(const QString &key, int screen, Field field, int before, int after);
     void inputChanged(const QString &key, int screen, const QString &text);
     void nameChanged(const QString &key, const QString &name);
@@ -140,6 +141,8 @@ private:
     Line *line(const Address &a);
     void answered(Monitor &m, bool yes);
     bool applyRead(Monitor &m, int screen, const QByteArray &reply);
+    // The screen's record becomes after; a fieldChanged for each field that differs.
+    void changeRecord(Monitor &m, int screen, const ST_BasicData &after);
     bool applyProbe(Monitor &m, const QByteArray &reply);
     void scan(const QString &port, int id, QStringList found, const std::function<void(QStringList)> &done,
               const QString &user);

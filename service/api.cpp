@@ -1,0 +1,831 @@
+#include "api.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QSaveFile>
+#include <QTimer>
+
+#include <memory>
+
+#include "captions.h"
+#include "config.h"
+#include "domains.h"
+#include "frames.h"
+#include "machinedevice.h"
+
+using SettingsJson::Assignment;
+using SettingsJson::Fault;
+
+namespace {
+constexpr int kUmdGroup = 6;
+constexpr int kNoText = 15;      // text index of a frame that files no text (type 2)
+const QString kBase = QStringLiteral("/api/v1");
+
+QByteArray json(const QJsonObject &o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+Http::Response reply(int status, const QJsonObject &body)
+{
+    Http::Response r;
+    r.status = status;
+    r.body = json(body);
+    return r;
+}
+
+Http::Response error(int status, const QString &message, const QString &field = QString())
+{
+    QJsonObject o{{"error", message}};
+    if (!field.isEmpty())
+        o.insert("field", field);
+    return reply(status, o);
+}
+
+// The HTTP status of a refused field or value.
+int statusOf(Fault f)
+{
+    return f == Fault::OutOfDomain ? 422 : f == Fault::WrongType ? 409 : 400;
+}
+
+bool sameBytes(const QByteArray &a, const QByteArray &b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char diff = 0;
+    for (int i = 0; i < a.size(); ++i)
+        diff |= static_cast<unsigned char>(a.at(i) ^ b.at(i));
+    return diff == 0;
+}
+
+// The body as a JSON object; an empty body is an empty object when allowed.
+bool bodyObject(const Http::Request &r, QJsonObject *out, const Http::Respond &respond, bool emptyAllowed = false)
+{
+    if (emptyAllowed && r.body.trimmed().isEmpty()) {
+        *out = QJsonObject();
+        return true;
+    }
+    QJsonParseError pe;
+    const QJsonDocument doc = QJsonDocument::fromJson(r.body, &pe);
+    if (pe.error != QJsonParseError::NoError || !doc.isObject()) {
+        respond(error(400, pe.error != QJsonParseError::NoError ? QStringLiteral("bad JSON: %1 at byte %2").arg(pe.errorString()).arg(pe.offset)
+                                                                : QStringLiteral("bad JSON: the body is a JSON object")));
+        return false;
+    }
+    *out = doc.object();
+    return true;
+}
+
+// Refuses any key of o not in keys.
+bool onlyKeys(const QJsonObject &o, const QStringList &keys, const Http::Respond &respond)
+{
+    for (auto it = o.begin(); it != o.end(); ++it)
+        if (!keys.contains(it.key())) {
+            respond(error(400, QStringLiteral("unknown field '%1'").arg(it.key()), it.key()));
+            return false;
+        }
+    return true;
+}
+
+bool wholeNumber(const QJsonValue &v)
+{
+    return v.isDouble() && v.toDouble() == static_cast<double>(v.toInt());
+}
+
+QJsonArray sentJson(const QVector<int> &groups)
+{
+    QJsonArray a;
+    for (int g : groups)
+        a.append(QJsonObject{{"group", g}, {"page", Captions::groupCaption(g)}});
+    return a;
+}
+} // namespace
+
+const QVector<Api::Route> &Api::routes()
+{
+    static const QVector<Route> table = {
+        {"GET", "/monitors", &Api::listMonitors},
+        {"GET", "/monitors/{name}", &Api::getMonitor},
+        {"GET", "/monitors/{name}/screens/{n}", &Api::getScreen},
+        {"PATCH", "/monitors/{name}/screens/{n}", &Api::patchScreen},
+        {"POST", "/monitors/{name}/screens/{n}/umd", &Api::postUmd},
+        {"POST", "/monitors/{name}/screens/{n}/tally", &Api::postTally},
+        {"POST", "/monitors/{name}/recall", &Api::recall},
+        {"GET", "/presets", &Api::listPresets},
+        {"GET", "/presets/{preset}", &Api::getPreset},
+        {"PUT", "/presets/{preset}", &Api::putPreset},
+        {"DELETE", "/presets/{preset}", &Api::deletePreset},
+        {"POST", "/discover", &Api::postDiscover},
+        {"GET", "/openapi.json", &Api::getOpenApi},
+    };
+    return table;
+}
+
+Api::Api(Fleet::Fleet *f, const Options &o, QObject *parent) : QObject(parent), fleet(f), options(o)
+{
+    // Once a monitor's type is known, every screen it has is read on the cadence.
+    connect(fleet, &Fleet::Fleet::identified, this, [this](const QString &key) {
+        const Fleet::Monitor *m = fleet->find(key);
+        if (!m || !byKey.contains(key))
+            return;
+        for (int s = 0; s < m->screenCount; ++s)
+            fleet->watch(key, s, options.readEveryMs);
+    });
+}
+
+void Api::addMonitor(const QString &name, const CtlTarget &target)
+{
+    CtlTarget t = target;
+    t.name = name;
+    monitors.insert(name, t);
+    order << name;
+    const Fleet::Address a = t.address();
+    byKey.insert(a.key(), name);
+    fleet->add(a);
+    fleet->openLine(a);
+    fleet->watch(a.key(), 0, options.readEveryMs); // the first read asks for the type too
+}
+
+Http::Response Api::upgrade(const Http::Request &r) const
+{
+    if (r.path != kBase + QStringLiteral("/events"))
+        return error(404, QStringLiteral("not found: %1").arg(r.path));
+    const QByteArray origin = r.header("origin");
+    if (!origin.isEmpty() && !options.corsOrigins.contains(QString::fromUtf8(origin))
+        && origin != "http://" + r.header("host") && origin != "https://" + r.header("host"))
+        return error(403, QStringLiteral("origin not allowed: %1").arg(QString::fromUtf8(origin)));
+    if (!options.token.isEmpty() && !sameBytes(r.header("authorization"), "Bearer " + options.token)
+        && !sameBytes(r.query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toUtf8(), options.token))
+        return error(401, QStringLiteral("a token is needed: Authorization: Bearer TOKEN or ?token=TOKEN"));
+    return Http::Response{0, {}, {}, {}};
+}
+
+void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
+{
+    // Browsers name the page a request comes from: only the service's own pages
+    // and the origins configured may use it.
+    const QByteArray origin = r.header("origin");
+    QVector<QPair<QByteArray, QByteArray>> cors;
+    if (!origin.isEmpty()) {
+        if (options.corsOrigins.contains(QString::fromUtf8(origin)))
+            cors = {{"Access-Control-Allow-Origin", origin}, {"Vary", "Origin"}};
+        else if (origin != "http://" + r.header("host") && origin != "https://" + r.header("host"))
+            return respondRaw(error(403, QStringLiteral("origin not allowed: %1").arg(QString::fromUtf8(origin))));
+    }
+    QPointer<Api> self(this);
+    const bool changes = r.method != "GET";
+    const QString method = QString::fromLatin1(r.method), path = r.path;
+    Http::Respond respond = [respondRaw, cors, self, changes, method, path](const Http::Response &resp) {
+        Http::Response out = resp;
+        out.headers += cors;
+        respondRaw(out);
+        if (self && changes) {
+            const QJsonDocument body = QJsonDocument::fromJson(resp.body);
+            emit self->requestDone(QJsonObject{{"type", "request"}, {"method", method}, {"path", path},
+                                               {"status", resp.status}, {"result", body.object()}});
+        }
+    };
+    if (r.method == "OPTIONS") {
+        if (cors.isEmpty())
+            return respondRaw(error(403, QStringLiteral("cross-origin requests are off")));
+        Http::Response pre{204, {}, "application/json", cors};
+        pre.headers += {{"Access-Control-Allow-Methods", "GET, PUT, PATCH, POST, DELETE"},
+                        {"Access-Control-Allow-Headers", "Authorization, Content-Type"},
+                        {"Access-Control-Max-Age", "600"}};
+        return respondRaw(pre);
+    }
+    if (!options.token.isEmpty() && !sameBytes(r.header("authorization"), "Bearer " + options.token)) {
+        Http::Response denied = error(401, QStringLiteral("a token is needed: Authorization: Bearer TOKEN"));
+        denied.headers += {{"WWW-Authenticate", "Bearer"}};
+        denied.headers += cors;
+        return respondRaw(denied);
+    }
+    if (r.body.size() > MaxBody)
+        return respond(error(413, QStringLiteral("request body over %1 bytes").arg(MaxBody)));
+    if (!r.path.startsWith(kBase + QLatin1Char('/')))
+        return respond(error(404, QStringLiteral("not found: %1 (the API is under %2)").arg(r.path, kBase)));
+    const QStringList parts = r.path.mid(kBase.size() + 1).split(QLatin1Char('/'));
+    QStringList allowed;
+    for (const Route &route : routes()) {
+        const QStringList pattern = QString::fromLatin1(route.pattern).mid(1).split(QLatin1Char('/'));
+        if (pattern.size() != parts.size())
+            continue;
+        QStringList args;
+        bool match = true;
+        for (int i = 0; i < parts.size() && match; ++i) {
+            if (pattern.at(i).startsWith(QLatin1Char('{')))
+                args << parts.at(i);
+            else
+                match = pattern.at(i) == parts.at(i);
+        }
+        if (!match)
+            continue;
+        if (r.method == route.method)
+            return (this->*route.handler)(r, args, respond);
+        allowed << QString::fromLatin1(route.method);
+    }
+    if (allowed.isEmpty())
+        return respond(error(404, QStringLiteral("not found: %1").arg(r.path)));
+    Http::Response wrong = error(405, QStringLiteral("%1 takes %2").arg(r.path, allowed.join(QLatin1String(", "))));
+    wrong.headers += {{"Allow", allowed.join(QLatin1String(", ")).toLatin1()}};
+    respond(wrong);
+}
+
+// ---- monitors and screens ----
+
+QJsonObject Api::screenJson(const Fleet::Monitor &m, int screen) const
+{
+    const Fleet::ScreenState &st = m.screens[static_cast<std::size_t>(screen)];
+    QJsonArray labels;
+    for (std::size_t k = 0; k < 4; ++k)
+        labels.append(st.labelSent[k] ? QJsonValue(st.labels[k].trimmed()) : QJsonValue());
+    QJsonObject o{{"screen", screen + 1}, {"known", st.known}, {"labels", labels}};
+    o.insert("input", st.known ? QJsonValue(st.input.trimmed()) : QJsonValue());
+    o.insert("settings", st.known ? QJsonValue(SettingsJson::fields(st.record, m.type, false)) : QJsonValue());
+    return o;
+}
+
+QJsonObject Api::monitorJson(const QString &name, bool withScreens) const
+{
+    const CtlTarget t = monitors.value(name);
+    const Fleet::Monitor *m = fleet->find(t.address().key());
+    QJsonObject o{{"name", name}, {"target", t.text()}};
+    if (!m)
+        return o;
+    o.insert("type", m->type >= 0 ? QJsonValue(m->type) : QJsonValue());
+    o.insert("screenCount", m->screenCount);
+    o.insert("online", m->online);
+    o.insert("monitorName", m->name.trimmed());
+    if (withScreens) {
+        QJsonArray screens;
+        for (int s = 0; s < m->screenCount; ++s)
+            screens.append(screenJson(*m, s));
+        o.insert("screens", screens);
+    }
+    return o;
+}
+
+QJsonObject Api::state() const
+{
+    QJsonObject all;
+    for (const QString &name : order) {
+        const Fleet::Monitor *m = fleet->find(keyOf(name));
+        if (!m)
+            continue;
+        QJsonObject mon{{"online", m->online}, {"monitorName", m->name.trimmed()}};
+        for (int s = 0; s < m->screenCount; ++s) {
+            const Fleet::ScreenState &st = m->screens[static_cast<std::size_t>(s)];
+            QJsonObject sc = st.known ? SettingsJson::fields(st.record, m->type, false) : QJsonObject();
+            sc.insert("input", st.input.trimmed());
+            for (std::size_t k = 0; k < 4; ++k)
+                if (st.labelSent[k])
+                    sc.insert(QStringLiteral("umd%1").arg(k + 1), st.labels[k].trimmed());
+            mon.insert(QString::number(s + 1), sc);
+        }
+        all.insert(name, mon);
+    }
+    return all;
+}
+
+void Api::withMonitor(const QString &name, const Http::Respond &respond, const std::function<void(Fleet::Monitor &)> &then)
+{
+    if (!monitors.contains(name))
+        return respond(error(404, QStringLiteral("unknown monitor '%1'").arg(name)));
+    const Fleet::Address a = monitors.value(name).address();
+    Fleet::Monitor *m = fleet->find(a.key());
+    if (m && m->type >= 0)
+        return then(*m);
+    if (!fleet->openLine(a))
+        return respond(error(503, QStringLiteral("%1: the line does not open: %2").arg(name, fleet->lineError(a.lineKey()))));
+    QPointer<Api> self(this);
+    const QString key = a.key();
+    fleet->probe(key, [self, key, name, respond, then](bool ok) {
+        if (!self)
+            return;
+        Fleet::Monitor *found = self->fleet->find(key);
+        if (!ok || !found || found->type < 0)
+            return respond(error(503, QStringLiteral("monitor '%1' is not answering").arg(name)));
+        then(*found);
+    }, QStringLiteral("api"));
+}
+
+void Api::withScreen(const QStringList &args, bool fresh, const Http::Respond &respond,
+                     const std::function<void(Fleet::Monitor &, int)> &then)
+{
+    bool ok = false;
+    const int n = args.value(1).toInt(&ok);
+    if (!ok || n < 1 || n > MachineDevice::MaxScreens)
+        return respond(error(404, QStringLiteral("no screen '%1': screens count from 1").arg(args.value(1))));
+    const QString name = args.value(0);
+    QPointer<Api> self(this);
+    withMonitor(name, respond, [self, name, n, fresh, respond, then](Fleet::Monitor &m) {
+        if (n > m.screenCount)
+            return respond(error(404, QStringLiteral("%1 has no screen %2: a type %3 monitor has %4")
+                                          .arg(name).arg(n).arg(m.type).arg(m.screenCount)));
+        const int s = n - 1;
+        if (m.screens[static_cast<std::size_t>(s)].known && !fresh)
+            return then(m, s);
+        const QString key = m.address.key();
+        self->fleet->read(key, s, [self, key, s, name, respond, then](bool answered) {
+            if (!self)
+                return;
+            Fleet::Monitor *found = self->fleet->find(key);
+            if (!answered || !found)
+                return respond(error(503, QStringLiteral("monitor '%1' is not answering").arg(name)));
+            then(*found, s);
+        }, QStringLiteral("api"));
+    });
+}
+
+void Api::listMonitors(const Http::Request &, const QStringList &, const Http::Respond &respond)
+{
+    QJsonArray list;
+    for (const QString &name : qAsConst(order))
+        list.append(monitorJson(name, false));
+    respond(reply(200, QJsonObject{{"monitors", list}}));
+}
+
+void Api::getMonitor(const Http::Request &, const QStringList &args, const Http::Respond &respond)
+{
+    QPointer<Api> self(this);
+    const QString name = args.value(0);
+    withMonitor(name, respond, [self, name, respond](Fleet::Monitor &) {
+        respond(reply(200, self->monitorJson(name, true)));
+    });
+}
+
+void Api::getScreen(const Http::Request &r, const QStringList &args, const Http::Respond &respond)
+{
+    QPointer<Api> self(this);
+    const QString name = args.value(0);
+    const bool fresh = r.query.queryItemValue(QStringLiteral("fresh")) == QLatin1String("true");
+    withScreen(args, fresh, respond, [self, name, respond](Fleet::Monitor &m, int s) {
+        QJsonObject o = self->screenJson(m, s);
+        o.insert("monitor", name);
+        respond(reply(200, o));
+    });
+}
+
+bool Api::labelKnown(const Fleet::Monitor &m, int screen) const
+{
+    return m.type == 2 || m.screens[static_cast<std::size_t>(screen)].labelSent[0];
+}
+
+void Api::patchScreen(const Http::Request &r, const QStringList &args, const Http::Respond &respond)
+{
+    QJsonObject body;
+    if (!bodyObject(r, &body, respond))
+        return;
+    if (body.isEmpty())
+        return respond(error(400, QStringLiteral("no fields to change")));
+    QVector<Assignment> fields;
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        Assignment a;
+        QString why;
+        if (it.key() == QLatin1String(fieldInfo(Field::umdTextIndex).name))
+            return respond(error(400, QStringLiteral("umdTextIndex: labels go out with POST .../umd"), it.key()));
+        const Fault f = SettingsJson::parse(it.key(), it.value(), &a, &why);
+        if (f != Fault::None)
+            return respond(error(statusOf(f), why, it.key()));
+        fields.append(a);
+    }
+    SettingsJson::sortInRecordOrder(&fields);
+    const bool verify = r.query.queryItemValue(QStringLiteral("verify")) == QLatin1String("true");
+    const bool fresh = r.query.queryItemValue(QStringLiteral("fresh")) == QLatin1String("true");
+    QPointer<Api> self(this);
+    withScreen(args, fresh, respond, [self, fields, verify, respond](Fleet::Monitor &m, int s) {
+        for (const Assignment &a : fields)
+            if (!typeHasField(m.type, a.field))
+                return respond(error(409, QStringLiteral("a type %1 monitor has no %2").arg(m.type).arg(QLatin1String(fieldInfo(a.field).name)),
+                                     QLatin1String(fieldInfo(a.field).name)));
+        self->change(m, s, fields, verify, respond);
+    });
+}
+
+void Api::postTally(const Http::Request &r, const QStringList &args, const Http::Respond &respond)
+{
+    QJsonObject body;
+    if (!bodyObject(r, &body, respond) || !onlyKeys(body, {QStringLiteral("tally")}, respond))
+        return;
+    if (!body.contains("tally"))
+        return respond(error(400, QStringLiteral("give \"tally\": off, red, green or yellow"), QStringLiteral("tally")));
+    Assignment a;
+    QString why;
+    const Fault f = SettingsJson::parse(QStringLiteral("tally"), body.value("tally"), &a, &why);
+    if (f != Fault::None)
+        return respond(error(statusOf(f), why, QStringLiteral("tally")));
+    QPointer<Api> self(this);
+    withScreen(args, false, respond, [self, a, respond](Fleet::Monitor &m, int s) {
+        // A tally is sent even when the record read last shows it already.
+        self->change(m, s, {a}, false, respond, QJsonObject{{"always", true}});
+    });
+}
+
+void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool verify, const Http::Respond &respond,
+                 const QJsonObject &extra)
+{
+    const QString key = m.address.key();
+    const QString name = nameOf(key);
+    const ST_BasicData before = m.screens[static_cast<std::size_t>(s)].record;
+    ST_BasicData after = before;
+    for (const Assignment &a : fields)
+        after.set(a.field, a.value);
+    QVector<int> groups = SettingsJson::changedGroups(before, after, m.type);
+    if (extra.value("always").toBool())
+        for (const Assignment &a : fields)
+            if (!groups.contains(fieldInfo(a.field).group))
+                groups.append(fieldInfo(a.field).group);
+    if (groups.contains(kUmdGroup) && !labelKnown(m, s))
+        return respond(error(409, QStringLiteral("a type %1 monitor takes UMD 1's label with every UMD or tally change, "
+                                                 "and no label was sent to screen %2 yet: send it first (POST .../umd)")
+                                      .arg(m.type).arg(s + 1)));
+    auto result = std::make_shared<QJsonObject>(QJsonObject{{"monitor", name}, {"screen", s + 1}, {"sent", sentJson(groups)}});
+    auto finish = [this, key, s, result, respond](int status, const QString &problem) {
+        const Fleet::Monitor *now = fleet->find(key);
+        if (!problem.isEmpty())
+            return respond(error(status, problem));
+        if (now)
+            result->insert("settings", SettingsJson::fields(now->screens[static_cast<std::size_t>(s)].record, now->type, false));
+        respond(reply(status, *result));
+    };
+    if (groups.isEmpty())
+        return finish(200, QString());
+    auto left = std::make_shared<int>(groups.size());
+    auto over = std::make_shared<bool>(false);
+    QTimer::singleShot(SendLimitMs, this, [over, finish, name] {
+        if (!std::exchange(*over, true))
+            finish(503, QStringLiteral("%1: the frames did not go out in time").arg(name));
+    });
+    QPointer<Api> self(this);
+    auto sent = [self, left, over, finish, verify, key, s, fields, name, result] {
+        if (--*left > 0 || *over || !self)
+            return;
+        if (!verify) {
+            *over = true;
+            return finish(200, QString());
+        }
+        self->fleet->read(key, s, [self, over, finish, key, s, fields, name, result](bool answered) {
+            if (!self || std::exchange(*over, true))
+                return;
+            const Fleet::Monitor *m = self->fleet->find(key);
+            if (!answered || !m)
+                return finish(503, QStringLiteral("monitor '%1' is not answering").arg(name));
+            QStringList missed;
+            const ST_BasicData &now = m->screens[static_cast<std::size_t>(s)].record;
+            for (const Assignment &a : fields)
+                if (now.get(a.field) != a.value)
+                    missed << QStringLiteral("%1 (sent %2, reads %3)").arg(QLatin1String(fieldInfo(a.field).name),
+                                                                         Captions::valueCaption(a.field, a.value),
+                                                                         Captions::valueCaption(a.field, now.get(a.field)));
+            if (!missed.isEmpty())
+                return finish(502, QStringLiteral("%1 screen %2 did not take: %3").arg(name).arg(s + 1).arg(missed.join(QLatin1String(", "))));
+            result->insert("verified", true);
+            finish(200, QString());
+        }, QStringLiteral("api"));
+    };
+    for (int g : qAsConst(groups)) {
+        QVector<Assignment> own;
+        for (const Assignment &a : qAsConst(fields))
+            if (fieldInfo(a.field).group == g)
+                own.append(a);
+        queue(key, s, g, own, -1, QString(), sent);
+    }
+}
+
+void Api::queue(const QString &key, int screen, int group, const QVector<Assignment> &fields, int textSlot,
+                const QString &text, const std::function<void()> &done)
+{
+    const QString okey = QStringLiteral("%1|%2|%3|%4").arg(key).arg(screen).arg(group).arg(textSlot);
+    Outbox &o = outbox[okey];
+    for (const Assignment &a : fields) {
+        auto same = std::find_if(o.wanted.begin(), o.wanted.end(), [&](const Assignment &w) { return w.field == a.field; });
+        if (same != o.wanted.end())
+            same->value = a.value; // a later request for the field wins
+        else
+            o.wanted.append(a);
+    }
+    SettingsJson::sortInRecordOrder(&o.wanted);
+    o.textSlot = textSlot;
+    if (textSlot >= 0)
+        o.text = text;
+    o.waiters.append(done);
+    QPointer<Api> self(this);
+    fleet->send(key, QStringLiteral("api|") + okey,
+                [self, okey, key, screen, group](Fleet::Fleet::Setting *out) { return self && self->build(okey, key, screen, group, out); },
+                [self, okey] {
+                    if (!self)
+                        return;
+                    const QVector<std::function<void()>> waiters = self->outbox.take(okey).waiters;
+                    for (const auto &w : waiters)
+                        w();
+                });
+}
+
+// The frame is built when the monitor's turn comes: the bytes this request does
+// not change are the screen's latest (read, or sent by anyone since).
+bool Api::build(const QString &okey, const QString &key, int screen, int group, Fleet::Fleet::Setting *out)
+{
+    const Fleet::Monitor *m = fleet->find(key);
+    if (!m || !outbox.contains(okey))
+        return false;
+    const Outbox &o = outbox[okey];
+    const Fleet::ScreenState &st = m->screens[static_cast<std::size_t>(screen)];
+    ST_BasicData rec = st.record;
+    for (const Assignment &a : o.wanted)
+        rec.set(a.field, a.value);
+    out->screenMask = 1 << screen;
+    out->group = group;
+    out->umdText.clear();
+    if (group == kUmdGroup) {
+        if (m->type == 2) {
+            rec.set(Field::umdTextIndex, o.textSlot >= 0 ? o.textSlot : kNoText);
+            if (o.textSlot >= 0)
+                out->umdText = Frame::umdLabel(o.text);
+        } else if (o.textSlot >= 0) {
+            out->umdText = Frame::umdLabel(o.text);
+        } else if (st.labelSent[0]) {
+            out->umdText = st.labels[0]; // the only UMD takes every frame's text: its last label
+        } else {
+            return false;
+        }
+    }
+    out->record = rec;
+    return true;
+}
+
+void Api::postUmd(const Http::Request &r, const QStringList &args, const Http::Respond &respond)
+{
+    QJsonObject body;
+    if (!bodyObject(r, &body, respond) || !onlyKeys(body, {QStringLiteral("slot"), QStringLiteral("text")}, respond))
+        return;
+    const QJsonValue slotValue = body.value("slot");
+    if (body.contains("slot") && !wholeNumber(slotValue))
+        return respond(error(400, QStringLiteral("slot: takes a whole number 1-4"), QStringLiteral("slot")));
+    const int slot = body.contains("slot") ? slotValue.toInt() : 1;
+    if (slot < 1 || slot > 4)
+        return respond(error(422, QStringLiteral("slot=%1: slot takes 1-4").arg(slot), QStringLiteral("slot")));
+    if (!body.value("text").isString())
+        return respond(error(400, QStringLiteral("text: give the label as a string"), QStringLiteral("text")));
+    const QString text = body.value("text").toString();
+    if (text.size() > kUmdTextLength)
+        return respond(error(422, QStringLiteral("text: at most %1 characters").arg(kUmdTextLength), QStringLiteral("text")));
+    QPointer<Api> self(this);
+    withScreen(args, false, respond, [self, slot, text, respond](Fleet::Monitor &m, int s) {
+        if (slot > 1 && m.type != 2)
+            return respond(error(409, QStringLiteral("a type %1 monitor has one UMD").arg(m.type), QStringLiteral("slot")));
+        const QString key = m.address.key();
+        const QString name = self->nameOf(key);
+        self->queue(key, s, kUmdGroup, {}, m.type == 2 ? slot - 1 : 0, text, [respond, name, s, slot, text] {
+            respond(reply(200, QJsonObject{{"monitor", name}, {"screen", s + 1}, {"slot", slot}, {"text", text},
+                                           {"sent", sentJson({kUmdGroup})}}));
+        });
+    });
+}
+
+// ---- presets ----
+
+QString Api::presetPath(const QString &name) const
+{
+    return QDir(options.presetsDir).filePath(name + QStringLiteral(".json"));
+}
+
+void Api::listPresets(const Http::Request &, const QStringList &, const Http::Respond &respond)
+{
+    QJsonArray list;
+    const QStringList files = QDir(options.presetsDir).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    for (const QString &file : files.mid(0, MostPresets)) {
+        const QString name = file.chopped(5);
+        if (!validName(name))
+            continue;
+        QFile f(presetPath(name));
+        SettingsJson::Preset p;
+        QString why;
+        if (!f.open(QIODevice::ReadOnly) || f.size() > MaxBody || SettingsJson::readPreset(f.readAll(), &p, &why) != Fault::None) {
+            list.append(QJsonObject{{"name", name}, {"error", why.isEmpty() ? f.errorString() : why}});
+            continue;
+        }
+        QJsonArray screens;
+        for (const auto &sc : qAsConst(p.screens))
+            screens.append(sc.screen + 1);
+        list.append(QJsonObject{{"name", name}, {"deviceType", p.deviceType}, {"monitorName", p.name}, {"screens", screens}});
+    }
+    respond(reply(200, QJsonObject{{"presets", list}}));
+}
+
+void Api::getPreset(const Http::Request &, const QStringList &args, const Http::Respond &respond)
+{
+    const QString name = args.value(0);
+    QFile f(presetPath(name));
+    if (!validName(name) || !f.open(QIODevice::ReadOnly))
+        return respond(error(404, QStringLiteral("unknown preset '%1'").arg(name)));
+    const QJsonDocument doc = QJsonDocument::fromJson(f.read(MaxBody + 1));
+    if (!doc.isObject())
+        return respond(error(500, QStringLiteral("preset '%1' cannot be read").arg(name)));
+    respond(reply(200, doc.object()));
+}
+
+void Api::putPreset(const Http::Request &r, const QStringList &args, const Http::Respond &respond)
+{
+    const QString name = args.value(0);
+    if (!validName(name))
+        return respond(error(400, QStringLiteral("preset name '%1': 1-64 of A-Z a-z 0-9 _ -").arg(name)));
+    SettingsJson::Preset p;
+    QString why;
+    const Fault f = SettingsJson::readPreset(r.body, &p, &why);
+    if (f != Fault::None)
+        return respond(error(statusOf(f), why));
+    const bool exists = QFile::exists(presetPath(name));
+    if (!exists && QDir(options.presetsDir).entryList({QStringLiteral("*.json")}, QDir::Files).size() >= MostPresets)
+        return respond(error(409, QStringLiteral("%1 presets already: delete some first").arg(MostPresets)));
+    QSaveFile out(presetPath(name));
+    if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument::fromJson(r.body).toJson()) < 0 || !out.commit())
+        return respond(error(500, QStringLiteral("cannot write preset '%1': %2").arg(name, out.errorString())));
+    QJsonArray screens;
+    for (const auto &sc : qAsConst(p.screens))
+        screens.append(sc.screen + 1);
+    respond(reply(exists ? 200 : 201, QJsonObject{{"name", name}, {"deviceType", p.deviceType}, {"screens", screens}}));
+}
+
+void Api::deletePreset(const Http::Request &, const QStringList &args, const Http::Respond &respond)
+{
+    const QString name = args.value(0);
+    if (!validName(name) || !QFile::remove(presetPath(name)))
+        return respond(error(404, QStringLiteral("unknown preset '%1'").arg(name)));
+    respond(reply(200, QJsonObject{{"deleted", name}}));
+}
+
+void Api::recall(const Http::Request &r, const QStringList &args, const Http::Respond &respond)
+{
+    QJsonObject body;
+    if (!bodyObject(r, &body, respond)
+        || !onlyKeys(body, {QStringLiteral("preset"), QStringLiteral("screens"), QStringLiteral("force")}, respond))
+        return;
+    const QString presetName = body.value("preset").toString();
+    QFile f(presetPath(presetName));
+    if (!validName(presetName) || !f.open(QIODevice::ReadOnly))
+        return respond(error(404, QStringLiteral("unknown preset '%1'").arg(presetName), QStringLiteral("preset")));
+    SettingsJson::Preset preset;
+    QString why;
+    const Fault fault = SettingsJson::readPreset(f.read(MaxBody + 1), &preset, &why);
+    if (fault != Fault::None)
+        return respond(error(statusOf(fault), QStringLiteral("preset '%1': %2").arg(presetName, why), QStringLiteral("preset")));
+    if (body.contains("screens") && !body.value("screens").isArray())
+        return respond(error(400, QStringLiteral("screens: a list of screen numbers"), QStringLiteral("screens")));
+    QVector<int> chosen;
+    for (const QJsonValue &v : body.value("screens").toArray()) {
+        if (!wholeNumber(v) || v.toInt() < 1 || v.toInt() > MachineDevice::MaxScreens)
+            return respond(error(422, QStringLiteral("screens: numbers 1-8"), QStringLiteral("screens")));
+        chosen.append(v.toInt() - 1);
+    }
+    // The preset's screens the request picks; one preset screen may go onto any one screen.
+    QVector<SettingsJson::PresetScreen> wanted;
+    if (chosen.isEmpty())
+        wanted = preset.screens;
+    else if (preset.screens.size() == 1 && chosen.size() == 1) {
+        wanted = preset.screens;
+        wanted.first().screen = chosen.first();
+    } else
+        for (int s : qAsConst(chosen)) {
+            auto it = std::find_if(preset.screens.begin(), preset.screens.end(), [s](const auto &p) { return p.screen == s; });
+            if (it == preset.screens.end())
+                return respond(error(404, QStringLiteral("preset '%1' has no screen %2").arg(presetName).arg(s + 1), QStringLiteral("screens")));
+            wanted.append(*it);
+        }
+    const bool force = body.value("force").toBool(false);
+    const QString name = args.value(0);
+    QPointer<Api> self(this);
+    withMonitor(name, respond, [self, name, preset, wanted, force, respond, presetName](Fleet::Monitor &m) {
+        if (m.type != preset.deviceType && !force)
+            return respond(error(409, QStringLiteral("preset '%1' is for type %2, %3 is type %4 (\"force\": true recalls it anyway)")
+                                          .arg(presetName).arg(preset.deviceType).arg(name).arg(m.type)));
+        for (const auto &sc : wanted)
+            if (sc.screen >= m.screenCount)
+                return respond(error(404, QStringLiteral("%1 has no screen %2").arg(name).arg(sc.screen + 1), QStringLiteral("screens")));
+        // Each screen is read (when never read), then changed; the answer waits for all.
+        const QString key = m.address.key();
+        auto results = std::make_shared<QJsonArray>();
+        auto failed = std::make_shared<bool>(false);
+        auto left = std::make_shared<int>(wanted.size());
+        for (const auto &sc : wanted) {
+            QVector<Assignment> fields;
+            for (const Assignment &a : sc.fields)
+                if (typeHasField(m.type, a.field) && a.field != Field::umdTextIndex)
+                    fields.append(a);
+            self->withScreen({name, QString::number(sc.screen + 1)}, false, [failed, respond](const Http::Response &resp) {
+                if (!std::exchange(*failed, true))
+                    respond(resp);
+            }, [self, fields, results, failed, left, respond, name, presetName](Fleet::Monitor &mon, int s) {
+                self->change(mon, s, fields, false, [results, failed, left, respond, name, presetName](const Http::Response &resp) {
+                    if (*failed)
+                        return;
+                    if (resp.status != 200) {
+                        *failed = true;
+                        return respond(resp);
+                    }
+                    results->append(QJsonDocument::fromJson(resp.body).object());
+                    if (--*left == 0)
+                        respond(reply(200, QJsonObject{{"monitor", name}, {"preset", presetName}, {"screens", *results}}));
+                });
+            });
+        }
+    });
+}
+
+// ---- searches ----
+
+void Api::discover(bool lan, const QStringList &serial, const std::function<void(QStringList, QStringList)> &done)
+{
+    searching = true;
+    auto found = std::make_shared<QStringList>();
+    auto added = std::make_shared<QStringList>();
+    auto ports = std::make_shared<QStringList>(serial);
+    QPointer<Api> self(this);
+    auto take = [self, found, added](const QStringList &keys) {
+        if (!self)
+            return;
+        for (const QString &key : keys) {
+            const Fleet::Monitor *m = self->fleet->find(key);
+            if (!m)
+                continue;
+            if (!self->byKey.contains(key)) {
+                CtlTarget t;
+                t.serial = m->address.onSerial();
+                t.port = m->address.port;
+                t.ip = m->address.ip;
+                t.id = m->address.id;
+                QString name = nameForPlace(t);
+                for (int i = 2; self->monitors.contains(name); ++i)
+                    name = nameForPlace(t) + QStringLiteral("-%1").arg(i);
+                self->addMonitor(name, t);
+                emit self->monitorAdded(name);
+                emit self->logLine(QStringLiteral("%1: found at %2, type %3").arg(name, t.text()).arg(m->type));
+                added->append(name);
+            }
+            found->append(self->byKey.value(key));
+        }
+    };
+    auto next = std::make_shared<std::function<void()>>();
+    *next = [self, ports, take, found, added, done, next] {
+        if (!self)
+            return;
+        if (ports->isEmpty()) {
+            self->searching = false;
+            // The chain holds itself: it lets go once this call has returned.
+            QTimer::singleShot(0, self, [next] { *next = nullptr; });
+            return done(*found, *added);
+        }
+        const QString port = ports->takeFirst();
+        Fleet::Address a;
+        a.port = port;
+        if (!self->fleet->openLine(a)) {
+            emit self->logLine(QStringLiteral("serial port %1 does not open: %2").arg(port, self->fleet->lineError(a.lineKey())));
+            return (*next)();
+        }
+        self->fleet->discoverSerial(port, [take, next](const QStringList &keys) { take(keys); (*next)(); }, QStringLiteral("api"));
+    };
+    if (!lan)
+        return (*next)();
+    Fleet::Address a;
+    if (!fleet->openLine(a)) {
+        emit logLine(QStringLiteral("the network socket does not open: %1").arg(fleet->lineError(a.lineKey())));
+        return (*next)();
+    }
+    fleet->discoverLan([take, next](const QStringList &keys) { take(keys); (*next)(); });
+}
+
+void Api::postDiscover(const Http::Request &r, const QStringList &, const Http::Respond &respond)
+{
+    QJsonObject body;
+    if (!bodyObject(r, &body, respond, true) || !onlyKeys(body, {QStringLiteral("lan"), QStringLiteral("serial")}, respond))
+        return;
+    if (body.contains("lan") && !body.value("lan").isBool())
+        return respond(error(400, QStringLiteral("lan: true or false"), QStringLiteral("lan")));
+    if (body.contains("serial") && !body.value("serial").isArray())
+        return respond(error(400, QStringLiteral("serial: a list of serial ports"), QStringLiteral("serial")));
+    QStringList serial;
+    for (const QJsonValue &v : body.value("serial").toArray()) {
+        if (!v.isString() || v.toString().isEmpty())
+            return respond(error(400, QStringLiteral("serial: a list of serial ports"), QStringLiteral("serial")));
+        serial << v.toString();
+    }
+    const bool lan = body.isEmpty() ? options.discoverLan : body.value("lan").toBool(false);
+    if (body.isEmpty())
+        serial = options.discoverSerial;
+    if (!lan && serial.isEmpty())
+        return respond(error(400, QStringLiteral("nothing to search: give \"lan\": true or \"serial\"")));
+    if (searching)
+        return respond(error(409, QStringLiteral("a search is running")));
+    discover(lan, serial, [respond](const QStringList &found, const QStringList &added) {
+        respond(reply(200, QJsonObject{{"found", QJsonArray::fromStringList(found)}, {"added", QJsonArray::fromStringList(added)}}));
+    });
+}
+
+void Api::getOpenApi(const Http::Request &, const QStringList &, const Http::Respond &respond)
+{
+    static const QByteArray doc = json(openApi());
+    Http::Response r;
+    r.body = doc;
+    respond(r);
+}

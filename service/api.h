@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+#include "ctlargs.h"
+#include "fleet.h"
+#include "httpgate.h"
+#include "settingsjson.h"
+
+// The HTTP/JSON API under /api/v1: monitors by name, their screens' settings,
+// UMD labels and tally, presets, searches. Requests are checked whole before
+// anything is sent; setting frames go out through the fleet, paced per monitor,
+// and frames still waiting for the same screen and packet group are merged.
+class Api : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxBody = 64 * 1024;
+    static constexpr int MostPresets = 1000;
+    static constexpr int SendLimitMs = 30000; // a request whose frames have not gone out by then fails
+
+    struct Options {
+        QString presetsDir;
+        int readEveryMs = 5000;
+        bool discoverLan = false;
+        QStringList discoverSerial;
+        QByteArray token;          // empty: none asked for
+        QStringList corsOrigins;
+    };
+
+    // One route: a method and a path pattern with {name}, {n} or {preset} segments.
+    struct Route {
+        const char *method;
+        const char *pattern;
+        void (Api::*handler)(const Http::Request &, const QStringList &args, const Http::Respond &);
+    };
+    static const QVector<Route> &routes();
+
+    Api(Fleet::Fleet *fleet, const Options &options, QObject *parent = nullptr);
+
+    // A monitor under a name; its screens are read from now on.
+    void addMonitor(const QString &name, const CtlTarget &target);
+    QStringList names() const { return order; }
+    QString nameOf(const QString &fleetKey) const { return byKey.value(fleetKey); }
+    QString keyOf(const QString &name) const { return monitors.value(name).address().key(); }
+
+    void handle(const Http::Request &request, const Http::Respond &respond);
+    // The verdict on a WebSocket upgrade: status 0 accepts it.
+    Http::Response upgrade(const Http::Request &request) const;
+
+    QJsonObject monitorJson(const QString &name, bool withScreens) const;
+    // Every monitor and screen as the events' "state" object: name -> {online,
+    // monitorName, "1": {field: value, ..., input, umd1-umd4}}.
+    QJsonObject state() const;
+
+    // Searches the LAN and serial ports; monitors not yet named are added.
+    void discover(bool lan, const QStringList &serial, const std::function<void(QStringList found, QStringList added)> &done);
+
+    // The OpenAPI description of the routes, its setting fields from the field table.
+    static QJsonObject openApi();
+
+signals:
+    void monitorAdded(const QString &name);
+    // A request that changed something, with its result.
+    void requestDone(const QJsonObject &result);
+    void logLine(const QString &line);
+
+private:
+    using Done = std::function<void(bool)>;
+    struct Outbox {                       // what waits to go out for one screen and packet group
+        QVector<SettingsJson::Assignment> wanted;
+        int textSlot = -1;                // a UMD text frame: its slot (type 2) or 0
+        QString text;
+        QVector<std::function<void()>> waiters;
+    };
+
+    void listMonitors(const Http::Request &, const QStringList &, const Http::Respond &);
+    void getMonitor(const Http::Request &, const QStringList &, const Http::Respond &);
+    void getScreen(const Http::Request &, const QStringList &, const Http::Respond &);
+    void patchScreen(const Http::Request &, const QStringList &, const Http::Respond &);
+    void postUmd(const Http::Request &, const QStringList &, const Http::Respond &);
+    void postTally(const Http::Request &, const QStringList &, const Http::Respond &);
+    void listPresets(const Http::Request &, const QStringList &, const Http::Respond &);
+    void getPreset(const Http::Request &, const QStringList &, const Http::Respond &);
+    void putPreset(const Http::Request &, const QStringList &, const Http::Respond &);
+    void deletePreset(const Http::Request &, const QStringList &, const Http::Respond &);
+    void recall(const Http::Request &, const QStringList &, const Http::Respond &);
+    void postDiscover(const Http::Request &, const QStringList &, const Http::Respond &);
+    void getOpenApi(const Http::Request &, const QStringList &, const Http::Respond &);
+
+    // The monitor of a name with its type known (probed when not), or an error response.
+    void withMonitor(const QString &name, const Http::Respond &respond, const std::function<void(Fleet::Monitor &)> &then);
+    // As withMonitor, and the screen number checked and the screen read (always
+    // when fresh, else only when it never was).
+    void withScreen(const QStringList &args, bool fresh, const Http::Respond &respond,
+                    const std::function<void(Fleet::Monitor &, int screen)> &then);
+    // Changes fields of one screen: only the packet groups that differ go out.
+    void change(Fleet::Monitor &m, int screen, QVector<SettingsJson::Assignment> fields, bool verify,
+                const Http::Respond &respond, const QJsonObject &extra = {});
+    // Queues one frame; done() once it has gone out.
+    void queue(const QString &key, int screen, int group, const QVector<SettingsJson::Assignment> &fields,
+               int textSlot, const QString &text, const std::function<void()> &done);
+    bool build(const QString &outboxKey, const QString &key, int screen, int group, Fleet::Fleet::Setting *out);
+    // The label a frame carries to a monitor that files every frame's text as UMD 1's.
+    bool labelKnown(const Fleet::Monitor &m, int screen) const;
+    QString presetPath(const QString &name) const;
+    QJsonObject screenJson(const Fleet::Monitor &m, int screen) const;
+
+    Fleet::Fleet *fleet;
+    Options options;
+    QHash<QString, CtlTarget> monitors;   // by name
+    QStringList order;
+    QHash<QString, QString> byKey;        // name of each fleet key
+    QHash<QString, Outbox> outbox;
+    bool searching = false;
+    int sendCount = 0;
+};

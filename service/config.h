@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include "ctlargs.h"
+#include "tallybridge.h"
+
+// What telvanord is told in its configuration file (JSON).
+struct ServiceConfig {
+    QString path;
+    QMap<QString, CtlTarget> monitors;    // by name
+    QStringList names;                    // in file order
+    bool discoverLan = false;
+    QStringList discoverSerial;           // serial ports searched at start
+    int baud = 38400;
+    int readEveryMs = 5000;               // each screen of each monitor is read this often
+    QString presetsDir;
+    QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
+    QString listenText = QStringLiteral("127.0.0.1");
+    quint16 port = 8080;
+    QString tokenFile;
+    QByteArray token;                     // empty: no token asked for
+    int maxClients = 64;
+    QStringList corsOrigins;
+    bool hasBridge = false;
+    QString bridgeMapPath;
+    BridgeMap bridgeMap;
+};
+
+namespace ServiceConfigLimits {
+constexpr int MinReadEveryMs = 1000;
+constexpr int MostClients = 1000;
+constexpr int MinTokenLength = 16;
+constexpr int MostNameLength = 64;
+}
+
+// Whether a monitor or preset name is one the service takes: 1-64 of A-Z a-z 0-9 _ -.
+bool validName(const QString &name);
+// The name of a monitor found by a search, from where it is: "lan-10-0-0-7", "serial-ttyUSB0-5".
+QString nameForPlace(const CtlTarget &t);
+// Whether the address is this machine alone.
+bool isLoopback(const QHostAddress &a);
+
+// Reads and checks the file and what it names (token file, presets folder, bridge
+// map). ExitOk, or ExitFile with *error "FILE:LINE: reason".
+int readServiceConfig(const QString &path, ServiceConfig *out, QString *error);

@@ -1,0 +1,102 @@
+#include "events.h"
+
+#include <QJsonDocument>
+#include <QWebSocket>
+
+#include "api.h"
+#include "fleet.h"
+#include "settingsjson.h"
+
+Events::Events(Api *a, Fleet::Fleet *f, QObject *parent) : QObject(parent), api(a), fleet(f)
+{
+    connect(fleet, &Fleet::Fleet::fieldChanged, this, &Events::onField);
+    connect(fleet, &Fleet::Fleet::onlineChanged, this, [this](const QString &key, bool online) {
+        publish(message(QStringLiteral("online"), api->nameOf(key), -1, {{"online", online}}, {{"online", online}}));
+    });
+    connect(fleet, &Fleet::Fleet::identified, this, [this](const QString &key) {
+        const Fleet::Monitor *m = fleet->find(key);
+        if (m)
+            publish(message(QStringLiteral("identified"), api->nameOf(key), -1,
+                            {{"deviceType", m->type}, {"screenCount", m->screenCount}}, {}));
+    });
+    connect(fleet, &Fleet::Fleet::inputChanged, this, [this](const QString &key, int screen, const QString &text) {
+        publish(message(QStringLiteral("input"), api->nameOf(key), screen, {{"input", text.trimmed()}}, {{"input", text.trimmed()}}));
+    });
+    connect(fleet, &Fleet::Fleet::nameChanged, this, [this](const QString &key, const QString &name) {
+        publish(message(QStringLiteral("name"), api->nameOf(key), -1, {{"monitorName", name.trimmed()}}, {{"monitorName", name.trimmed()}}));
+    });
+    connect(fleet, &Fleet::Fleet::labelSent, this, [this](const QString &key, int screen, int slot, const QString &text) {
+        const QString umd = QStringLiteral("umd%1").arg(slot + 1);
+        publish(message(QStringLiteral("label"), api->nameOf(key), screen, {{"slot", slot + 1}, {"text", text.trimmed()}},
+                        {{umd, text.trimmed()}}));
+    });
+    connect(api, &Api::monitorAdded, this, [this](const QString &name) {
+        publish(QJsonObject{{"type", "added"}, {"monitor", api->monitorJson(name, true)}});
+    });
+    connect(api, &Api::requestDone, this, &Events::publish);
+}
+
+Events::~Events()
+{
+    for (QWebSocket *s : qAsConst(sockets)) {
+        s->disconnect(this);
+        s->deleteLater();
+    }
+}
+
+QJsonObject Events::message(const QString &type, const QString &monitor, int screen, const QJsonObject &fields,
+                            const QJsonObject &values) const
+{
+    QJsonObject o{{"type", type}, {"monitor", monitor}};
+    if (screen >= 0)
+        o.insert("screen", screen + 1);
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        o.insert(it.key(), it.value());
+    if (!values.isEmpty() && !monitor.isEmpty())
+        o.insert("state", QJsonObject{{monitor, screen >= 0 ? QJsonObject{{QString::number(screen + 1), values}} : values}});
+    return o;
+}
+
+void Events::onField(const QString &key, int screen, Field field, int before, int after)
+{
+    if (field == Field::umdTextIndex)
+        return; // a frame's argument, not a setting
+    const QString name = QLatin1String(fieldInfo(field).name);
+    const QJsonValue now = SettingsJson::value(field, after);
+    publish(message(QStringLiteral("field"), api->nameOf(key), screen,
+                    {{"field", name}, {"before", SettingsJson::value(field, before)}, {"after", now}}, {{name, now}}));
+}
+
+void Events::add(QWebSocket *socket)
+{
+    socket->setParent(this);
+    sockets.append(socket);
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        sockets.removeAll(socket);
+        socket->deleteLater();
+    });
+    QJsonArray monitors;
+    for (const QString &name : api->names())
+        monitors.append(api->monitorJson(name, true));
+    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(QJsonObject{{"type", "snapshot"}, {"monitors", monitors}, {"state", api->state()}})
+                                                  .toJson(QJsonDocument::Compact)));
+}
+
+void Events::publish(const QJsonObject &message)
+{
+    if (sockets.isEmpty())
+        return;
+    const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    const QVector<QWebSocket *> all = sockets;
+    for (QWebSocket *s : all) {
+        if (s->bytesToWrite() > MaxQueuedBytes) {
+            emit logLine(QStringLiteral("events: %1 does not keep up; closed").arg(s->peerAddress().toString()));
+            sockets.removeAll(s);
+            s->disconnect(this);
+            s->abort();
+            s->deleteLater();
+            continue;
+        }
+        s->sendTextMessage(text);
+    }
+}

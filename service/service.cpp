@@ -1,0 +1,102 @@
+#include "service.h"
+
+#include <QSet>
+#include <QTimer>
+#include <QWebSocket>
+
+#include "api.h"
+#include "events.h"
+#include "fleet.h"
+#include "httpgate.h"
+#include "tallybridge.h"
+
+namespace {
+constexpr int kReopenMs = 1000;
+}
+
+Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), config(c)
+{
+    fleetPart = new Fleet::Fleet(config.baud, this);
+    Api::Options o;
+    o.presetsDir = config.presetsDir;
+    o.readEveryMs = config.readEveryMs;
+    o.discoverLan = config.discoverLan;
+    o.discoverSerial = config.discoverSerial;
+    o.token = config.token;
+    o.corsOrigins = config.corsOrigins;
+    apiPart = new Api(fleetPart, o, this);
+    eventsPart = new Events(apiPart, fleetPart, this);
+    Http::Limits limits;
+    limits.maxBody = Api::MaxBody;
+    limits.maxClients = config.maxClients;
+    serverPart = new Http::Server(
+        limits, [this](const Http::Request &r, const Http::Respond &respond) { apiPart->handle(r, respond); },
+        [this](const Http::Request &r) { return apiPart->upgrade(r); }, this);
+    connect(serverPart, &Http::Server::webSocket, this, [this](QWebSocket *ws, const Http::Request &) { eventsPart->add(ws); });
+    connect(apiPart, &Api::logLine, this, &Service::logLine);
+    connect(eventsPart, &Events::logLine, this, &Service::logLine);
+    connect(apiPart, &Api::requestDone, this, [this](const QJsonObject &r) {
+        emit logLine(QStringLiteral("%1 %2: %3").arg(r.value("method").toString(), r.value("path").toString()).arg(r.value("status").toInt()));
+    });
+    connect(fleetPart, &Fleet::Fleet::onlineChanged, this, [this](const QString &key, bool online) {
+        emit logLine(QStringLiteral("%1: %2").arg(apiPart->nameOf(key), online ? QStringLiteral("answering") : QStringLiteral("not answering")));
+    });
+    ticker = new QTimer(this);
+    connect(ticker, &QTimer::timeout, this, &Service::reopenLines);
+}
+
+Service::~Service() = default;
+
+quint16 Service::port() const
+{
+    return serverPart->port();
+}
+
+int Service::start(QString *error)
+{
+    if (!serverPart->listen(config.listen, config.port, error)) {
+        *error = QStringLiteral("cannot listen on %1 port %2: %3").arg(config.listenText).arg(config.port).arg(*error);
+        return ExitPort;
+    }
+    for (const QString &name : qAsConst(config.names))
+        apiPart->addMonitor(name, config.monitors.value(name));
+    if (config.hasBridge) {
+        // Monitors the map names by place alone get a name from it.
+        for (const BridgeMapping &d : qAsConst(config.bridgeMap.displays))
+            if (apiPart->nameOf(d.target.address().key()).isEmpty())
+                apiPart->addMonitor(nameForPlace(d.target), d.target);
+        bridge = new TallyBridge(config.bridgeMap, false, config.baud, this, fleetPart);
+        connect(bridge, &TallyBridge::logLine, this, &Service::logLine);
+        const int status = bridge->start(error);
+        if (status != ExitOk)
+            return status;
+    }
+    reopenLines();
+    ticker->start(kReopenMs);
+    if (config.discoverLan || !config.discoverSerial.isEmpty())
+        apiPart->discover(config.discoverLan, config.discoverSerial, [this](const QStringList &found, const QStringList &added) {
+            emit logLine(QStringLiteral("search: %1 monitor(s) found, %2 new").arg(found.size()).arg(added.size()));
+        });
+    return ExitOk;
+}
+
+// A serial port that does not open, or has gone, is reported once and tried every second.
+void Service::reopenLines()
+{
+    QSet<QString> seen;
+    for (const QString &name : apiPart->names()) {
+        const CtlTarget t = config.monitors.contains(name) ? config.monitors.value(name) : CtlTarget();
+        if (!t.serial)
+            continue;
+        const Fleet::Address a = t.address();
+        if (seen.contains(a.lineKey()) || fleetPart->lineIsOpen(a.lineKey()))
+            continue;
+        seen.insert(a.lineKey());
+        const bool open = fleetPart->openLine(a);
+        if (!open && !lineReported.value(a.lineKey()))
+            emit logLine(QStringLiteral("serial port %1 does not open (%2); trying every second").arg(a.port, fleetPart->lineError(a.lineKey())));
+        else if (open && lineReported.value(a.lineKey()))
+            emit logLine(QStringLiteral("serial port %1 open again").arg(a.port));
+        lineReported.insert(a.lineKey(), !open);
+    }
+}

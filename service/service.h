@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "config.h"
+
+class Api;
+class Events;
+class TallyBridge;
+class QTimer;
+namespace Fleet {
+class Fleet;
+}
+namespace Http {
+class Server;
+}
+
+// telvanord's parts on one fleet: the monitors it is given or finds, the API,
+// the events and, when configured, the tally bridge, all sharing the lines.
+class Service : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Service(const ServiceConfig &config, QObject *parent = nullptr);
+    ~Service() override;
+
+    // Opens the lines and starts listening: ExitOk, or ExitPort with *error set.
+    int start(QString *error);
+    quint16 port() const;
+
+    Api *api() const { return apiPart; }
+    Events *events() const { return eventsPart; }
+    Fleet::Fleet *fleet() const { return fleetPart; }
+    Http::Server *server() const { return serverPart; }
+
+signals:
+    void logLine(const QString &line);
+
+private:
+    void reopenLines();
+
+    ServiceConfig config;
+    Fleet::Fleet *fleetPart = nullptr;
+    Api *apiPart = nullptr;
+    Events *eventsPart = nullptr;
+    Http::Server *serverPart = nullptr;
+    TallyBridge *bridge = nullptr;
+    QTimer *ticker = nullptr;
+    QHash<QString, bool> lineReported; // serial lines reported as not open
+};

@@ -1,0 +1,325 @@
+// telvanord end to end: HTTP and WebSocket clients on real sockets, the service
+// in this process, simulated monitors on a pseudo-terminal.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <QtTest>
+
+#include "api.h"
+#include "config.h"
+#include "events.h"
+#include "fleet.h"
+#include "httpgate.h"
+#include "seriallink.h"
+#include "service.h"
+#include "simulator.h"
+
+namespace {
+const QByteArray kToken = "sixteen-or-more-characters";
+QByteArray text16(const char *s) { return QByteArray(s).leftJustified(16, ' '); }
+
+// The value at a path of keys ("state", "quad", "2", "contrast").
+QJsonValue at(QJsonValue v, const QStringList &path)
+{
+    for (const QString &k : path)
+        v = v.toObject().value(k);
+    return v;
+}
+
+struct Answer {
+    int status = 0;
+    QByteArray body;
+};
+} // namespace
+
+class TestService : public QObject
+{
+    Q_OBJECT
+    Simulator sim;
+    std::unique_ptr<SerialLink> line;
+    QTemporaryDir dir;
+    std::unique_ptr<Service> service;
+    QNetworkAccessManager nam;
+    QString base;
+
+    // Writes a config file and reads it: the status, and the message when it is refused.
+    int config(const QByteArray &text, ServiceConfig *out, QString *error)
+    {
+        QFile f(dir.filePath("telvanord.json"));
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(text);
+        f.close();
+        return readServiceConfig(f.fileName(), out, error);
+    }
+
+    Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QByteArray &auth = "Bearer " + kToken,
+                const QByteArray &origin = {})
+    {
+        QNetworkRequest req(QUrl(base + path));
+        req.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        if (!auth.isEmpty())
+            req.setRawHeader("Authorization", auth);
+        if (!origin.isEmpty())
+            req.setRawHeader("Origin", origin);
+        QNetworkReply *r = nam.sendCustomRequest(req, method, body);
+        QSignalSpy done(r, &QNetworkReply::finished);
+        if (!r->isFinished())
+            done.wait(15000);
+        Answer a{r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), r->readAll()};
+        r->deleteLater();
+        return a;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        sim.monitors = {Sim::makeMonitor(2, 1, {}), Sim::makeMonitor(1, 2, {}), Sim::makeMonitor(4, 3, {})};
+        sim.logReads = false;
+        line = std::make_unique<SerialLink>(&sim);
+        QVERIFY2(line->openPty(&why), qPrintable(why));
+        QFile token(dir.filePath("token"));
+        QVERIFY(token.open(QIODevice::WriteOnly));
+        token.write(kToken + "\n");
+        token.close();
+        ServiceConfig c;
+        QCOMPARE(config(QStringLiteral(R"({"monitors": {"multi": "serial:%1#1", "single": "serial:%1#2", "quad": "serial:%1#3"},
+            "readEveryMs": 1000, "presets": "presets", "http": {"tokenFile": "token"}})").arg(line->path()).toUtf8(), &c, &why), 0);
+        c.port = 0; // any free port
+        service = std::make_unique<Service>(c);
+        QCOMPARE(service->start(&why), 0);
+        base = QStringLiteral("http://127.0.0.1:%1/api/v1").arg(service->port());
+        for (const char *name : {"multi", "single", "quad"})
+            QTRY_VERIFY_WITH_TIMEOUT(service->fleet()->find(service->api()->keyOf(name))->screens[0].known, 10000);
+    }
+
+    void requests_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("auth");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<int>("monitor");  // the simulated monitor that must take (or not take) frames
+        QTest::addColumn<int>("frames");   // setting frames it takes; -1: not counted
+        QTest::addColumn<QString>("field"); // and then shows this field (or UMD slot "umdN") ...
+        QTest::addColumn<QVariant>("value"); // ... with this value or text
+        const QByteArray ok = "Bearer " + kToken;
+        auto row = [&](const char *name, const char *method, const char *path, const QByteArray &body, int status, const char *says,
+                       int monitor = 0, int frames = -1, const char *field = "", const QVariant &value = {}, const QByteArray &auth = {}) {
+            QTest::newRow(name) << QByteArray(method) << QString(path) << body << (auth.isEmpty() ? ok : auth) << status
+                                << QString(says) << monitor << frames << QString(field) << value;
+        };
+        // Rows run in order: later ones build on what earlier ones sent.
+        row("list", "GET", "/monitors", {}, 200, R"("name":"multi")");
+        row("one monitor", "GET", "/monitors/quad", {}, 200, R"("screenCount":3)");
+        row("unknown monitor", "GET", "/monitors/nope", {}, 404, "unknown monitor 'nope'");
+        row("screen past its type's", "GET", "/monitors/quad/screens/4", {}, 404, "has no screen 4");
+        row("screen 0", "GET", "/monitors/multi/screens/0", {}, 404, "screens count from 1");
+        row("two fields, one group", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 80, "contrast": 60})", 200,
+            R"("sent":[{"group":1,"page":"Picture"}])", 0, 1, "brightness", 80);
+        row("two groups", "PATCH", "/monitors/multi/screens/1", R"({"volume": 20, "markerColor": "red"})", 200, R"("group":2)", 0, 2, "volume", 20);
+        row("unchanged: nothing sent", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 80})", 200, R"("sent":[])", 0, 0);
+        row("out of domain: nothing sent", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 50, "contrast": 101})", 422,
+            "contrast takes 0-100", 0, 0, "brightness", 80);
+        row("unknown field", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 50, "bogus": 1})", 400, R"("field":"bogus")", 0, 0);
+        row("unknown value", "PATCH", "/monitors/multi/screens/1", R"({"colorTemp": "warmish"})", 400, "bad value 'warmish'", 0, 0);
+        row("fraction", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 50.5})", 400, "whole number", 0, 0);
+        row("bad JSON", "PATCH", "/monitors/multi/screens/1", R"({"brightness": )", 400, "bad JSON", 0, 0);
+        row("a field the type lacks", "PATCH", "/monitors/single/screens/1", R"({"mvMode": 1})", 409, "has no mvMode", 1, 0);
+        row("text index", "PATCH", "/monitors/multi/screens/1", R"({"umdTextIndex": 1})", 400, "POST .../umd", 0, 0);
+        row("tally before a label", "POST", "/monitors/single/screens/1/tally", R"({"tally": "red"})", 409, "send it first", 1, 0);
+        row("label", "POST", "/monitors/single/screens/1/umd", R"({"text": "CAM 1"})", 200, R"("text":"CAM 1")", 1, 1, "umd1", "CAM 1");
+        row("tally keeps the label", "POST", "/monitors/single/screens/1/tally", R"({"tally": "red"})", 200, R"("tally":"red")", 1, 1, "umd1", "CAM 1");
+        row("a tally already shown goes again", "POST", "/monitors/single/screens/1/tally", R"({"tally": 1})", 200, "", 1, 1, "tally", 1);
+        row("unknown tally", "POST", "/monitors/single/screens/1/tally", R"({"tally": "purple"})", 400, "bad value", 1, 0);
+        row("slot 2 of one UMD", "POST", "/monitors/single/screens/1/umd", R"({"slot": 2, "text": "x"})", 409, "has one UMD", 1, 0);
+        row("slot 5", "POST", "/monitors/multi/screens/1/umd", R"({"slot": 5, "text": "x"})", 422, "slot takes 1-4", 0, 0);
+        row("label too long", "POST", "/monitors/multi/screens/1/umd", R"({"text": "seventeen chars!!"})", 422, "at most 16", 0, 0);
+        row("slot 3 of type 2", "POST", "/monitors/multi/screens/1/umd", R"({"slot": 3, "text": "ISO 3"})", 200, "", 0, 1, "umd3", "ISO 3");
+        row("third screen", "PATCH", "/monitors/quad/screens/3", R"({"sharpness": 12})", 200, R"("screen":3)", 2, 1, "sharpness", 12);
+        row("no token", "GET", "/monitors", {}, 401, "token", 0, -1, "", {}, "None");
+        row("wrong token", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 10})", 401, "token", 0, 0, "", {}, "Bearer sixteen-or-more-characterz");
+        row("too large", "PATCH", "/monitors/multi/screens/1", QByteArray(70000, ' '), 413, "over 65536 bytes", 0, 0);
+        row("method", "DELETE", "/monitors", {}, 405, "takes GET");
+        row("outside the API", "GET", "/../etc/passwd", {}, 404, "not found");
+    }
+
+    void requests()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, auth);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QFETCH(int, monitor);
+        QFETCH(int, frames);
+        QFETCH(QString, field);
+        QFETCH(QVariant, value);
+        const int before = sim.monitors[monitor].commandsApplied;
+        const Answer a = call(method, path, body, auth == "None" ? QByteArray() : auth);
+        QVERIFY2(a.status == status && a.body.contains(says.toUtf8()), qPrintable(QString::number(a.status) + ' ' + a.body));
+        QVERIFY2(QJsonDocument::fromJson(a.body).isObject(), a.body);
+        if (frames >= 0)
+            QTRY_COMPARE(sim.monitors[monitor].commandsApplied - before, frames);
+        const int screen = path.section(QLatin1Char('/'), 4, 4).toInt() - 1;
+        const Sim::Screen &shown = sim.monitors[monitor].screens[qMax(0, screen)];
+        Field f;
+        if (field.startsWith("umd"))
+            QCOMPARE(shown.umdText[field.mid(3).toInt() - 1], text16(value.toByteArray().constData()));
+        else if (fieldByName(field.toLatin1().constData(), &f))
+            QCOMPARE(shown.record.get(f), value.toInt());
+    }
+
+    // A preset stored, listed, recalled (only the groups that differ go out) and deleted.
+    void presets()
+    {
+        const QByteArray day = R"({"format": "telvanor-preset", "version": 1, "deviceType": 2, "name": "MV",
+            "screens": [{"screen": 1, "settings": {"brightness": 30, "volume": 20}}]})";
+        QCOMPARE(call("PUT", "/presets/day", day).status, 201);
+        QCOMPARE(call("PUT", "/presets/day", day).status, 200);
+        QCOMPARE(call("PUT", "/presets/odd", R"({"format": "other"})").status, 400);
+        QCOMPARE(call("PUT", "/presets/odd", QByteArray(day).replace("30", "101")).status, 422);
+        QCOMPARE(call("PUT", "/presets/no.dots", day).status, 400);
+        QVERIFY(call("GET", "/presets").body.contains(R"("name":"day")"));
+        const int before = sim.monitors[0].commandsApplied;
+        const Answer a = call("POST", "/monitors/multi/recall", R"({"preset": "day"})");
+        QVERIFY2(a.status == 200 && a.body.contains(R"("sent":[{"group":1,"page":"Picture"}])"), a.body);
+        QTRY_COMPARE(sim.monitors[0].screens[0].record.get(Field::brightness), 30);
+        QCOMPARE(sim.monitors[0].commandsApplied - before, 1); // the volume is 20 already
+        QVERIFY(call("POST", "/monitors/single/recall", R"({"preset": "day"})").body.contains("is for type 2"));
+        QCOMPARE(call("POST", "/monitors/multi/recall", R"({"preset": "day", "screens": [2]})").status, 404);
+        QCOMPARE(call("DELETE", "/presets/day").status, 200);
+        QCOMPARE(call("GET", "/presets/day").status, 404);
+        QCOMPARE(call("POST", "/monitors/multi/recall", R"({"preset": "day"})").status, 404);
+    }
+
+    // A WebSocket client: refused without the token, else a snapshot, then a change
+    // made at the monitor and the result of a request.
+    void events()
+    {
+        QWebSocket refused;
+        QSignalSpy refusedDone(&refused, &QWebSocket::disconnected);
+        refused.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(service->port())));
+        QVERIFY(refusedDone.wait(5000));
+        QCOMPARE(service->events()->clients(), 0);
+
+        QWebSocket ws;
+        QList<QJsonObject> got;
+        connect(&ws, &QWebSocket::textMessageReceived, this, [&](const QString &m) { got << QJsonDocument::fromJson(m.toUtf8()).object(); });
+        ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events?token=%2").arg(service->port()).arg(QString::fromUtf8(kToken))));
+        QTRY_COMPARE(got.size(), 1);
+        QCOMPARE(got[0].value("type").toString(), QStringLiteral("snapshot"));
+        QCOMPARE(at(got[0], {"state", "single", "1", "umd1"}).toString(), QStringLiteral("CAM 1"));
+        QCOMPARE(got[0].value("monitors").toArray().size(), 3);
+        auto seen = [&](const char *type, const char *key, const QJsonValue &v) {
+            return std::any_of(got.begin(), got.end(), [&](const QJsonObject &o) { return o.value("type") == QLatin1String(type) && o.value(QLatin1String(key)) == v; });
+        };
+        QVERIFY(sim.command("set 3 2 contrast 17"));
+        QTRY_VERIFY_WITH_TIMEOUT(seen("field", "after", 17), 5000);
+        const QJsonObject change = *std::find_if(got.begin(), got.end(), [](const QJsonObject &o) { return o.value("after") == 17; });
+        QCOMPARE(at(change, {"state", "quad", "2", "contrast"}).toInt(), 17);
+        QCOMPARE(change.value("field").toString(), QStringLiteral("contrast"));
+        QCOMPARE(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "green"})").status, 200);
+        QTRY_VERIFY(seen("request", "path", "/api/v1/monitors/single/screens/1/tally"));
+        QVERIFY(seen("field", "after", "green"));
+    }
+
+    // Connections past the cap, a body without end and a request that never completes.
+    void limits()
+    {
+        Http::Limits l;
+        l.maxClients = 2;
+        l.maxBody = 1024;
+        l.requestTimeoutMs = 300;
+        Http::Server server(l, [](const Http::Request &r, const Http::Respond &respond) {
+            respond(Http::Response{200, QByteArray::number(r.body.size()), "text/plain", {}});
+        }, [](const Http::Request &) { return Http::Response{404, {}, {}, {}}; });
+        QString why;
+        QVERIFY2(server.listen(QHostAddress::LocalHost, 0, &why), qPrintable(why));
+        auto connectOne = [&] {
+            auto *s = new QTcpSocket(this);
+            s->connectToHost(QHostAddress::LocalHost, server.port());
+            s->waitForConnected(5000);
+            return s;
+        };
+        QTcpSocket *slow = connectOne(), *endless = connectOne();
+        QTRY_COMPARE(server.clients(), 2);
+        QTcpSocket *third = connectOne();
+        QByteArray refused;
+        QTRY_VERIFY2((refused += third->readAll()).startsWith("HTTP/1.1 503"), refused);
+        endless->write("POST /x HTTP/1.1\r\nHost: h\r\nContent-Length: 100000000\r\n\r\n");
+        QByteArray answer;
+        for (int i = 0; i < 64 && endless->state() == QAbstractSocket::ConnectedState; ++i) {
+            endless->write(QByteArray(4096, 'x'));
+            endless->waitForBytesWritten(1000);
+            QTest::qWait(5); // the server's turn
+            answer += endless->readAll();
+        }
+        QTRY_VERIFY2((answer += endless->readAll()).startsWith("HTTP/1.1 413"), answer + " " + endless->errorString().toUtf8());
+        slow->write("GET /x HTTP/1.1\r\nHost:");
+        QByteArray late;
+        QTRY_VERIFY_WITH_TIMEOUT((late += slow->readAll()).startsWith("HTTP/1.1 408"), 5000);
+        QTRY_COMPARE(server.clients(), 0);
+        QTcpSocket *next = connectOne();
+        next->write("POST /x HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc");
+        QByteArray served;
+        QTRY_VERIFY2((served += next->readAll()).endsWith("\r\n\r\n3"), served);
+    }
+
+    void configFaults_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("not JSON") << QByteArray("{\n\"monitors\": {\n}}}") << ":3: ";
+        QTest::newRow("unknown key") << QByteArray("{\"monitors\": {\"a\": \"lan:10.0.0.1\"},\n\"colour\": 1}") << R"(:2: unknown key "colour")";
+        QTest::newRow("name with a dot") << QByteArray("{\"monitors\": {\n\"a.b\": \"lan:10.0.0.1\"}}") << R"(:2: monitor name "a.b")";
+        QTest::newRow("bad target") << QByteArray("{\"monitors\": {\"a\": \"lan:10.0.0\"}}") << ":1: a: ";
+        QTest::newRow("one monitor twice") << QByteArray("{\"monitors\": {\"a\": \"lan:10.0.0.1\",\n\"b\": \"lan:10.0.0.1\"}}") << ":2: b: the same monitor as \"a\"";
+        QTest::newRow("nothing to serve") << QByteArray("{\"discover\": {\"lan\": false}}") << ":1: no monitors";
+        QTest::newRow("wrong type") << QByteArray("{\"discover\": {\"lan\": true},\n\"readEveryMs\": \"5000\"}") << ":2: readEveryMs: takes a whole number";
+        QTest::newRow("any address, no token") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\n\"listen\": \"0.0.0.0\"}}") << ":2: http: listen: 0.0.0.0 is reachable";
+        QTest::newRow("token file missing") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\n\"tokenFile\": \"nope\"}}") << ":2: http: tokenFile: ";
+        QTest::newRow("bridge map fault") << QByteArray("{\"discover\": {\"lan\": true}, \"bridgeMap\": \"telvanord.json\"}") << "telvanord.json:1: listen: give";
+    }
+
+    void configFaults()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, says);
+        ServiceConfig c;
+        QString error;
+        QCOMPARE(config(text, &c, &error), 9);
+        QVERIFY2(error.contains(says), qPrintable(error));
+    }
+
+    // The description served names every route, and no route it lacks; its
+    // settings are the record's fields.
+    void openApiMatchesRoutes()
+    {
+        const QJsonObject doc = QJsonDocument::fromJson(call("GET", "/openapi.json").body).object();
+        QSet<QString> described, routed;
+        const QJsonObject paths = doc.value("paths").toObject();
+        for (auto p = paths.begin(); p != paths.end(); ++p)
+            for (const QString &m : p.value().toObject().keys())
+                if (m != "parameters")
+                    described << m.toUpper() + ' ' + p.key();
+        for (const Api::Route &r : Api::routes())
+            routed << QString(r.method) + ' ' + r.pattern;
+        QCOMPARE(described, routed);
+        const QJsonObject settings = at(doc, {"components", "schemas", "Settings", "properties"}).toObject();
+        QVERIFY(settings.contains("brightness") && settings.contains("umd4On") && !settings.contains("umdTextIndex"));
+        QCOMPARE(at(settings.value("tally").toObject().value("oneOf").toArray().at(1), {"enum"}).toArray(), QJsonArray({"off", "red", "green", "yellow"}));
+    }
+};
+
+QTEST_MAIN(TestService)
+#include "tst_service.moc"
