@@ -78,7 +78,7 @@ Configuration: $demo/telvanord.json (presets in $demo/presets)
 API: $api (routes: $api/openapi.json)
 Try:
   curl $api/monitors
-  curl -X POST -H 'Content-Type: application/json' -d '{"tally":"red"}' $api/monitors/quad-rack/screens/2/tally
+  curl -X POST -H 'Content-Type: application/json' -d '{"text":"CAM 1"}' $api/monitors/quad-rack/screens/2/umd
 Ctrl-C stops the service and the monitors.
 
 TEXT
