@@ -1,25 +1,14 @@
 // telvanor-ctl: drives the monitors from scripts: discover, get, set, UMD text
 // and tally, presets, copies and watching, on the LAN or an RS-422 line.
 #include <QCoreApplication>
-#include <QSocketNotifier>
-
-#include <csignal>
 #include <cstdio>
-
-#include <unistd.h>
 
 #include "ctlargs.h"
 #include "ctlrunner.h"
+#include "stopsignals.h"
 
 namespace {
 bool verbose = false;
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    (void)!::write(signalPipe[1], &c, 1);
-}
 
 // The protocol layer's debug lines go to standard error only with --verbose;
 // otherwise standard error holds the one line that says what went wrong.
@@ -51,12 +40,7 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(messages);
 
     // SIGINT and SIGTERM end a watch (or any pause) as a quit of the application.
-    if (::pipe(signalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::exit(130); });
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-    }
+    exitOnStopSignals(&app, 130);
     CtlRunner runner(request);
     int result = ExitOk;
     QMetaObject::invokeMethod(&app, [&] {

@@ -368,9 +368,16 @@ void Api::getScreen(const Http::Request &r, const QStringList &args, const Http:
     });
 }
 
+QString Api::outboxKey(const QString &key, int screen, int group, int textSlot)
+{
+    return QStringLiteral("%1|%2|%3|%4").arg(key).arg(screen).arg(group).arg(textSlot);
+}
+
+// A label sent, or one waiting to go out (it goes before any later frame).
 bool Api::labelKnown(const Fleet::Monitor &m, int screen) const
 {
-    return m.type == 2 || m.screens[static_cast<std::size_t>(screen)].labelSent[0];
+    return m.type == 2 || m.screens[static_cast<std::size_t>(screen)].labelSent[0]
+        || outbox.contains(outboxKey(m.address.key(), screen, kUmdGroup, 0));
 }
 
 void Api::patchScreen(const Http::Request &r, const QStringList &args, const Http::Respond &respond)
@@ -497,7 +504,7 @@ void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool veri
 void Api::queue(const QString &key, int screen, int group, const QVector<Assignment> &fields, int textSlot,
                 const QString &text, const std::function<void()> &done)
 {
-    const QString okey = QStringLiteral("%1|%2|%3|%4").arg(key).arg(screen).arg(group).arg(textSlot);
+    const QString okey = outboxKey(key, screen, group, textSlot);
     Outbox &o = outbox[okey];
     for (const Assignment &a : fields) {
         auto same = std::find_if(o.wanted.begin(), o.wanted.end(), [&](const Assignment &w) { return w.field == a.field; });
@@ -547,6 +554,8 @@ bool Api::build(const QString &okey, const QString &key, int screen, int group, 
             out->umdText = Frame::umdLabel(o.text);
         } else if (st.labelSent[0]) {
             out->umdText = st.labels[0]; // the only UMD takes every frame's text: its last label
+        } else if (outbox.contains(outboxKey(key, screen, kUmdGroup, 0))) {
+            out->umdText = Frame::umdLabel(outbox.value(outboxKey(key, screen, kUmdGroup, 0)).text);
         } else {
             return false;
         }

@@ -110,6 +110,7 @@ private:
     bool build(const QString &outboxKey, const QString &key, int screen, int group, Fleet::Fleet::Setting *out);
     // The label a frame carries to a monitor that files every frame's text as UMD 1's.
     bool labelKnown(const Fleet::Monitor &m, int screen) const;
+    static QString outboxKey(const QString &key, int screen, int group, int textSlot);
     QString presetPath(const QString &name) const;
     QJsonObject screenJson(const Fleet::Monitor &m, int screen) const;
 

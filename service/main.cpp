@@ -2,25 +2,13 @@
 // live events over a WebSocket and, when configured, the tally bridge.
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSocketNotifier>
-
-#include <csignal>
 #include <cstdio>
-
-#include <unistd.h>
 
 #include "config.h"
 #include "service.h"
+#include "stopsignals.h"
 
 namespace {
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    (void)!::write(signalPipe[1], &c, 1);
-}
-
 void out(const QString &line)
 {
     std::fprintf(stdout, "%s\n", line.toUtf8().constData());
@@ -81,12 +69,7 @@ int main(int argc, char *argv[])
         out(QStringLiteral("%1: ok").arg(path));
         return ExitOk;
     }
-    if (::pipe(signalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::exit(0); });
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-    }
+    exitOnStopSignals(&app, 0);
     Service service(config);
     QObject::connect(&service, &Service::logLine, &app, logLine);
     status = service.start(&error);

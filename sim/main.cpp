@@ -9,26 +9,16 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "networklink.h"
 #include "seriallink.h"
 #include "simulator.h"
+#include "stopsignals.h"
 
 namespace {
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    (void)!::write(signalPipe[1], &c, 1);
-}
-
 void out(const QString &line)
 {
     std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
@@ -246,13 +236,7 @@ int main(int argc, char *argv[])
     });
 
     // SIGINT and SIGTERM end the event loop, so everything is cleaned up.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-    }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGPIPE, SIG_IGN);
+    exitOnStopSignals(&app, 0);
 
     for (const Sim::SimMonitor &m : qAsConst(sim.monitors))
         sim.log(QStringLiteral("%1: type %2, %3 screen(s), name '%4'")
@@ -265,7 +249,5 @@ int main(int argc, char *argv[])
     const int rc = app.exec();
     if (!ptyLinkPath.isEmpty())
         QFile::remove(ptyLinkPath);
-    ::close(signalPipe[0]);
-    ::close(signalPipe[1]);
     return rc;
 }

@@ -84,6 +84,33 @@ private slots:
         QCOMPARE(sim->monitors[1].commandsApplied, 1);
     }
 
+    // What a setting frame carries is the screen's state until the next read:
+    // only the bytes its group carries to the type, only on its screens.
+    void sentFramesBecomeTheState()
+    {
+        start({"set 5 1 brightness 40"});
+        read(5, 0);
+        QTRY_COMPARE(done, QStringList{"5@1 +"});
+        const int umd2 = fleet->find(key(5))->screens[0].record.get(Field::umd2Color);
+        QSignalSpy changed(fleet.get(), &Fleet::Fleet::fieldChanged);
+        bool sent = false;
+        fleet->send(key(5), "picture", [](Fleet::Fleet::Setting *s) {
+            s->screenMask = 0x01;
+            s->group = 1;
+            s->record.set(Field::brightness, 70);
+            s->record.set(Field::volume, 9); // group 4's byte: not carried
+            return true;
+        }, [&] { sent = true; });
+        fleet->send(key(5), "umd", [](Fleet::Fleet::Setting *s) { s->group = 6; s->record.set(Field::umd2Color, 5); return true; });
+        QTRY_VERIFY(sent);
+        QCOMPARE(changed.value(0), (QVariantList{key(5), 0, QVariant::fromValue(Field::brightness), 40, 70}));
+        QCOMPARE(brightness(5, 0), 70);
+        QVERIFY(fleet->find(key(5))->screens[0].record.get(Field::volume) != 9);
+        QCOMPARE(brightness(5, 1), 0); // screen 2, never read, not in the frame
+        QTRY_COMPARE(sim->monitors[0].commandsApplied, 2);
+        QCOMPARE(fleet->find(key(5))->screens[0].record.get(Field::umd2Color), umd2); // type 2's byte alone
+    }
+
     void roundRobinPastASilentMonitor()
     {
         start();

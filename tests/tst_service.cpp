@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QWebSocket>
 #include <QtTest>
 
@@ -16,6 +17,8 @@
 #include "events.h"
 #include "fleet.h"
 #include "httpgate.h"
+#include "netlab.h"
+#include "networklink.h"
 #include "seriallink.h"
 #include "service.h"
 #include "simulator.h"
@@ -47,6 +50,7 @@ class TestService : public QObject
     std::unique_ptr<Service> service;
     QNetworkAccessManager nam;
     QString base;
+    const quint16 tslPort = quint16(41000 + QCoreApplication::applicationPid() % 1000);
 
     // Writes a config file and reads it: the status, and the message when it is refused.
     int config(const QByteArray &text, ServiceConfig *out, QString *error)
@@ -58,22 +62,32 @@ class TestService : public QObject
         return readServiceConfig(f.fileName(), out, error);
     }
 
-    Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QByteArray &auth = "Bearer " + kToken,
-                const QByteArray &origin = {})
+    QNetworkReply *start(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QByteArray &auth = "Bearer " + kToken)
     {
         QNetworkRequest req(QUrl(base + path));
         req.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-        if (!auth.isEmpty())
+        if (auth.startsWith("Origin ")) // the page of another site, with the right token
+            req.setRawHeader("Origin", auth.mid(7));
+        else if (!auth.isEmpty())
             req.setRawHeader("Authorization", auth);
-        if (!origin.isEmpty())
-            req.setRawHeader("Origin", origin);
-        QNetworkReply *r = nam.sendCustomRequest(req, method, body);
+        if (auth.startsWith("Origin "))
+            req.setRawHeader("Authorization", "Bearer " + kToken);
+        return nam.sendCustomRequest(req, method, body);
+    }
+
+    Answer finish(QNetworkReply *r)
+    {
         QSignalSpy done(r, &QNetworkReply::finished);
         if (!r->isFinished())
             done.wait(15000);
         Answer a{r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), r->readAll()};
         r->deleteLater();
         return a;
+    }
+
+    Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QByteArray &auth = "Bearer " + kToken)
+    {
+        return finish(start(method, path, body, auth));
     }
 
 private slots:
@@ -88,9 +102,14 @@ private slots:
         QVERIFY(token.open(QIODevice::WriteOnly));
         token.write(kToken + "\n");
         token.close();
+        QFile map(dir.filePath("map.json"));
+        QVERIFY(map.open(QIODevice::WriteOnly));
+        map.write(QStringLiteral(R"({"listen": {"udp31": %1}, "displays": [{"tsl": "3.1/1", "target": "single"}]})").arg(tslPort).toUtf8());
+        map.close();
         ServiceConfig c;
-        QCOMPARE(config(QStringLiteral(R"({"monitors": {"multi": "serial:%1#1", "single": "serial:%1#2", "quad": "serial:%1#3"},
-            "readEveryMs": 1000, "presets": "presets", "http": {"tokenFile": "token"}})").arg(line->path()).toUtf8(), &c, &why), 0);
+        QCOMPARE(config(QStringLiteral(R"({"monitors": {"multi": "serial:%1#1", "single": "serial:%1#2", "quad": "serial:%1#3",
+            "ghost": "serial:%1#9"}, "readEveryMs": 1000, "presets": "presets", "http": {"tokenFile": "token"},
+            "bridgeMap": "map.json"})").arg(line->path()).toUtf8(), &c, &why), 0);
         c.port = 0; // any free port
         service = std::make_unique<Service>(c);
         QCOMPARE(service->start(&why), 0);
@@ -148,6 +167,9 @@ private slots:
         row("no token", "GET", "/monitors", {}, 401, "token", 0, -1, "", {}, "None");
         row("wrong token", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 10})", 401, "token", 0, 0, "", {}, "Bearer sixteen-or-more-characterz");
         row("too large", "PATCH", "/monitors/multi/screens/1", QByteArray(70000, ' '), 413, "over 65536 bytes", 0, 0);
+        row("another site's page", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 10})", 403, "origin not allowed", 0, 0,
+            "", {}, "Origin http://elsewhere.example");
+        row("silent monitor", "GET", "/monitors/ghost/screens/1", {}, 503, "'ghost' is not answering");
         row("method", "DELETE", "/monitors", {}, 405, "takes GET");
         row("outside the API", "GET", "/../etc/passwd", {}, 404, "not found");
     }
@@ -170,13 +192,58 @@ private slots:
         QVERIFY2(QJsonDocument::fromJson(a.body).isObject(), a.body);
         if (frames >= 0)
             QTRY_COMPARE(sim.monitors[monitor].commandsApplied - before, frames);
-        const int screen = path.section(QLatin1Char('/'), 4, 4).toInt() - 1;
-        const Sim::Screen &shown = sim.monitors[monitor].screens[qMax(0, screen)];
+        if (field.isEmpty())
+            return;
+        const Sim::Screen &shown = sim.monitors[monitor].screens[path.section(QLatin1Char('/'), 4, 4).toInt() - 1];
         Field f;
         if (field.startsWith("umd"))
             QCOMPARE(shown.umdText[field.mid(3).toInt() - 1], text16(value.toByteArray().constData()));
         else if (fieldByName(field.toLatin1().constData(), &f))
             QCOMPARE(shown.record.get(f), value.toInt());
+    }
+
+    // A label and a tally asked for at once: the tally waits for nothing and carries the label.
+    void labelAndTallyAtOnce()
+    {
+        QNetworkReply *label = start("POST", "/monitors/quad/screens/3/umd", R"({"text": "Q3"})");
+        QNetworkReply *tally = start("POST", "/monitors/quad/screens/3/tally", R"({"tally": "green"})");
+        const Answer a = finish(label), b = finish(tally);
+        QVERIFY2(a.status == 200 && b.status == 200, a.body + b.body);
+        const Sim::Screen &shown = sim.monitors[2].screens[2];
+        QTRY_COMPARE(shown.record.get(Field::tally), 2);
+        QCOMPARE(shown.umdText[0], text16("Q3"));
+    }
+
+    // Read back: taken, and not taken.
+    void verify()
+    {
+        Answer a = call("PATCH", "/monitors/quad/screens/2?verify=true", R"({"brightness": 55})");
+        QVERIFY2(a.status == 200 && a.body.contains(R"("verified":true)"), a.body);
+        sim.failures.ignoreSettings = true;
+        a = call("PATCH", "/monitors/quad/screens/2?verify=true", R"({"brightness": 56})");
+        sim.failures.ignoreSettings = false;
+        QVERIFY2(a.status == 502 && a.body.contains("did not take: brightness (sent 56, reads 55)"), a.body);
+    }
+
+    // The tally bridge and the API on one monitor: neither undoes what the other sent.
+    void bridgeAndApiShareTheLine()
+    {
+        QUdpSocket tsl;
+        const QByteArray v31 = QByteArray(1, char(0x81)) + char(0x01) + text16("BRIDGE"); // address 1, tally 1 on
+        QCOMPARE(tsl.writeDatagram(v31, QHostAddress::LocalHost, tslPort), qint64(v31.size()));
+        const Sim::Screen &single = sim.monitors[1].screens[0];
+        QTRY_COMPARE(single.umdText[0], text16("BRIDGE"));
+        QCOMPARE(single.record.get(Field::tally), 1);
+        QCOMPARE(call("PATCH", "/monitors/single/screens/1", R"({"umd1Color": "green"})").status, 200);
+        QTRY_COMPARE(single.record.get(Field::umd1Color), 2);
+        QCOMPARE(single.record.get(Field::tally), 1);
+        QCOMPARE(single.umdText[0], text16("BRIDGE"));
+        QCOMPARE(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "off"})").status, 200);
+        const QByteArray v31b = QByteArray(1, char(0x81)) + char(0x00) + text16("BRIDGE 2");
+        tsl.writeDatagram(v31b, QHostAddress::LocalHost, tslPort);
+        QTRY_COMPARE(single.umdText[0], text16("BRIDGE 2"));
+        QCOMPARE(single.record.get(Field::umd1Color), 2);
+        QCOMPARE(single.record.get(Field::tally), 0);
     }
 
     // A preset stored, listed, recalled (only the groups that differ go out) and deleted.
@@ -218,8 +285,8 @@ private slots:
         ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events?token=%2").arg(service->port()).arg(QString::fromUtf8(kToken))));
         QTRY_COMPARE(got.size(), 1);
         QCOMPARE(got[0].value("type").toString(), QStringLiteral("snapshot"));
-        QCOMPARE(at(got[0], {"state", "single", "1", "umd1"}).toString(), QStringLiteral("CAM 1"));
-        QCOMPARE(got[0].value("monitors").toArray().size(), 3);
+        QCOMPARE(at(got[0], {"state", "multi", "1", "umd3"}).toString(), QStringLiteral("ISO 3"));
+        QCOMPARE(got[0].value("monitors").toArray().size(), 4);
         auto seen = [&](const char *type, const char *key, const QJsonValue &v) {
             return std::any_of(got.begin(), got.end(), [&](const QJsonObject &o) { return o.value("type") == QLatin1String(type) && o.value(QLatin1String(key)) == v; });
         };
@@ -231,6 +298,24 @@ private slots:
         QCOMPARE(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "green"})").status, 200);
         QTRY_VERIFY(seen("request", "path", "/api/v1/monitors/single/screens/1/tally"));
         QVERIFY(seen("field", "after", "green"));
+
+        // A client that stops reading is closed once its messages pile up; the other goes on.
+        QTcpSocket stuck;
+        stuck.setReadBufferSize(1024);
+        stuck.connectToHost(QHostAddress::LocalHost, service->port());
+        stuck.write("GET /api/v1/events?token=" + kToken + " HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        QTRY_COMPARE(service->events()->clients(), 2);
+        const int before = got.size();
+        const QJsonObject big{{"type", "padding"}, {"pad", QString(1 << 20, QLatin1Char('x'))}};
+        int published = 0;
+        for (; published < 64 && service->events()->clients() == 2; ++published) {
+            service->events()->publish(big);
+            QTest::qWait(20);
+        }
+        QCOMPARE(service->events()->clients(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size() - before, published, 10000);
+        QCOMPARE(ws.state(), QAbstractSocket::ConnectedState);
     }
 
     // Connections past the cap, a body without end and a request that never completes.
@@ -318,6 +403,43 @@ private slots:
         const QJsonObject settings = at(doc, {"components", "schemas", "Settings", "properties"}).toObject();
         QVERIFY(settings.contains("brightness") && settings.contains("umd4On") && !settings.contains("umdTextIndex"));
         QCOMPARE(at(settings.value("tally").toObject().value("oneOf").toArray().at(1), {"enum"}).toArray(), QJsonArray({"off", "red", "green", "yellow"}));
+    }
+
+    // On the LAN, in namespaces made here (the last test: this thread stays in
+    // the service's): a search at start names what it finds, a PATCH reaches the
+    // monitor over UDP, and POST /discover finds the same monitors again.
+    void lan()
+    {
+        QString why;
+        if (!NetLab::available(&why))
+            QSKIP(qPrintable(why));
+        NetLab net;
+        const QString svcNs = net.addNamespace("svc"), monNs = net.addNamespace("mons");
+        QVERIFY(!net.link(svcNs, {"10.77.0.1/24"}, monNs, {"10.77.0.7/24", "10.77.0.12/24"}).isEmpty());
+        Simulator lanSim;
+        lanSim.monitors = {Sim::makeMonitor(1, 0, "10.77.0.7"), Sim::makeMonitor(2, 0, "10.77.0.12")};
+        NetworkLink nl(&lanSim);
+        QVERIFY2(nl.adopt(net.udpSocketIn(monNs, "0.0.0.0", NetworkLink::MonitorPort), &why), qPrintable(why));
+        QVERIFY(NetLab::enter(svcNs));
+        ServiceConfig c;
+        QCOMPARE(config(R"({"discover": {"lan": true}, "presets": "lan-presets"})", &c, &why), 0);
+        c.port = 0;
+        Service lanService(c);
+        QCOMPARE(lanService.start(&why), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(lanService.api()->names(), (QStringList{"lan-10-77-0-7", "lan-10-77-0-12"}), 5000);
+        auto raw = [&](const QByteArray &request) -> QByteArray {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, lanService.port());
+            s.write(request);
+            QByteArray got;
+            (void)QTest::qWaitFor([&] { return (got += s.readAll()).contains("\r\n\r\n{") && got.endsWith('}'); }, 10000);
+            return got;
+        };
+        const QByteArray patched = raw("PATCH /api/v1/monitors/lan-10-77-0-12/screens/1 HTTP/1.1\r\nHost: h\r\nContent-Length: 18\r\n\r\n{\"brightness\": 12}");
+        QVERIFY2(patched.startsWith("HTTP/1.1 200"), patched);
+        QTRY_COMPARE(lanSim.monitors[1].screens[0].record.get(Field::brightness), 12);
+        const QByteArray found = raw("POST /api/v1/discover HTTP/1.1\r\nHost: h\r\nContent-Length: 13\r\n\r\n{\"lan\": true}");
+        QVERIFY2(found.contains(R"({"added":[],"found":["lan-10-77-0-7","lan-10-77-0-12"]})"), found);
     }
 };
 
