@@ -28,8 +28,33 @@
 
 #include <QUdpSocket>
 
+#ifdef TELVANOR_BENCH_SERVICE
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QWebSocket>
+
+#include <unistd.h>
+
+#include "api.h"
+#include "config.h"
+#include "networklink.h"
+#include "service.h"
+#endif
+
 namespace {
 QElapsedTimer sinceStart;
+
+double monotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
 
 double cpuSeconds()
 {
@@ -207,7 +232,8 @@ void networkSearch(int count)
 // 250 simulated monitors (of the given type) at 10.77.1.1-250 in a namespace of
 // their own; returns the namespace joined to theirs at 10.77.0.1, for the side
 // under test, or an empty string (why written out) when namespaces cannot be made.
-static QString lanOf250(NetLab &lab, QProcess &sim, int type)
+// Without a process the addresses alone are made and *monsNs names their namespace.
+static QString lanOf250(NetLab &lab, QProcess *sim, int type, QString *monsNs = nullptr)
 {
     QString why;
     if (!NetLab::available(&why)) {
@@ -220,14 +246,18 @@ static QString lanOf250(NetLab &lab, QProcess &sim, int type)
     for (int i = 0; i < 250; ++i)
         cidrs << QStringLiteral("10.77.1.%1/16").arg(1 + i);
     lab.link(hostNs, {QStringLiteral("10.77.0.1/16")}, monNs, cidrs);
-    sim.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), monNs, QStringLiteral(TELVANOR_SIM_BINARY),
+    if (monsNs)
+        *monsNs = monNs;
+    if (!sim)
+        return hostNs;
+    sim->start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), monNs, QStringLiteral(TELVANOR_SIM_BINARY),
                                       QStringLiteral("--quiet-reads"), QStringLiteral("--monitor"),
                                       QStringLiteral("type=%1,ip=10.77.1.1,count=250").arg(type)});
-    sim.waitForStarted();
+    sim->waitForStarted();
     bool ready = false;
-    while (!ready && sim.waitForReadyRead(10000))
-        while (sim.canReadLine())
-            ready = ready || sim.readLine().startsWith("ready");
+    while (!ready && sim->waitForReadyRead(10000))
+        while (sim->canReadLine())
+            ready = ready || sim->readLine().startsWith("ready");
     return hostNs;
 }
 
@@ -237,7 +267,7 @@ int panelMemory()
 {
     NetLab lab;
     QProcess sim;
-    const QString panelNs = lanOf250(lab, sim, 4);
+    const QString panelNs = lanOf250(lab, &sim, 4);
     if (panelNs.isEmpty())
         return 0;
     NetLab::enter(panelNs);
@@ -268,7 +298,7 @@ int fleetLan()
 {
     NetLab lab;
     QProcess sim;
-    const QString fleetNs = lanOf250(lab, sim, 1);
+    const QString fleetNs = lanOf250(lab, &sim, 1);
     if (fleetNs.isEmpty())
         return 0;
     NetLab::enter(fleetNs);
@@ -491,6 +521,313 @@ void tallyBridge()
         QStringLiteral("all"));
 }
 
+#ifdef TELVANOR_BENCH_SERVICE
+// ---- telvanord ----
+
+// One API request over HTTP to the loopback address; the reply goes once finished.
+static QNetworkReply *apiCall(QNetworkAccessManager &nam, quint16 port, const QByteArray &method, const QString &path,
+                              const QByteArray &body = {})
+{
+    QNetworkRequest r(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1%2").arg(port).arg(path)));
+    r.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    QNetworkReply *reply = nam.sendCustomRequest(r, method, body);
+    QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    return reply;
+}
+
+static int statusOf(QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+// "p50 A ms, p99 B ms, max C ms" of the sorted figures.
+static QString spread(QVector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    if (ms.isEmpty())
+        return QStringLiteral("none");
+    return QStringLiteral("p50 %1 ms, p99 %2 ms, max %3 ms")
+        .arg(ms.at(ms.size() / 2), 0, 'f', 1).arg(ms.at(ms.size() * 99 / 100), 0, 'f', 1).arg(ms.last(), 0, 'f', 1);
+}
+
+static QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().split(' ').value(0)) : QStringLiteral("?");
+}
+
+// The service on the line of lineRate(): 32 monitors on one pseudo-terminal at
+// 38400 baud, every screen read each second (the shortest cadence the service
+// takes), and API requests over HTTP on the loopback address, round robin (each
+// monitor's previous request 4 s earlier), rounds of tally (POST .../tally) and
+// brightness (PATCH) in turn: from the request leaving the client to the last
+// byte of its frame at the monitor, on the line model's clock.
+int serviceLineRate()
+{
+    constexpr int count = 32, requests = 512;
+    const QString load = loadAverage();
+    Simulator sim;
+    sim.logReads = false;
+    SerialLink link(&sim);
+    QString why;
+    if (!link.openPty(&why)) {
+        QTextStream(stdout) << "skipped: " << why << "\n";
+        return 0;
+    }
+    link.setLineRate(38400);
+    ServiceConfig config;
+    config.readEveryMs = ServiceConfigLimits::MinReadEveryMs;
+    config.port = 0;
+    for (int id = 0; id < count; ++id) {
+        sim.monitors << Sim::makeMonitor(1, id, {});
+        config.names << QStringLiteral("cam%1").arg(id);
+        parseCtlTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(id), &config.monitors[config.names.last()], &why);
+    }
+    QVector<double> arrivedAt(count, -1);
+    QObject::connect(&sim, &Simulator::logLine, [&](const QString &line) {
+        const int id = line.section(QLatin1Char(' '), 1, 1).toInt();
+        if (id >= 0 && id < count)
+            arrivedAt[id] = link.lastByteInMs();
+    });
+    Service service(config);
+    if (service.start(&why) != ExitOk) {
+        QTextStream(stdout) << "skipped: " << why << "\n";
+        return 0;
+    }
+    auto allRead = [&] {
+        return std::all_of(sim.monitors.begin(), sim.monitors.end(), [](const Sim::SimMonitor &m) { return m.readsAnswered > 0; });
+    };
+    for (int waited = 0; !allRead() && waited < 30000; waited += 10)
+        DataStream::waitMs(10);
+    QNetworkAccessManager nam;
+    nam.setProxy(QNetworkProxy::NoProxy);
+    // A type 1 monitor takes UMD 1's label with each tally frame: every one gets a label first.
+    for (const QString &name : qAsConst(config.names))
+        apiCall(nam, service.port(), "POST", QStringLiteral("/monitors/%1/screens/1/umd").arg(name), R"({"text":"CAM"})");
+    DataStream::waitMs(2000);
+    QVector<double> ms[2], replied; // replied: request sent to the service's reply, the frame written before it
+    double repliedAt = -1;
+    QObject::connect(service.api(), &Api::requestDone, [&] { repliedAt = link.nowMs(); });
+    int answered = 0, refused = 0;
+    for (int i = 0; i < requests; ++i) {
+        const int id = i % count, round = i / count;
+        const bool tally = round % 2 == 0;
+        const QByteArray body = tally ? QByteArray(round % 4 ? R"({"tally":"off"})" : R"({"tally":"red"})")
+                                      : QByteArray(R"({"brightness":)") + QByteArray::number(20 + round % 60) + '}';
+        arrivedAt[id] = repliedAt = -1;
+        const double sentAt = link.nowMs();
+        QNetworkReply *reply = apiCall(nam, service.port(), tally ? "POST" : "PATCH",
+                                       QStringLiteral("/monitors/cam%1/screens/1%2").arg(id).arg(tally ? "/tally" : ""), body);
+        QObject::connect(reply, &QNetworkReply::finished, [&, reply] { ++(statusOf(reply) == 200 ? answered : refused); });
+        DataStream::waitMs(125);
+        if (arrivedAt[id] >= 0)
+            ms[tally ? 0 : 1] << arrivedAt[id] - sentAt;
+        if (repliedAt >= 0)
+            replied << repliedAt - sentAt;
+    }
+    DataStream::waitMs(1000);
+    QTextStream(stdout) << "| telvanord, same line (32 monitors, each read every 1 s): " << requests
+                        << " API requests over HTTP round robin, half tally (POST), half brightness (PATCH); request sent to the"
+                           " frame's last byte at the monitor (load average "
+                        << load << ") | " << ms[0].size() + ms[1].size() << " of " << requests << " frames arrived, " << answered
+                        << " answered 200, " << refused << " not; all " << spread(ms[0] + ms[1]) << "; tally " << spread(ms[0])
+                        << "; brightness " << spread(ms[1]) << "; request sent to the service's reply (the frame written before it) "
+                        << spread(replied) << " | p99 <= 15 ms |\n";
+    return 0;
+}
+
+// The WebSocket clients of serviceLan(): prints "ready: N snapshots" once every
+// client has its snapshot, then "MONITOR TIME" for each brightness change a
+// client hears, TIME on the monotonic clock (ms).
+int eventClients(int count)
+{
+    int snapshots = 0;
+    QTextStream out(stdout);
+    static const QRegularExpression change(QStringLiteral(R"re("field":"brightness".*"monitor":"(m\d+)")re"));
+    for (int c = 0; c < count; ++c) {
+        auto *ws = new QWebSocket;
+        ws->setProxy(QNetworkProxy::NoProxy);
+        QObject::connect(ws, &QWebSocket::textMessageReceived, [&](const QString &text) {
+            const double at = monotonicMs();
+            const QRegularExpressionMatch m = change.match(text);
+            if (m.hasMatch())
+                out << m.captured(1) << ' ' << QString::number(at, 'f', 3) << Qt::endl;
+            else if (text.contains(QLatin1String(R"("type":"snapshot")")) && ++snapshots == count)
+                out << "ready: " << snapshots << " snapshots" << Qt::endl;
+        });
+        QObject::connect(ws, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), [ws] { QTextStream(stderr) << ws->errorString() << Qt::endl; });
+        ws->open(QUrl(QStringLiteral("ws://127.0.0.1:8080/api/v1/events")));
+    }
+    return QCoreApplication::exec();
+}
+
+// CPU seconds and resident and peak memory (MB) of another process, from /proc.
+struct Usage {
+    double cpu = 0, rssMb = 0, peakMb = 0;
+};
+static Usage usageOf(qint64 pid)
+{
+    Usage u;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid)), status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' '); // from the state on
+        u.cpu = (f.value(11).toDouble() + f.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK)); // utime, stime
+    }
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:") || line.startsWith("VmHWM:"))
+                (line.startsWith("VmRSS") ? u.rssMb : u.peakMb) = line.mid(6).simplified().split(' ').value(0).toDouble() / 1024;
+    return u;
+}
+
+// telvanord as run: its own process in a namespace joined to 250 simulated
+// monitors (lanOf250), each read every 5 s. The monitors are simulated in this
+// process on a socket made in their namespace, so that when a frame arrives and
+// when a reply leaves are taken on this process's clock. Measured: the service's
+// CPU and memory over 30 s of reads; PATCH to the frame at the monitor; 100
+// WebSocket clients each getting a change made on a monitor (from the settings
+// reply that carries it leaving the monitor to the client's message); 1000 GET
+// requests a second for 10 s.
+int serviceLan()
+{
+    const QString load = loadAverage();
+    NetLab lab;
+    QString monsNs, why;
+    const QString hostNs = lanOf250(lab, nullptr, 1, &monsNs);
+    if (hostNs.isEmpty())
+        return 0;
+    Simulator sim;
+    sim.logReads = false;
+    Sim::parseMonitorDescription(QStringLiteral("type=1,ip=10.77.1.1,count=250"), &sim.monitors, &why);
+    NetworkLink monitors(&sim);
+    monitors.adopt(lab.udpSocketIn(monsNs, QStringLiteral("0.0.0.0"), NetworkLink::MonitorPort), &why);
+    QHash<QString, double> readAt, frameAt; // by monitor address: first read, first setting frame since asked (-1: waiting)
+    QObject::connect(&sim, &Simulator::logLine, [&](const QString &line) {
+        QHash<QString, double> &at = line.endsWith(QLatin1String(": read")) ? readAt : frameAt;
+        const QString ip = line.section(QLatin1Char(' '), 0, 0);
+        if (at.value(ip) < 0 && !line.endsWith(QLatin1String("(on the monitor)")))
+            at[ip] = monotonicMs();
+    });
+
+    NetLab::enter(hostNs);
+    QTemporaryDir dir;
+    QJsonObject names;
+    for (int i = 1; i <= 250; ++i)
+        names.insert(QStringLiteral("m%1").arg(i), QStringLiteral("lan:10.77.1.%1").arg(i));
+    QFile file(dir.filePath(QStringLiteral("telvanord.json")));
+    file.open(QIODevice::WriteOnly);
+    file.write(QJsonDocument(QJsonObject{{"monitors", names}, {"http", QJsonObject{{"port", 8080}, {"maxClients", 200}}}}).toJson());
+    file.close();
+    QProcess service;
+    service.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), hostNs, QStringLiteral(TELVANORD_BINARY), file.fileName()});
+    QByteArray said;
+    for (int waited = 0; !said.contains("listening") && waited < 10000; waited += 10) {
+        DataStream::waitMs(10);
+        said += service.readAllStandardOutput();
+    }
+    auto readsAnswered = [&] {
+        int n = 0;
+        for (const Sim::SimMonitor &m : qAsConst(sim.monitors))
+            n += m.readsAnswered ? m.readsAnswered : -100000;
+        return n;
+    };
+    for (int waited = 0; readsAnswered() < 0 && waited < 20000; waited += 10)
+        DataStream::waitMs(10);
+    if (!said.contains("listening") || readsAnswered() < 0) {
+        QTextStream(stdout) << "skipped: the service did not start or read every monitor: " << said << service.readAllStandardError() << "\n";
+        return 0;
+    }
+    const qint64 pid = service.processId();
+    QTextStream out(stdout);
+    out << "(telvanord on the LAN measured at a load average of " << load << ")\n";
+
+    // 30 s of reads alone.
+    Usage u0 = usageOf(pid);
+    int reads0 = readsAnswered();
+    QElapsedTimer window;
+    window.start();
+    DataStream::waitMs(30000);
+    Usage u1 = usageOf(pid);
+    out << "| telvanord on the LAN: 250 monitors, each read every 5 s (30 s) | "
+        << QString::number(100 * (u1.cpu - u0.cpu) / (window.elapsed() / 1000.0), 'f', 2) << " % of one core, "
+        << readsAnswered() - reads0 << " reads answered; resident memory " << QString::number(u1.rssMb, 'f', 1) << " MB (peak "
+        << QString::number(u1.peakMb, 'f', 1) << " MB) | CPU <= 2 %, RSS <= 100 MB |\n";
+
+    QNetworkAccessManager nam;
+    nam.setProxy(QNetworkProxy::NoProxy);
+    // PATCH to the frame at the monitor: one request every 100 ms, each to a monitor of its own.
+    QVector<double> ms;
+    int ok = 0;
+    for (int i = 1; i <= 100; ++i) {
+        const QString ip = QStringLiteral("10.77.1.%1").arg(i);
+        frameAt[ip] = -1;
+        const double sentAt = monotonicMs();
+        QNetworkReply *reply = apiCall(nam, 8080, "PATCH", QStringLiteral("/monitors/m%1/screens/1").arg(i), R"({"brightness":17})");
+        QObject::connect(reply, &QNetworkReply::finished, [&, reply] { ok += statusOf(reply) == 200; });
+        DataStream::waitMs(100);
+        if (frameAt.value(ip) >= 0)
+            ms << frameAt.value(ip) - sentAt;
+    }
+    out << "| telvanord on the LAN: PATCH brightness sent to the frame at the monitor (100 requests over HTTP, one every 100 ms) | "
+        << ms.size() << " frames, " << ok << " answered 200; " << spread(ms) << " | median <= 5 ms |\n";
+
+    // 100 WebSocket clients in a process of their own (eventClients()); 20
+    // monitors changed on their own panels (the simulator's set command): from
+    // the read reply carrying the change leaving the monitor to each client's
+    // message about it, both on the monotonic clock.
+    constexpr int clients = 100, changes = 20;
+    QProcess listeners;
+    listeners.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), hostNs, QCoreApplication::applicationFilePath(),
+                                           QStringLiteral("--events-clients"), QString::number(clients)});
+    for (int waited = 0; !listeners.canReadLine() && waited < 30000; waited += 10)
+        DataStream::waitMs(10);
+    const QByteArray ready = listeners.canReadLine() ? listeners.readLine().trimmed() : "not ready: " + listeners.readAllStandardError().simplified();
+    sim.logReads = true;
+    for (int i = 101; i < 101 + changes; ++i) {
+        readAt[QStringLiteral("10.77.1.%1").arg(i)] = -1;
+        sim.command(QStringLiteral("set 10.77.1.%1 1 brightness %2").arg(i).arg(i % 50));
+    }
+    ms.clear();
+    for (int waited = 0; ms.size() < clients * changes && waited < 10000; waited += 10) {
+        DataStream::waitMs(10);
+        while (listeners.canReadLine()) { // "mN TIME": client's message about monitor N
+            const QList<QByteArray> w = listeners.readLine().trimmed().split(' ');
+            ms << w.value(1).toDouble() - readAt.value(QStringLiteral("10.77.1.") + QString::fromLatin1(w.value(0).mid(1)));
+        }
+    }
+    sim.logReads = false;
+    listeners.kill();
+    listeners.waitForFinished(3000);
+    out << "| telvanord on the LAN: " << clients << " WebSocket clients in another process (" << ready << "), " << changes
+        << " changes made on monitors; the settings reply carrying one leaving the monitor to each client's message | "
+        << ms.size() << " of " << clients * changes << " messages; " << spread(ms) << " | all <= 50 ms |\n";
+
+    // 1000 GET requests a second for 10 s, over the screens of all monitors.
+    constexpr int perSecond = 1000, seconds = 10;
+    int sent = 0, done = 0;
+    ok = 0;
+    u0 = usageOf(pid);
+    window.restart();
+    while (done < perSecond * seconds && window.elapsed() < (seconds + 5) * 1000) {
+        for (; sent < perSecond * seconds && sent < window.elapsed() * perSecond / 1000; ++sent) {
+            QNetworkReply *reply = apiCall(nam, 8080, "GET", QStringLiteral("/monitors/m%1/screens/1").arg(1 + sent % 250));
+            QObject::connect(reply, &QNetworkReply::finished, [&, reply] { ++done; ok += statusOf(reply) == 200; });
+        }
+        DataStream::waitMs(1);
+    }
+    const double s = window.elapsed() / 1000.0;
+    u1 = usageOf(pid);
+    out << "| telvanord on the LAN: " << perSecond << " GET requests a second for " << seconds << " s (screens of all 250 monitors) | "
+        << ok << " of " << sent << " answered 200 in " << QString::number(s, 'f', 2) << " s; service CPU "
+        << QString::number(100 * (u1.cpu - u0.cpu) / s, 'f', 1) << " % of one core; peak memory after all of the above "
+        << QString::number(u1.peakMb, 'f', 1) << " MB | CPU <= 50 % |\n";
+    service.terminate();
+    service.waitForFinished(3000);
+    return 0;
+}
+#endif
+
 int main(int argc, char **argv)
 {
     sinceStart.start();
@@ -503,6 +840,19 @@ int main(int argc, char **argv)
         return fleetLan();
     if (app.arguments().contains(QStringLiteral("--line-rate")))
         return lineRate();
+#ifdef TELVANOR_BENCH_SERVICE
+    if (app.arguments().contains(QStringLiteral("--service-line-rate")))
+        return serviceLineRate();
+    if (app.arguments().contains(QStringLiteral("--service-lan")))
+        return serviceLan();
+    if (app.arguments().contains(QStringLiteral("--events-clients")))
+        return eventClients(app.arguments().last().toInt());
+#else
+    if (!app.arguments().filter(QStringLiteral("--service-")).isEmpty()) {
+        QTextStream(stdout) << "skipped: built without the service (Qt 5)\n";
+        return 0;
+    }
+#endif
     const bool tallyOnly = app.arguments().contains(QStringLiteral("--tally-bridge"));
     if (!tallyOnly) {
         // Start to first paint of the window.

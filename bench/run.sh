@@ -9,7 +9,7 @@ extra=()
 [ -n "${DISPLAY:-}" ] || extra+=(xvfb xauth)
 ensure_packages "${extra[@]}"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target telvanor-bench telvanor-monitor-sim
+cmake --build build -j"$(nproc)" --target telvanor-bench telvanor-monitor-sim telvanord
 run=(build/bench/telvanor-bench)
 [ -n "${DISPLAY:-}" ] || run=(xvfb-run -a -s "-screen 0 1024x768x24" "${run[@]}")
 {
@@ -19,4 +19,6 @@ run=(build/bench/telvanor-bench)
   "${run[@]}" --panel-memory 2>/dev/null
   "${run[@]}" --fleet-lan 2>/dev/null
   "${run[@]}" --line-rate 2>/dev/null
+  "${run[@]}" --service-line-rate 2>/dev/null
+  "${run[@]}" --service-lan 2>/dev/null
 } | tee build/bench.md

@@ -384,7 +384,7 @@ void Fleet::tick()
                 x.inFlight = false;
                 x.dueMs = msSinceStart() + (ok ? x.everyMs : offline ? OfflineReadMs : RetryMs);
             }
-            tick();
+            ticker->start(0); // one pass over the watched screens for all the reads that end together
         }, w.user);
     }
     if (next != std::numeric_limits<qint64>::max())

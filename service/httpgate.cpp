@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -61,6 +62,7 @@ public:
         bool webSocket = false;
         bool refused = false;
         QVector<std::shared_ptr<Pending>> pending;
+        QPointer<QTcpSocket> socket;
     };
 
     Gate(const Limits &l, QObject *parent) : QTcpServer(parent), limits(l)
@@ -72,7 +74,12 @@ public:
     }
 
     Guard *guard(QTcpSocket *s) { return guards.contains(s) ? &guards[s] : nullptr; }
-    int count() const { return guards.size(); }
+    // Connections open. The HTTP library cuts every signal of a socket it hands
+    // to its WebSocket server: such a one is seen gone by its guard alone.
+    int count() const
+    {
+        return static_cast<int>(std::count_if(guards.begin(), guards.end(), [](const Guard &g) { return !g.socket.isNull(); }));
+    }
     qint64 now() const { return clock.elapsed(); }
     int threshold() const { return limits.maxBody + kHeaderRoom; }
 
@@ -95,7 +102,7 @@ protected:
             delete s;
             return;
         }
-        if (guards.size() >= limits.maxClients) {
+        if (count() >= limits.maxClients) {
             s->write(rawResponse(503, "Service Unavailable", R"({"error":"too many clients"})"));
             s->disconnectFromHost();
             connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
@@ -104,7 +111,7 @@ protected:
         }
         // Bytes wait in the socket until a request is whole: this bounds them.
         s->setReadBufferSize(threshold());
-        guards.insert(s, Guard{now(), -1, 0, false, false, {}});
+        guards.insert(s, Guard{now(), -1, 0, false, false, {}, s});
         connect(s, &QObject::destroyed, this, [this, s] { guards.remove(s); });
         connect(s, &QTcpSocket::disconnected, this, [this, s] {
             if (Guard *g = guard(s)) {
@@ -139,6 +146,7 @@ protected:
 private:
     void sweep()
     {
+        guards.removeIf([](const auto &g) { return g.value().socket.isNull(); });
         const qint64 t = now();
         const QList<QTcpSocket *> sockets = guards.keys();
         for (QTcpSocket *s : sockets) {

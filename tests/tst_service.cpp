@@ -327,7 +327,8 @@ private slots:
         l.requestTimeoutMs = 300;
         Http::Server server(l, [](const Http::Request &r, const Http::Respond &respond) {
             respond(Http::Response{200, QByteArray::number(r.body.size()), "text/plain", {}});
-        }, [](const Http::Request &) { return Http::Response{404, {}, {}, {}}; });
+        }, [](const Http::Request &r) { return Http::Response{r.path == QLatin1String("/ws") ? 0 : 404, {}, {}, {}}; });
+        connect(&server, &Http::Server::webSocket, this, [](QWebSocket *ws) { connect(ws, &QWebSocket::disconnected, ws, &QObject::deleteLater); });
         QString why;
         QVERIFY2(server.listen(QHostAddress::LocalHost, 0, &why), qPrintable(why));
         auto connectOne = [&] {
@@ -358,6 +359,15 @@ private slots:
         next->write("POST /x HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc");
         QByteArray served;
         QTRY_VERIFY2((served += next->readAll()).endsWith("\r\n\r\n3"), served);
+        // A WebSocket that has closed leaves its place to the next client.
+        for (int i = 0; i < 3; ++i) {
+            QWebSocket ws;
+            QSignalSpy open(&ws, &QWebSocket::connected);
+            ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server.port())));
+            QVERIFY(open.wait(5000));
+            ws.close();
+            QTRY_COMPARE(server.clients(), 1);
+        }
     }
 
     void configFaults_data()
