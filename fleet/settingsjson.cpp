@@ -31,7 +31,8 @@ QJsonObject fields(const ST_BasicData &record, int type, bool withTextIndex)
 
 Fault parse(const QString &name, const QJsonValue &v, Assignment *out, QString *why)
 {
-    if (!fieldByName(name.toLatin1().constData(), &out->field)) {
+    // The name as a whole: a NUL inside must not end it early.
+    if (name.contains(QChar(u'\0')) || !fieldByName(name.toLatin1().constData(), &out->field)) {
         *why = QStringLiteral("unknown field '%1'").arg(name);
         return Fault::UnknownField;
     }

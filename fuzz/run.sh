@@ -11,7 +11,7 @@ ensure_packages clang libclang-rt-14-dev
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(gatherer replies fleet tsl)
+[ ${#targets[@]} -gt 0 ] || targets=(gatherer replies fleet tsl api config)
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DTELVANOR_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

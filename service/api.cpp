@@ -311,13 +311,23 @@ void Api::withMonitor(const QString &name, const Http::Respond &respond, const s
     }, QStringLiteral("api"));
 }
 
-void Api::withScreen(const QStringList &args, bool fresh, const Http::Respond &respond,
-                     const std::function<void(Fleet::Monitor &, int)> &then)
+// The screen number of {n}, 1-8; 0 (with the answer given) when it is none.
+static int screenArg(const QStringList &args, const Http::Respond &respond)
 {
     bool ok = false;
     const int n = args.value(1).toInt(&ok);
-    if (!ok || n < 1 || n > MachineDevice::MaxScreens)
-        return respond(error(404, QStringLiteral("no screen '%1': screens count from 1").arg(args.value(1))));
+    if (ok && n >= 1 && n <= MachineDevice::MaxScreens)
+        return n;
+    respond(error(404, QStringLiteral("no screen '%1': screens count from 1").arg(args.value(1))));
+    return 0;
+}
+
+void Api::withScreen(const QStringList &args, bool fresh, const Http::Respond &respond,
+                     const std::function<void(Fleet::Monitor &, int)> &then)
+{
+    const int n = screenArg(args, respond);
+    if (!n)
+        return;
     const QString name = args.value(0);
     QPointer<Api> self(this);
     withMonitor(name, respond, [self, name, n, fresh, respond, then](Fleet::Monitor &m) {
@@ -401,13 +411,18 @@ void Api::patchScreen(const Http::Request &r, const QStringList &args, const Htt
     SettingsJson::sortInRecordOrder(&fields);
     const bool verify = r.query.queryItemValue(QStringLiteral("verify")) == QLatin1String("true");
     const bool fresh = r.query.queryItemValue(QStringLiteral("fresh")) == QLatin1String("true");
+    if (!screenArg(args, respond))
+        return;
     QPointer<Api> self(this);
-    withScreen(args, fresh, respond, [self, fields, verify, respond](Fleet::Monitor &m, int s) {
+    // The type is checked before the screen is read: a refusal needs no answer from the monitor.
+    withMonitor(args.value(0), respond, [self, args, fresh, fields, verify, respond](Fleet::Monitor &m) {
         for (const Assignment &a : fields)
             if (!typeHasField(m.type, a.field))
                 return respond(error(409, QStringLiteral("a type %1 monitor has no %2").arg(m.type).arg(QLatin1String(fieldInfo(a.field).name)),
                                      QLatin1String(fieldInfo(a.field).name)));
-        self->change(m, s, fields, verify, respond);
+        self->withScreen(args, fresh, respond, [self, fields, verify, respond](Fleet::Monitor &mon, int s) {
+            self->change(mon, s, fields, verify, respond);
+        });
     });
 }
 
@@ -580,16 +595,25 @@ void Api::postUmd(const Http::Request &r, const QStringList &args, const Http::R
     const QString text = body.value("text").toString();
     if (text.size() > kUmdTextLength)
         return respond(error(422, QStringLiteral("text: at most %1 characters").arg(kUmdTextLength), QStringLiteral("text")));
+    if (!screenArg(args, respond))
+        return;
     QPointer<Api> self(this);
-    withScreen(args, false, respond, [self, slot, text, respond](Fleet::Monitor &m, int s) {
+    withMonitor(args.value(0), respond, [self, args, slot, text, respond](Fleet::Monitor &m) {
         if (slot > 1 && m.type != 2)
             return respond(error(409, QStringLiteral("a type %1 monitor has one UMD").arg(m.type), QStringLiteral("slot")));
-        const QString key = m.address.key();
-        const QString name = self->nameOf(key);
-        self->queue(key, s, kUmdGroup, {}, m.type == 2 ? slot - 1 : 0, text, [respond, name, s, slot, text] {
-            respond(reply(200, QJsonObject{{"monitor", name}, {"screen", s + 1}, {"slot", slot}, {"text", text},
-                                           {"sent", sentJson({kUmdGroup})}}));
+        self->withScreen(args, false, respond, [self, slot, text, respond](Fleet::Monitor &mon, int s) {
+            self->sendLabel(mon, s, slot, text, respond);
         });
+    });
+}
+
+void Api::sendLabel(Fleet::Monitor &m, int s, int slot, const QString &text, const Http::Respond &respond)
+{
+    const QString key = m.address.key();
+    const QString name = nameOf(key);
+    queue(key, s, kUmdGroup, {}, m.type == 2 ? slot - 1 : 0, text, [respond, name, s, slot, text] {
+        respond(reply(200, QJsonObject{{"monitor", name}, {"screen", s + 1}, {"slot", slot}, {"text", text},
+                                       {"sent", sentJson({kUmdGroup})}}));
     });
 }
 
@@ -814,9 +838,16 @@ void Api::postDiscover(const Http::Request &r, const QStringList &, const Http::
     if (body.contains("serial") && !body.value("serial").isArray())
         return respond(error(400, QStringLiteral("serial: a list of serial ports"), QStringLiteral("serial")));
     QStringList serial;
+    // Only ports the configuration names are opened: a path given here could be any device.
+    QStringList known = options.discoverSerial;
+    for (const CtlTarget &t : qAsConst(monitors))
+        if (t.serial)
+            known << t.port;
     for (const QJsonValue &v : body.value("serial").toArray()) {
         if (!v.isString() || v.toString().isEmpty())
             return respond(error(400, QStringLiteral("serial: a list of serial ports"), QStringLiteral("serial")));
+        if (!known.contains(v.toString()))
+            return respond(error(400, QStringLiteral("serial: %1 is not a port the configuration names").arg(v.toString()), QStringLiteral("serial")));
         serial << v.toString();
     }
     const bool lan = body.isEmpty() ? options.discoverLan : body.value("lan").toBool(false);

@@ -104,6 +104,7 @@ private:
     // Changes fields of one screen: only the packet groups that differ go out.
     void change(Fleet::Monitor &m, int screen, QVector<SettingsJson::Assignment> fields, bool verify,
                 const Http::Respond &respond, const QJsonObject &extra = {});
+    void sendLabel(Fleet::Monitor &m, int screen, int slot, const QString &text, const Http::Respond &respond);
     // Queues one frame; done() once it has gone out.
     void queue(const QString &key, int screen, int group, const QVector<SettingsJson::Assignment> &fields,
                int textSlot, const QString &text, const std::function<void()> &done);

@@ -62,6 +62,15 @@ QString keyFault(const QJsonObject &o, const KeyKind (&keys)[N], const QString &
     return QString();
 }
 
+// A reason kept on one line: control characters a key or value brought in are shown escaped.
+QString printable(QString text)
+{
+    for (int i = text.size() - 1; i >= 0; --i)
+        if (text.at(i).unicode() < 0x20 || text.at(i).unicode() == 0x7f)
+            text.replace(i, 1, QStringLiteral("\\u%1").arg(text.at(i).unicode(), 4, 16, QLatin1Char('0')));
+    return text;
+}
+
 } // namespace
 
 bool validName(const QString &name)
@@ -92,7 +101,7 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
     }
     const QByteArray raw = f.readAll();
     auto bad = [&](int line, const QString &why) {
-        *error = QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(why);
+        *error = QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(printable(why));
         return int(ExitFile);
     };
     QJsonParseError pe;
@@ -197,9 +206,14 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
     if (top.contains("bridgeMap")) {
         c.hasBridge = true;
         c.bridgeMapPath = place(top.value("bridgeMap").toString());
+        QFile map(c.bridgeMapPath);
+        if (!map.open(QIODevice::ReadOnly))
+            return bad(lineOf(raw, "bridgeMap"), QStringLiteral("bridgeMap: %1: %2").arg(c.bridgeMapPath, map.errorString()));
         const int status = readBridgeMap(c.bridgeMapPath, c.monitors, &c.bridgeMap, error);
-        if (status != ExitOk)
+        if (status != ExitOk) {
+            *error = printable(*error);
             return status;
+        }
     }
     *out = c;
     return ExitOk;

@@ -170,6 +170,8 @@ private slots:
         row("another site's page", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 10})", 403, "origin not allowed", 0, 0,
             "", {}, "Origin http://elsewhere.example");
         row("silent monitor", "GET", "/monitors/ghost/screens/1", {}, 503, "'ghost' is not answering");
+        row("a port not configured", "POST", "/discover", R"({"serial": ["/dev/watchdog"]})", 400, "not a port the configuration names");
+        row("a field name cut short", "PATCH", "/monitors/multi/screens/1", "{\"brightness\\u0000x\": 5}", 400, "unknown field", 0, 0);
         row("method", "DELETE", "/monitors", {}, 405, "takes GET");
         row("outside the API", "GET", "/../etc/passwd", {}, 404, "not found");
     }
