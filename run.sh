@@ -8,14 +8,88 @@
 #
 #   ./run.sh            the demo described above
 #   ./run.sh --plain    the panel alone, for real monitors on the LAN or RS-422
+#   ./run.sh --service  the service, telvanord, with simulated monitors on a
+#                       pseudo-terminal serial line (no network), its HTTP API on
+#                       127.0.0.1:8080 (TELVANOR_DEMO_PORT); Ctrl-C stops both
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/deps.sh
 
+if [ "${1:-}" = --service ]; then
+  ensure_packages curl
+  configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build build -j"$(nproc)" --target telvanord telvanor-monitor-sim
+  demo=$PWD/build/service-demo
+  port=${TELVANOR_DEMO_PORT:-8080}
+  mkdir -p "$demo/presets"
+  rm -f "$demo/monitors.log" "$demo/telvanord.log"
+  pids=()
+  stop() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+  }
+  trap stop EXIT
+  trap 'exit 0' INT TERM
+
+  # Monitors on the serial line alone: the simulator opens no network socket.
+  build/sim/telvanor-monitor-sim --quiet-reads \
+    --monitor "type=4,id=1,name=QUAD RACK" \
+    --monitor "type=2,id=2,name=MULTIVIEW" \
+    --monitor "type=1,id=7,name=STUDIO A" > "$demo/monitors.log" 2>&1 &
+  pids+=($!)
+  tty=
+  for _ in $(seq 100); do
+    tty=$(sed -n 's/^ready serial=\(.*\)$/\1/p' "$demo/monitors.log")
+    [ -n "$tty" ] && break
+    kill -0 "${pids[0]}" 2>/dev/null || { cat "$demo/monitors.log"; exit 1; }
+    sleep 0.1
+  done
+  [ -n "$tty" ] || { echo "the simulator did not start"; cat "$demo/monitors.log"; exit 1; }
+
+  # Monitors by name on that line; no search at all, so nothing goes on the LAN.
+  cat > "$demo/telvanord.json" <<JSON
+{
+  "monitors": {
+    "quad-rack": "serial:$tty#1",
+    "multiview": "serial:$tty#2",
+    "studio-a": "serial:$tty#7"
+  },
+  "presets": "presets",
+  "http": { "listen": "127.0.0.1", "port": $port }
+}
+JSON
+  build/service/telvanord "$demo/telvanord.json" > >(tee "$demo/telvanord.log") 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    grep -q 'listening on' "$demo/telvanord.log" 2>/dev/null && break
+    if ! kill -0 "${pids[1]}" 2>/dev/null; then
+      status=0; wait "${pids[1]}" || status=$?
+      echo "telvanord stopped with status $status (6: port $port taken? TELVANOR_DEMO_PORT=... picks another)"
+      exit 1
+    fi
+    sleep 0.1
+  done
+  api=http://127.0.0.1:$port/api/v1
+  cat <<TEXT
+
+Simulated monitors on the pseudo-terminal $tty: quad-rack (ID 1, three screens),
+multiview (ID 2) and studio-a (ID 7); their log: $demo/monitors.log
+Configuration: $demo/telvanord.json (presets in $demo/presets)
+API: $api (routes: $api/openapi.json)
+Try:
+  curl $api/monitors
+  curl -X POST -H 'Content-Type: application/json' -d '{"text":"CAM 1"}' $api/monitors/quad-rack/screens/2/umd
+Ctrl-C stops the service and the monitors.
+
+TEXT
+  wait "${pids[1]}" || true
+  exit 0
+fi
+
 extra=()
 [ -n "${DISPLAY:-}" ] || extra+=(xvfb x11-utils xdotool imagemagick)
 ensure_packages "${extra[@]}"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)" --target telvanor telvanor-monitor-sim
 
 panel=build/panel/telvanor

@@ -156,3 +156,4 @@ struct ST_BasicData {
 };
 
 Q_DECLARE_METATYPE(ST_BasicData)
+Q_DECLARE_METATYPE(Field)

@@ -44,6 +44,7 @@ class TestFleet : public QObject
     }
 
 private slots:
+    void initTestCase() { qRegisterMetaType<Field>(); } // Qt 5's QSignalSpy takes registered types alone
     void cleanup() { fleet.reset(); link.reset(); sim.reset(); done.clear(); }
 
     void lateRepliesAnswerNothing()

@@ -2,9 +2,9 @@
 # Debian 12 machine lacks. apt-get runs only when something is missing.
 telvanor_packages=(
   build-essential cmake pkg-config
+  qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev
   qtbase5-dev libqt5serialport5-dev
-  qt6-base-dev qt6-serialport-dev
-  dpkg-dev file
+  ninja-build dpkg-dev file
   iproute2
 )
 
@@ -19,4 +19,13 @@ ensure_packages() {
   echo "Installing: ${missing[*]}"
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_tree DIR CMAKE_ARGS...: configures a build folder, with Ninja when the
+# folder is new (a folder made earlier keeps its generator).
+configure_tree() {
+  local dir=$1; shift
+  local generator=()
+  [ -f "$dir/CMakeCache.txt" ] || generator=(-G Ninja)
+  cmake -S . -B "$dir" "${generator[@]}" "$@" >/dev/null
 }
