@@ -330,6 +330,19 @@ int fleetLan()
     return 0;
 }
 
+// A pseudo-terminal line whose bytes take a 38400-baud line's time both ways;
+// false (and "skipped" printed) when none opens.
+bool openSlowLine(SerialLink *link)
+{
+    QString why;
+    if (!link->openPty(&why)) {
+        QTextStream(stdout) << "skipped: " << why << "\n";
+        return false;
+    }
+    link->setLineRate(38400);
+    return true;
+}
+
 // One RS-422 line at 38400 baud (the simulator's line-rate mode: every byte
 // takes its time both ways): 32 monitors and a silent one. First the bridge with
 // all of them mapped and read, 500 tally changes round robin (each monitor's
@@ -345,11 +358,8 @@ int lineRate()
     sim.logReads = false;
     SerialLink link(&sim);
     QString why;
-    if (!link.openPty(&why)) {
-        QTextStream(stdout) << "skipped: " << why << "\n";
+    if (!openSlowLine(&link))
         return 0;
-    }
-    link.setLineRate(38400);
     BridgeMap map;
     map.udp31 = 40131;
     for (int i = 0; i <= answering; ++i) {
@@ -570,11 +580,8 @@ int serviceLineRate()
     sim.logReads = false;
     SerialLink link(&sim);
     QString why;
-    if (!link.openPty(&why)) {
-        QTextStream(stdout) << "skipped: " << why << "\n";
+    if (!openSlowLine(&link))
         return 0;
-    }
-    link.setLineRate(38400);
     ServiceConfig config;
     config.readEveryMs = ServiceConfigLimits::MinReadEveryMs;
     config.port = 0;

@@ -441,12 +441,12 @@ void Api::postTally(const Http::Request &r, const QStringList &args, const Http:
     QPointer<Api> self(this);
     withScreen(args, false, respond, [self, a, respond](Fleet::Monitor &m, int s) {
         // A tally is sent even when the record read last shows it already.
-        self->change(m, s, {a}, false, respond, QJsonObject{{"always", true}});
+        self->change(m, s, {a}, false, respond, true);
     });
 }
 
 void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool verify, const Http::Respond &respond,
-                 const QJsonObject &extra)
+                 bool always)
 {
     const QString key = m.address.key();
     const QString name = nameOf(key);
@@ -455,7 +455,7 @@ void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool veri
     for (const Assignment &a : fields)
         after.set(a.field, a.value);
     QVector<int> groups = SettingsJson::changedGroups(before, after, m.type);
-    if (extra.value("always").toBool())
+    if (always)
         for (const Assignment &a : fields)
             if (!groups.contains(fieldInfo(a.field).group))
                 groups.append(fieldInfo(a.field).group);

@@ -101,9 +101,10 @@ private:
     // when fresh, else only when it never was).
     void withScreen(const QStringList &args, bool fresh, const Http::Respond &respond,
                     const std::function<void(Fleet::Monitor &, int screen)> &then);
-    // Changes fields of one screen: only the packet groups that differ go out.
+    // Changes fields of one screen: only the packet groups that differ go out (with
+    // always, the fields' groups go out even when the last read shows the values).
     void change(Fleet::Monitor &m, int screen, QVector<SettingsJson::Assignment> fields, bool verify,
-                const Http::Respond &respond, const QJsonObject &extra = {});
+                const Http::Respond &respond, bool always = false);
     void sendLabel(Fleet::Monitor &m, int screen, int slot, const QString &text, const Http::Respond &respond);
     // Queues one frame; done() once it has gone out.
     void queue(const QString &key, int screen, int group, const QVector<SettingsJson::Assignment> &fields,

@@ -87,11 +87,6 @@ QString nameForPlace(const CtlTarget &t)
     return place.replace(other, QStringLiteral("-")).left(ServiceConfigLimits::MostNameLength);
 }
 
-bool isLoopback(const QHostAddress &a)
-{
-    return a.isLoopback();
-}
-
 int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
 {
     QFile f(path);
@@ -199,7 +194,7 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
         c.token = tf.read(4096).trimmed();
         if (c.token.size() < ServiceConfigLimits::MinTokenLength || c.token.contains('\n') || c.token.contains(' '))
             return bad(lineOf(raw, "tokenFile", httpAt), QStringLiteral("http: tokenFile: the token is one line of at least %1 characters without blanks").arg(ServiceConfigLimits::MinTokenLength));
-    } else if (!isLoopback(c.listen)) {
+    } else if (!c.listen.isLoopback()) {
         return bad(lineOf(raw, "listen", httpAt), QStringLiteral("http: listen: %1 is reachable from other machines: give \"tokenFile\"").arg(c.listenText));
     }
 

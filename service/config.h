@@ -42,8 +42,6 @@ constexpr int MostNameLength = 64;
 bool validName(const QString &name);
 // The name of a monitor found by a search, from where it is: "lan-10-0-0-7", "serial-ttyUSB0-5".
 QString nameForPlace(const CtlTarget &t);
-// Whether the address is this machine alone.
-bool isLoopback(const QHostAddress &a);
 
 // Reads and checks the file and what it names (token file, presets folder, bridge
 // map). ExitOk, or ExitFile with *error "FILE:LINE: reason".
