@@ -119,6 +119,7 @@ const QVector<Api::Route> &Api::routes()
         {"DELETE", "/presets/{preset}", &Api::deletePreset},
         {"POST", "/discover", &Api::postDiscover},
         {"GET", "/openapi.json", &Api::getOpenApi},
+        {"GET", "/fields", &Api::getFields},
     };
     return table;
 }
@@ -251,12 +252,13 @@ QJsonObject Api::monitorJson(const QString &name, bool withScreens) const
 {
     const CtlTarget t = monitors.value(name);
     const Fleet::Monitor *m = fleet->find(t.address().key());
-    QJsonObject o{{"name", name}, {"target", t.text()}};
+    QJsonObject o{{"name", name}, {"target", t.text()}, {"link", t.address().lineKey()}};
     if (!m)
         return o;
     o.insert("type", m->type >= 0 ? QJsonValue(m->type) : QJsonValue());
     o.insert("screenCount", m->screenCount);
     o.insert("online", m->online);
+    o.insert("silentMs", silentMs(*m));
     o.insert("monitorName", m->name.trimmed());
     if (withScreens) {
         QJsonArray screens;
@@ -860,6 +862,19 @@ void Api::postDiscover(const Http::Request &r, const QStringList &, const Http::
     discover(lan, serial, [respond](const QStringList &found, const QStringList &added) {
         respond(reply(200, QJsonObject{{"found", QJsonArray::fromStringList(found)}, {"added", QJsonArray::fromStringList(added)}}));
     });
+}
+
+QJsonValue Api::silentMs(const Fleet::Monitor &m) const
+{
+    return m.lastAnswerMs < 0 ? QJsonValue() : QJsonValue(fleet->msSinceStart() - m.lastAnswerMs);
+}
+
+void Api::getFields(const Http::Request &, const QStringList &, const Http::Respond &respond)
+{
+    static const QByteArray doc = json(fieldTable());
+    Http::Response r;
+    r.body = doc;
+    respond(r);
 }
 
 void Api::getOpenApi(const Http::Request &, const QStringList &, const Http::Respond &respond)

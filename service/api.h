@@ -65,6 +65,12 @@ public:
 
     // The OpenAPI description of the routes, its setting fields from the field table.
     static QJsonObject openApi();
+    // The settings pages in the window's order and every field a request may set:
+    // its caption, page (packet group), range and, where values have names, each
+    // value with its name. Which fields a monitor has shows in its screens' settings.
+    static QJsonObject fieldTable();
+    // How long the monitor has been silent, in ms; null before its first answer.
+    QJsonValue silentMs(const Fleet::Monitor &m) const;
 
 signals:
     void monitorAdded(const QString &name);
@@ -94,6 +100,7 @@ private:
     void recall(const Http::Request &, const QStringList &, const Http::Respond &);
     void postDiscover(const Http::Request &, const QStringList &, const Http::Respond &);
     void getOpenApi(const Http::Request &, const QStringList &, const Http::Respond &);
+    void getFields(const Http::Request &, const QStringList &, const Http::Respond &);
 
     // The monitor of a name with its type known (probed when not), or an error response.
     void withMonitor(const QString &name, const Http::Respond &respond, const std::function<void(Fleet::Monitor &)> &then);

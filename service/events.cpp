@@ -11,7 +11,9 @@ Events::Events(Api *a, Fleet::Fleet *f, QObject *parent) : QObject(parent), api(
 {
     connect(fleet, &Fleet::Fleet::fieldChanged, this, &Events::onField);
     connect(fleet, &Fleet::Fleet::onlineChanged, this, [this](const QString &key, bool online) {
-        publish(message(QStringLiteral("online"), api->nameOf(key), -1, {{"online", online}}, {{"online", online}}));
+        const Fleet::Monitor *m = fleet->find(key);
+        publish(message(QStringLiteral("online"), api->nameOf(key), -1,
+                        {{"online", online}, {"silentMs", m ? api->silentMs(*m) : QJsonValue()}}, {{"online", online}}));
     });
     connect(fleet, &Fleet::Fleet::identified, this, [this](const QString &key) {
         const Fleet::Monitor *m = fleet->find(key);

@@ -9,6 +9,7 @@
 #include "fleet.h"
 #include "httpgate.h"
 #include "tallybridge.h"
+#include "webpage.h"
 
 namespace {
 constexpr int kReopenMs = 1000;
@@ -30,7 +31,13 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     limits.maxBody = Api::MaxBody;
     limits.maxClients = config.maxClients;
     serverPart = new Http::Server(
-        limits, [this](const Http::Request &r, const Http::Respond &respond) { apiPart->handle(r, respond); },
+        limits,
+        [this](const Http::Request &r, const Http::Respond &respond) {
+            Http::Response page;
+            if (WebPage::serve(r, &page))
+                return respond(page);
+            apiPart->handle(r, respond);
+        },
         [this](const Http::Request &r) { return apiPart->upgrade(r); }, this);
     connect(serverPart, &Http::Server::webSocket, this, [this](QWebSocket *ws, const Http::Request &) { eventsPart->add(ws); });
     connect(apiPart, &Api::logLine, this, &Service::logLine);

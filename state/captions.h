@@ -27,4 +27,8 @@ QStringList describeChanges(const ST_BasicData &before, const ST_BasicData &afte
 // Name of the settings page a packet group belongs to ("Picture" for group 1).
 QString groupCaption(int group);
 
+// The settings pages in the order they are shown, by the packet group each sends:
+// Picture, Marker, Function, Source, Audio, UMD.
+inline constexpr int kPageGroups[6] = {1, 2, 3, 5, 4, 6};
+
 } // namespace Captions
