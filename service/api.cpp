@@ -277,18 +277,22 @@ QJsonObject Api::state() const
         if (!m)
             continue;
         QJsonObject mon{{"online", m->online}, {"monitorName", m->name.trimmed()}};
-        for (int s = 0; s < m->screenCount; ++s) {
-            const Fleet::ScreenState &st = m->screens[static_cast<std::size_t>(s)];
-            QJsonObject sc = st.known ? SettingsJson::fields(st.record, m->type, false) : QJsonObject();
-            sc.insert("input", st.input.trimmed());
-            for (std::size_t k = 0; k < 4; ++k)
-                if (st.labelSent[k])
-                    sc.insert(QStringLiteral("umd%1").arg(k + 1), st.labels[k].trimmed());
-            mon.insert(QString::number(s + 1), sc);
-        }
+        for (int s = 0; s < m->screenCount; ++s)
+            mon.insert(QString::number(s + 1), screenState(*m, s));
         all.insert(name, mon);
     }
     return all;
+}
+
+QJsonObject Api::screenState(const Fleet::Monitor &m, int screen) const
+{
+    const Fleet::ScreenState &st = m.screens[static_cast<std::size_t>(screen)];
+    QJsonObject sc = st.known ? SettingsJson::fields(st.record, m.type, false) : QJsonObject();
+    sc.insert("input", st.input.trimmed());
+    for (std::size_t k = 0; k < 4; ++k)
+        if (st.labelSent[k])
+            sc.insert(QStringLiteral("umd%1").arg(k + 1), st.labels[k].trimmed());
+    return sc;
 }
 
 void Api::withMonitor(const QString &name, const Http::Respond &respond, const std::function<void(Fleet::Monitor &)> &then)

@@ -56,6 +56,9 @@ public:
     Http::Response upgrade(const Http::Request &request) const;
 
     QJsonObject monitorJson(const QString &name, bool withScreens) const;
+    QJsonObject screenJson(const Fleet::Monitor &m, int screen) const;
+    // One screen as the events' "state" holds it: its settings, input and labels sent.
+    QJsonObject screenState(const Fleet::Monitor &m, int screen) const;
     // Every monitor and screen as the events' "state" object: name -> {online,
     // monitorName, "1": {field: value, ..., input, umd1-umd4}}.
     QJsonObject state() const;
@@ -121,7 +124,6 @@ private:
     bool labelKnown(const Fleet::Monitor &m, int screen) const;
     static QString outboxKey(const QString &key, int screen, int group, int textSlot);
     QString presetPath(const QString &name) const;
-    QJsonObject screenJson(const Fleet::Monitor &m, int screen) const;
 
     Fleet::Fleet *fleet;
     Options options;

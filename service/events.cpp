@@ -21,6 +21,18 @@ Events::Events(Api *a, Fleet::Fleet *f, QObject *parent) : QObject(parent), api(
             publish(message(QStringLiteral("identified"), api->nameOf(key), -1,
                             {{"deviceType", m->type}, {"screenCount", m->screenCount}}, {}));
     });
+    // A screen's first read: everything it holds at once (later reads bring changes).
+    connect(fleet, &Fleet::Fleet::recordRead, this, [this](const QString &key, int screen) {
+        const Fleet::Monitor *m = fleet->find(key);
+        if (!m || known.contains({key, screen}))
+            return;
+        known.insert({key, screen});
+        QJsonObject o = api->screenJson(*m, screen);
+        o.insert("type", "screen");
+        o.insert("monitor", api->nameOf(key));
+        o.insert("state", QJsonObject{{api->nameOf(key), QJsonObject{{QString::number(screen + 1), api->screenState(*m, screen)}}}});
+        publish(o);
+    });
     connect(fleet, &Fleet::Fleet::inputChanged, this, [this](const QString &key, int screen, const QString &text) {
         publish(message(QStringLiteral("input"), api->nameOf(key), screen, {{"input", text.trimmed()}}, {{"input", text.trimmed()}}));
     });

@@ -2,6 +2,8 @@
 
 #include <QJsonObject>
 #include <QObject>
+#include <QPair>
+#include <QSet>
 #include <QVector>
 
 #include "basicdata.h"
@@ -42,4 +44,5 @@ private:
     Api *api;
     Fleet::Fleet *fleet;
     QVector<QWebSocket *> sockets;
+    QSet<QPair<QString, int>> known; // screens read at least once
 };

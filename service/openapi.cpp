@@ -33,7 +33,7 @@ QJsonObject Api::fieldTable()
             o.insert("values", values);
         fields.append(o);
     }
-    return QJsonObject{{"pages", pages}, {"fields", fields}};
+    return QJsonObject{{"pages", pages}, {"fields", fields}, {"pauseMs", Fleet::Fleet::PauseMs}};
 }
 
 // The description of the routes, with the setting fields and the values each

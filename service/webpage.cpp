@@ -3,6 +3,12 @@
 #include <QFile>
 #include <QRegularExpression>
 
+// Q_INIT_RESOURCE may not be used inside a namespace.
+static void initResource()
+{
+    Q_INIT_RESOURCE(web); // the resource lives in a static library
+}
+
 namespace {
 const char *typeOf(const QString &file)
 {
@@ -18,7 +24,8 @@ const char *typeOf(const QString &file)
 
 bool WebPage::serve(const Http::Request &r, Http::Response *out)
 {
-    Q_INIT_RESOURCE(web); // the resource lives in a static library
+    static const bool loaded = (initResource(), true);
+    Q_UNUSED(loaded);
     QString file;
     if (r.path == QLatin1String("/") || r.path == QLatin1String("/index.html"))
         file = QStringLiteral("index.html");

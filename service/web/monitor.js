@@ -1,0 +1,267 @@
+// One monitor screen: its settings on the pages the window shows them on, each
+// control sending through the API; values follow the monitor as events arrive.
+import { ApiError, path, request } from './api.js';
+import { el } from './dom.js';
+import { createPresets } from './presets.js';
+import { silentText } from './wall.js';
+
+// Sends the latest value of one control: at once when the monitor's pace allows,
+// else when it does; never two requests at a time, never closer than the pace.
+// The last value set is always the last one sent.
+class Pacer {
+  constructor(pauseMs, send) {
+    this.pauseMs = pauseMs;
+    this.send = send;
+    this.last = -Infinity;
+    this.busy = false;
+    this.timer = null;
+    this.pending = undefined;
+  }
+
+  active() { return this.busy || this.pending !== undefined; }
+
+  set(value) {
+    this.pending = value;
+    this.kick();
+  }
+
+  kick() {
+    if (this.busy || this.pending === undefined || this.timer) return;
+    const wait = this.last + this.pauseMs - performance.now();
+    if (wait > 0) {
+      this.timer = setTimeout(() => { this.timer = null; this.kick(); }, wait);
+      return;
+    }
+    const value = this.pending;
+    this.pending = undefined;
+    this.busy = true;
+    this.last = performance.now();
+    this.send(value).finally(() => { this.busy = false; this.kick(); });
+  }
+
+  stop() {
+    clearTimeout(this.timer);
+    this.timer = null;
+    this.pending = undefined;
+  }
+}
+
+export function createMonitorView(model, root) {
+  let name = null;
+  let screen = 1;
+  let controls = [];  // {refresh()} of the controls shown
+  let pacers = [];
+  let header = null;
+  let builtType;
+  const presets = createPresets(model);
+
+  const monitor = () => model.monitors.get(name);
+  const current = () => monitor()?.screens[screen - 1];
+  const screenPath = (...rest) => path('monitors', name, 'screens', screen, ...rest);
+
+  function errorLine(key) {
+    return el('p', { className: 'error', role: 'alert', 'data-for': key, hidden: true });
+  }
+
+  // Runs a request for a control; its error shows in the control's error line.
+  async function run(errorEl, method, url, body) {
+    try {
+      const answer = await request(method, url, body);
+      errorEl.hidden = true;
+      errorEl.textContent = '';
+      return answer;
+    } catch (e) {
+      errorEl.textContent = e instanceof ApiError ? e.message : String(e);
+      errorEl.hidden = false;
+      throw e;
+    }
+  }
+
+  function slider(f) {
+    const id = `f-${f.name}`;
+    const input = el('input', {
+      type: 'range', id, min: f.min, max: f.max, step: 1, 'data-field': f.name,
+    });
+    const out = el('output', { 'data-for': f.name, for: id });
+    const err = errorLine(f.name);
+    const target = { name, screen };
+    const pacer = new Pacer(model.pauseMs, (value) =>
+      run(err, 'PATCH', path('monitors', target.name, 'screens', target.screen), { [f.name]: value })
+        .catch(() => { input.value = current()?.settings?.[f.name] ?? input.value; out.value = input.value; }));
+    pacers.push(pacer);
+    let held = false;
+    input.addEventListener('pointerdown', () => { held = true; });
+    input.addEventListener('pointerup', () => { held = false; });
+    input.addEventListener('input', () => { out.value = input.value; pacer.set(Number(input.value)); });
+    input.addEventListener('change', () => { held = false; pacer.set(Number(input.value)); });
+    const row = el('div', { className: 'control slider' },
+      el('label', { for: id, text: f.caption }), input, out, err);
+    controls.push({
+      refresh(set) {
+        if (held || pacer.active() || !(f.name in set)) return;
+        const v = String(set[f.name]);
+        if (input.value !== v) input.value = v;
+        if (out.value !== v) out.value = v;
+      },
+    });
+    return row;
+  }
+
+  function options(f, caption, send) {
+    const err = errorLine(f.name);
+    const labelId = `l-${f.name}`;
+    const group = el('div', { role: 'group', 'data-field': f.name, 'aria-labelledby': labelId, className: 'options' });
+    const buttons = f.values.map((v) => {
+      const b = el('button', { type: 'button', 'data-value': v.name, text: v.name, 'aria-pressed': 'false' });
+      b.addEventListener('click', () => {
+        group.setAttribute('aria-busy', 'true');
+        send(v.name, err).catch(() => {}).finally(() => group.removeAttribute('aria-busy'));
+      });
+      group.append(b);
+      return b;
+    });
+    controls.push({
+      refresh(set) {
+        const now = String(set[f.name]);
+        for (const b of buttons) {
+          const pressed = String(b.dataset.value === now);
+          if (b.getAttribute('aria-pressed') !== pressed) b.setAttribute('aria-pressed', pressed);
+        }
+      },
+    });
+    return el('div', { className: 'control' }, el('span', { className: 'caption', id: labelId, text: caption }), group, err);
+  }
+
+  const patch = (f) => (value, err) => run(err, 'PATCH', screenPath(), { [f.name]: value });
+
+  function umdSlot(k, set) {
+    const id = `umd-text-${k}`;
+    const input = el('input', { id, type: 'text', maxLength: 16, 'data-umd-slot': k, autocomplete: 'off', spellcheck: false });
+    const err = errorLine(`umd${k}`);
+    const send = el('button', { type: 'button', 'data-umd-send': k, text: 'Send label' });
+    const go = () => run(err, 'POST', screenPath('umd'), { slot: k, text: input.value }).catch(() => {});
+    send.addEventListener('click', go);
+    input.addEventListener('keydown', (e) => { if (e.key === 'Enter') go(); });
+    const box = el('div', { className: 'umd-slot' },
+      el('div', { className: 'control text' }, el('label', { for: id, text: `UMD ${k} label` }), input, send, err));
+    for (const fname of [`umd${k}On`, `umd${k}Color`]) {
+      const f = model.field.get(fname);
+      if (f && fname in set) box.append(options(f, f.caption, patch(f)));
+    }
+    controls.push({
+      refresh() {
+        const text = current()?.labels[k - 1];
+        if (document.activeElement !== input && typeof text === 'string' && input.value !== text) input.value = text;
+      },
+    });
+    return box;
+  }
+
+  function pageOf(group, set) {
+    const fs = el('fieldset', { className: 'page', 'data-group': group.group },
+      el('legend', { text: group.caption }));
+    for (const f of model.fields) {
+      if (f.group !== group.group || !(f.name in set) || /^umd\d/.test(f.name)) continue;
+      if (f.name === 'tally') {
+        fs.append(options(f, f.caption, (value, err) => run(err, 'POST', screenPath('tally'), { tally: value })));
+      } else {
+        fs.append(f.values ? options(f, f.caption, patch(f)) : slider(f));
+      }
+    }
+    if (group.group === 6) for (let k = 1; k <= 4; k += 1) if (`umd${k}On` in set) fs.append(umdSlot(k, set));
+    return fs;
+  }
+
+  function refreshHeader() {
+    const m = monitor();
+    if (!header || !m) return;
+    const s = current();
+    header.status.textContent = m.online ? 'answering' : `not answering — ${silentText(m)}`;
+    header.status.dataset.online = String(m.online);
+    header.device.textContent = [m.monitorName, m.type === null ? '' : `type ${m.type}`, s?.input].filter(Boolean).join(' · ');
+  }
+
+  function refresh() {
+    refreshHeader();
+    const set = current()?.settings;
+    if (set) for (const c of controls) c.refresh(set);
+  }
+
+  function build() {
+    for (const p of pacers) p.stop();
+    pacers = [];
+    controls = [];
+    const m = monitor();
+    if (!m) {
+      root.replaceChildren(el('p', { className: 'note', text: `No monitor named ${name}.` }), el('a', { href: '#/', text: '← Wall' }));
+      header = null;
+      return;
+    }
+    builtType = m.type;
+    root.dataset.monitor = name;
+    root.dataset.screen = String(screen);
+    const tabs = el('nav', { className: 'screens', 'aria-label': 'Screens' });
+    for (let n = 1; n <= Math.max(1, m.screenCount); n += 1) {
+      tabs.append(el('a', { href: `#/monitor/${encodeURIComponent(name)}/${n}`, text: `Screen ${n}`,
+        ...(n === screen ? { 'aria-current': 'page' } : {}) }));
+    }
+    header = {
+      status: el('span', { className: 'status' }),
+      device: el('span', { className: 'device' }),
+    };
+    const head = el('div', { className: 'monitor-head' },
+      el('a', { className: 'back', href: '#/', text: '← Wall' }),
+      el('h1', { text: name }), header.device, header.status, tabs);
+    const s = current();
+    const body = el('div', { className: 'pages' });
+    const err = errorLine('screen');
+    if (s && s.settings) {
+      for (const g of model.pages) {
+        const page = pageOf(g, s.settings);
+        if (page.childElementCount > 1) body.append(page);
+      }
+    } else {
+      body.append(el('p', { className: 'note', text: 'Waiting for the monitor to answer…' }), err);
+      const asked = { name, screen };
+      run(err, 'GET', screenPath()).then((answer) => {
+        const mon = model.monitors.get(asked.name);
+        if (!mon || mon.screens[asked.screen - 1]?.settings) return;
+        Object.assign(mon.screens[asked.screen - 1] || {}, {
+          known: answer.known, input: answer.input || '', labels: answer.labels || [], settings: answer.settings,
+        });
+        if (asked.name === name && asked.screen === screen) build();
+      }).catch(() => {});
+    }
+    root.replaceChildren(head, body, presets.element);
+    presets.show(name, screen);
+    refresh();
+  }
+
+  return {
+    show(n, s) {
+      const same = n === name && s === screen && root.childElementCount;
+      name = n;
+      screen = s;
+      if (!same) build();
+      root.querySelector('h1')?.focus?.();
+    },
+    hide() {
+      for (const p of pacers) p.stop();
+      name = null;
+      pacers = [];
+      controls = [];
+      root.replaceChildren();
+    },
+    // The shown monitor may have changed shape (a snapshot, its type, a first read):
+    // built again only then, so that an edit under way survives.
+    rebuild(n, s) {
+      if (name === null || (n && n !== name) || (s && s !== screen)) return;
+      const m = monitor();
+      if (m && header && builtType === m.type && controls.length && current()?.settings) refresh();
+      else build();
+    },
+    update(n, s) {
+      if (n === name && (!s || s === screen)) refresh();
+    },
+  };
+}
