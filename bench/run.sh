@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; prints the Markdown table and keeps it in
 # build/bench.md. The window runs under Xvfb (a real X server) when there is no
-# display. The network searches need root (network namespaces).
+# display; the service's page in a headless Chromium (bench/page.py). The network searches need root (network namespaces).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -21,4 +21,5 @@ run=(build/bench/telvanor-bench)
   "${run[@]}" --line-rate 2>/dev/null
   "${run[@]}" --service-line-rate 2>/dev/null
   "${run[@]}" --service-lan 2>/dev/null
+  /usr/bin/python3 bench/page.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim
 } | tee build/bench.md

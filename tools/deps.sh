@@ -6,6 +6,7 @@ telvanor_packages=(
   qtbase5-dev libqt5serialport5-dev
   ninja-build dpkg-dev file
   iproute2
+  chromium chromium-driver python3-selenium
 )
 
 ensure_packages() {
