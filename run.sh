@@ -75,6 +75,7 @@ JSON
 Simulated monitors on the pseudo-terminal $tty: quad-rack (ID 1, three screens),
 multiview (ID 2) and studio-a (ID 7); their log: $demo/monitors.log
 Configuration: $demo/telvanord.json (presets in $demo/presets)
+The page: http://127.0.0.1:$port/ (open it in a browser on this machine)
 API: $api (routes: $api/openapi.json)
 Try:
   curl $api/monitors

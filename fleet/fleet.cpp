@@ -145,7 +145,7 @@ void Fleet::probe(const QString &key, Done done, const QString &user)
     line(m->address)->enqueue(user, std::move(r));
 }
 
-bool Fleet::applyRead(Monitor &m, int screen, const QByteArray &reply)
+bool Fleet::applyRead(Monitor &m, int screen, const QByteArray &reply, quint64 askedAt)
 {
     const int payload = m.type == 2 ? SettingsReply::Type2PayloadLength : SettingsReply::PayloadLength;
     if (reply.size() < SettingsReply::PayloadOffset + payload)
@@ -156,6 +156,9 @@ bool Fleet::applyRead(Monitor &m, int screen, const QByteArray &reply)
     d.basicData = st.record;
     const std::uint8_t mask = Frame::byteAt(reply, Frame::OffMask);
     d.applySettingsReply(reply.mid(SettingsReply::PayloadOffset), mask);
+    for (std::size_t b = 0; b < st.byteSent.size(); ++b)
+        if (st.byteSent[b] > askedAt)
+            d.basicData.bytes[b] = st.record.bytes[b];
     const QString input = d.inputText[static_cast<std::size_t>(screen)];
     const bool first = !std::exchange(st.known, true);
     const QString key = m.address.key();
@@ -206,9 +209,9 @@ void Fleet::read(const QString &key, int screen, Done done, const QString &user)
     r.ip = m->address.ip;
     r.mask = static_cast<std::uint8_t>(1u << screen);
     r.timeoutMs = ReplyTimeoutMs;
-    r.done = [this, key, screen, done](const QByteArray *reply) {
+    r.done = [this, key, screen, done, askedAt = sendCount](const QByteArray *reply) {
         Monitor *mon = find(key);
-        const bool ok = mon && reply && applyRead(*mon, screen, *reply);
+        const bool ok = mon && reply && applyRead(*mon, screen, *reply, askedAt);
         if (mon)
             answered(*mon, reply != nullptr);
         if (done)
@@ -308,19 +311,25 @@ void Fleet::send(const QString &key, const QString &requestKey, std::function<bo
         if (frame.isEmpty())
             return;
         line(m->address)->write(m->address.ip, frame);
+        ++sendCount;
         const GroupBytes *g = groupBytes(s.group);
         // What went out is each screen's state until a read says otherwise, so
         // that the next frame to the monitor, whoever builds it, carries it on.
         for (int screen = 0; g && screen < MachineDevice::MaxScreens; ++screen) {
             if (!(s.screenMask & (1 << screen)))
                 continue;
-            ST_BasicData after = m->screens[static_cast<std::size_t>(screen)].record;
+            ScreenState &st = m->screens[static_cast<std::size_t>(screen)];
+            ST_BasicData after = st.record;
+            auto take = [&](int b) {
+                after.bytes[static_cast<std::size_t>(b)] = s.record.bytes[static_cast<std::size_t>(b)];
+                st.byteSent[static_cast<std::size_t>(b)] = sendCount;
+            };
             for (int b : g->bytes)
                 if (b >= 0)
-                    after.bytes[static_cast<std::size_t>(b)] = s.record.bytes[static_cast<std::size_t>(b)];
+                    take(b);
             for (int b : g->type2Bytes)
                 if (b >= 0 && m->type == 2)
-                    after.bytes[static_cast<std::size_t>(b)] = s.record.bytes[static_cast<std::size_t>(b)];
+                    take(b);
             changeRecord(*m, screen, after);
         }
         if (g && g->carriesUmdText) {

@@ -36,6 +36,8 @@ struct ScreenState {
     bool known = false;               // read at least once
     std::array<QString, 4> labels;    // UMD labels last sent, per slot
     std::array<bool, 4> labelSent{};
+    // The fleet's send count when each record byte last went out in a setting frame.
+    std::array<quint64, ST_BasicData::Size> byteSent{};
 };
 
 struct Monitor {
@@ -140,7 +142,9 @@ private:
     };
     Line *line(const Address &a);
     void answered(Monitor &m, bool yes);
-    bool applyRead(Monitor &m, int screen, const QByteArray &reply);
+    // A read's reply; bytes sent since the read was asked for (sendCount then) keep
+    // what was sent: the monitor may have answered before the frame reached it.
+    bool applyRead(Monitor &m, int screen, const QByteArray &reply, quint64 askedAt);
     // The screen's record becomes after; a fieldChanged for each field that differs.
     void changeRecord(Monitor &m, int screen, const ST_BasicData &after);
     bool applyProbe(Monitor &m, const QByteArray &reply);
@@ -156,6 +160,7 @@ private:
     QVector<Watched> watched;
     QTimer *ticker = nullptr;
     QElapsedTimer clock;
+    quint64 sendCount = 0;      // setting frames sent so far
 };
 
 } // namespace Fleet

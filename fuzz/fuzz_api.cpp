@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include "api.h"
+#include "webpage.h"
 #include "frames.h"
 #include "machinedevice.h"
 
@@ -35,7 +36,7 @@ const char *const kMethods[] = {"GET", "PATCH", "POST", "PUT", "DELETE", "OPTION
 const char *const kRoutes[] = {"/monitors", "/monitors/{name}", "/monitors/{name}/screens/{n}",
     "/monitors/{name}/screens/{n}/umd", "/monitors/{name}/screens/{n}/tally", "/monitors/{name}/recall",
     "/presets", "/presets/{preset}", "/discover", "/openapi.json", "/events", "/monitors/{name}/screens",
-    "/{word}", "/monitors/{name}/screens/{n}/{word}", "", "{word}"};
+    "/{word}", "/monitors/{name}/screens/{n}/{word}", "/fields", "{word}"};
 const char *const kNames[] = {"t1", "t2", "t4", "tx", "{word}", "nope", "", "t1.x"};
 const char *const kPresets[] = {"p1", "p4", "broken", "{word}", "missing", "", "../p1", "p1.json"};
 
@@ -103,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     r.path.replace("{preset}", kPresets[(data[2] >> 4) & 7]).replace("{word}", word);
     if ((data[1] & 15) != 15)
         r.path.prepend(QStringLiteral("/api/v1"));
+    else if (data[3] & 0x40) // the page's files
+        r.path.prepend(QStringLiteral("/ui/"));
     r.query.setQueryItems({{"fresh", (data[1] & 0x80) ? "true" : "no"}, {"verify", (data[0] & 0x08) ? "true" : ""}});
     r.headers.insert("host", "127.0.0.1:8080");
     if (data[0] & 0x20)
@@ -156,6 +159,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         // Let through: no token asked for, or the right one; no foreign origin.
         const bool let = (options.token.isEmpty() || r.header("authorization") == "Bearer " + kToken) && (data[0] >> 6) != 3;
+        // The page's files first, as the service routes them: answered at once, never JSON.
+        Http::Response page;
+        if (WebPage::serve(r, &page)) {
+            check((page.status == 200 && r.path != QLatin1String("/ui/")) || page.status == 404 || page.status == 405);
+            check(page.status != 200 || !page.type.startsWith("text/plain"));
+            return 0;
+        }
         api.handle(r, [&](const Http::Response &resp) {
             check(++answers == 1);
             const QJsonDocument doc = QJsonDocument::fromJson(resp.body);

@@ -110,6 +110,16 @@ private slots:
         QCOMPARE(brightness(5, 1), 0); // screen 2, never read, not in the frame
         QTRY_COMPARE(sim->monitors[0].commandsApplied, 2);
         QCOMPARE(fleet->find(key(5))->screens[0].record.get(Field::umd2Color), umd2); // type 2's byte alone
+        // A read asked for before a frame goes out, answered late with what the
+        // monitor showed before the frame: the reply does not take it back.
+        sim->failures.delayMs = 700;
+        changed.clear();
+        read(5, 0);
+        fleet->send(key(5), "picture", [](Fleet::Fleet::Setting *s) { s->group = 1; s->record.set(Field::brightness, 30); return true; });
+        QTRY_COMPARE(done.size(), 2);
+        sim->failures.delayMs = 0;
+        QCOMPARE(brightness(5, 0), 30);
+        QCOMPARE(changed.size(), 1);
     }
 
     void roundRobinPastASilentMonitor()

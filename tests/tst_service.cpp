@@ -427,6 +427,67 @@ private slots:
         QCOMPARE(at(settings.value("tally").toObject().value("oneOf").toArray().at(1), {"enum"}).toArray(), QJsonArray({"off", "red", "green", "yellow"}));
     }
 
+    // The page's files need no token (the page asks for it); nothing else is served.
+    void page_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("the page") << QByteArray("GET") << "/" << 200 << QByteArray("text/html") << QByteArray("<script type=\"module\"");
+        QTest::newRow("a module") << QByteArray("GET") << "/ui/app.js" << 200 << QByteArray("text/javascript") << QByteArray("import ");
+        QTest::newRow("no such file") << QByteArray("GET") << "/ui/nope.js" << 404 << QByteArray("text/plain") << QByteArray("no such file");
+        QTest::newRow("a folder inside") << QByteArray("GET") << "/ui/web/app.js" << 404 << QByteArray("text/plain") << QByteArray();
+        QTest::newRow("posted to") << QByteArray("POST") << "/" << 405 << QByteArray("text/plain") << QByteArray("GET");
+    }
+
+    void page()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QFETCH(QByteArray, type);
+        QFETCH(QByteArray, says);
+        QNetworkRequest req(QUrl(QString(base).replace(QLatin1String("/api/v1"), QString()) + path));
+        QNetworkReply *r = nam.sendCustomRequest(req, method, QByteArray());
+        QSignalSpy done(r, &QNetworkReply::finished);
+        QVERIFY(done.wait(10000));
+        const QByteArray body = r->readAll();
+        QCOMPARE(r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
+        QVERIFY2(r->header(QNetworkRequest::ContentTypeHeader).toByteArray().startsWith(type), r->rawHeader("Content-Type"));
+        QVERIFY2(body.contains(says), body.left(200));
+        if (status == 200)
+            QVERIFY(r->rawHeader("Content-Security-Policy").contains("default-src 'self'"));
+        r->deleteLater();
+    }
+
+    // What a page needs to build its controls: the pages in order, each field's
+    // caption, page and values.
+    void fieldTable()
+    {
+        QCOMPARE(call("GET", "/fields", {}, {}).status, 401);
+        const QJsonObject t = QJsonDocument::fromJson(call("GET", "/fields").body).object();
+        QStringList pages;
+        for (const QJsonValue &p : t.value("pages").toArray())
+            pages << QStringLiteral("%1 %2").arg(p["group"].toInt()).arg(p["caption"].toString());
+        QCOMPARE(pages, QStringList({"1 Picture", "2 Marker", "3 Function", "5 Source", "4 Audio", "6 UMD"}));
+        QHash<QString, QJsonObject> fields;
+        for (const QJsonValue &f : t.value("fields").toArray())
+            fields.insert(f["name"].toString(), f.toObject());
+        QVERIFY(!fields.contains("umdTextIndex"));
+        QCOMPARE(fields["brightness"]["caption"].toString(), QString("Brightness"));
+        QCOMPARE(fields["brightness"]["max"].toInt(), 100);
+        QVERIFY(!fields["brightness"].contains("values"));
+        QCOMPARE(fields["markerThickness"]["min"].toInt(), 1);
+        QCOMPARE(fields["source"]["group"].toInt(), 5);
+        QStringList sources;
+        for (const QJsonValue &v : fields["source"]["values"].toArray())
+            sources << v["name"].toString();
+        QCOMPARE(sources, QStringList({"SDI1", "SDI2", "SDI3", "SDI4", "SFP", "2SI", "SQUARE", "HDMI", "VIDEO"}));
+        QCOMPARE(t.value("pauseMs").toInt(), 500);
+    }
+
     // On the LAN, in namespaces made here (the last test: this thread stays in
     // the service's): a search at start names what it finds, a PATCH reaches the
     // monitor over UDP, and POST /discover finds the same monitors again.

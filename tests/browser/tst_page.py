@@ -8,6 +8,7 @@ import unittest
 
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -119,7 +120,7 @@ class TstPage(unittest.TestCase):
         self.css("[data-umd-slot='1']").send_keys("WIDE 2")
         self.click("[data-umd-send='1']")
         self.sim.wait_line(r'ID 2 screen 1: UMD 1 label "WIDE 2')
-        self.d.get(self.service.url)
+        self.click("a.back")  # the wall as the page has kept it, from the events
         self.until("(e => e && e.textContent === 'WIDE 2' && e.dataset.color === 'magenta')"
                    "(document.querySelector('.tile[data-monitor=cam2] .tile-umd[data-slot=\"1\"]'))")
 
@@ -130,14 +131,15 @@ class TstPage(unittest.TestCase):
         width = slider.size["width"]
         drag = ActionChains(self.d).move_to_element_with_offset(slider, -width // 2 + 4, 0).click_and_hold()
         for _ in range(14):
-            drag = drag.move_by_offset(width // 20, 0).pause(0.12)
+            drag = drag.move_by_offset(width // 20, 0).pause(0.07)
         drag.release().perform()
+        slider.send_keys(Keys.ARROW_RIGHT * 12)  # then keys at once: the first goes, the last follows at the pace
         final = int(slider.get_attribute("value"))
         self.until(lambda d: any(b[0] == final for _, _, b in setting_frames(self.sim, since, 2)), timeout=10)
         frames = setting_frames(self.sim, since, 2)
         values = [b[0] for _, page, b in frames]
         self.assertEqual({page for _, page, _ in frames}, {"Picture"})
-        self.assertGreaterEqual(len(frames), 3, values)        # sent while dragging, not only on release
+        self.assertGreaterEqual(len(frames), 2, values)        # sent while dragging, not only on release
         self.assertEqual(values[-1], final)
         self.assertEqual(values, sorted(values))
         gaps = [b[0] - a[0] for a, b in zip(frames, frames[1:])]
