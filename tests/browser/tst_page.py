@@ -1,34 +1,194 @@
-"""The service's page in a headless Chromium, against simulated monitors on a pseudo-terminal."""
+"""The service's page in a headless Chromium, against simulated monitors on a
+pseudo-terminal: what the wall shows, what the controls send, and what the
+operator sees when something fails."""
 import os
+import re
 import sys
 import unittest
+
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 TELVANORD, SIM, ARGV = harness.paths()
+TOKEN = "browser-suite-token-0123"
+
+# A frame the monitor receives, as the simulator logs it with --hex: the monitor
+# ID is byte 7, the command byte 8, a setting frame's record bytes follow.
+FRAME = re.compile(r"^(\d\d):(\d\d):(\d\d)\.(\d{3}) < 5a(?: [0-9a-f]{2}){6} ([0-9a-f]{2}) ([0-9a-f]{2})((?: [0-9a-f]{2})*)$")
+PAGE_OF_COMMAND = {0x01: "Picture", 0x02: "Marker", 0x04: "Function", 0x03: "Audio", 0x00: "Source", 0x05: "UMD"}
+
+
+def setting_frames(sim, since, monitor_id):
+    """(ms of day, page, record bytes) of every setting frame monitor_id took since the mark."""
+    out = []
+    for _, text in sim.lines[since:]:
+        m = FRAME.match(text)
+        if m and int(m.group(5), 16) == monitor_id and int(m.group(6), 16) in PAGE_OF_COMMAND:
+            h, mi, s, ms = (int(x) for x in m.group(1, 2, 3, 4))
+            out.append(((h * 3600 + mi * 60 + s) * 1000 + ms, PAGE_OF_COMMAND[int(m.group(6), 16)],
+                        [int(b, 16) for b in m.group(7).split()]))
+    return out
 
 
 class TstPage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sim = harness.Sim(SIM, "type=1,id=1,name=CAM 1", "type=2,id=2,name=CAM 2", "type=4,id=3,name=RACK")
-        cls.monitors = {"cam1": f"serial:{cls.sim.pty}#1", "cam2": f"serial:{cls.sim.pty}#2",
-                        "rack": f"serial:{cls.sim.pty}#3"}
-        cls.service = harness.Service(TELVANORD, cls.monitors)
-        cls.driver = harness.browser()
+        cls.sim = harness.Sim(SIM, "type=1,id=1,name=CAM 1", "type=2,id=2,name=CAM 2", "type=4,id=3,name=RACK",
+                              extra=["--hex"])
+        line = f"serial:{cls.sim.pty}"
+        # "ghost" has no simulated monitor: it never answers.
+        cls.screens = {"cam1": 1, "cam2": 1, "rack": 3, "ghost": 1}
+        cls.service = harness.Service(TELVANORD, {n: f"{line}#{i}" for i, n in enumerate(cls.screens, 1) if n != "ghost"}
+                                      | {"ghost": f"{line}#9"}, token=TOKEN)
+        cls.d = harness.browser(1280, 900)
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
+        cls.d.quit()
         cls.service.stop()
         cls.sim.stop()
 
-    def test_wall_lists_monitors(self):
-        self.driver.get(self.service.url)
-        for name in self.monitors:
+    def js(self, script, *args):
+        return self.d.execute_script(script, *args)
+
+    def until(self, condition, timeout=10):
+        return harness.wait(self.d, condition, timeout)
+
+    def open(self, monitor, screen=1):
+        self.d.get(f"{self.service.url}#/monitor/{monitor}/{screen}")
+        self.until(f"document.querySelector('#monitor[data-monitor=\"{monitor}\"] fieldset.page')")
+
+    def css(self, selector):
+        return self.d.find_element(By.CSS_SELECTOR, selector)
+
+    def click(self, selector):
+        """Clicks with the control in mid-window, clear of the sticky bar at the top."""
+        e = self.css(selector)
+        self.js("arguments[0].scrollIntoView({block: 'center'})", e)
+        e.click()
+
+    def test_1_token_then_wall(self):
+        self.d.get(self.service.url)
+        self.until("document.getElementById('token-dialog').open")
+        self.css("#token-input").send_keys(TOKEN)
+        self.css("#token-ok").click()
+        self.until("document.querySelectorAll('.tile').length === 6")
+        section = self.css(".link").get_attribute("data-link")
+        self.assertEqual(section, f"serial:{self.sim.pty}")
+        for name, count in self.screens.items():
             with self.subTest(monitor=name):
-                harness.wait(self.driver, f"document.querySelector('.tile[data-monitor=\"{name}\"]')")
+                self.assertEqual(len(self.d.find_elements(By.CSS_SELECTOR, f'.tile[data-monitor="{name}"]')), count)
+        self.until("document.querySelector('.tile[data-monitor=\"ghost\"]').classList.contains('offline')")
+        self.assertIn("never answered", self.css('.tile[data-monitor="ghost"] .tile-silent').text)
+        self.assertNotIn("offline", self.css('.tile[data-monitor="cam1"]').get_attribute("class"))
+        self.css("#filter").send_keys("rac")
+        self.assertEqual([t.get_attribute("data-monitor") for t in self.d.find_elements(By.CSS_SELECTOR, ".tile") if t.is_displayed()],
+                         ["rack"] * 3)
+        # The token is asked once per tab.
+        self.d.refresh()
+        self.until("document.querySelectorAll('.tile').length === 6")
+        self.assertFalse(self.js("return document.getElementById('token-dialog').open"))
+
+    def test_2_tally_at_the_monitor_reaches_the_tile(self):
+        self.d.get(self.service.url)
+        self.until("document.querySelectorAll('.tile').length === 6")
+        for monitor, screen, sim_id, colour in (("cam1", 1, 1, "red"), ("rack", 2, 3, "green")):
+            with self.subTest(monitor=monitor, screen=screen):
+                self.sim.command(f"set {sim_id} {screen} tally {colour}")
+                self.until(f"document.querySelector('.tile[data-monitor=\"{monitor}\"][data-screen=\"{screen}\"]')"
+                           f".dataset.tally === '{colour}'", timeout=5)
+
+    def test_3_controls_follow_the_type(self):
+        rows = [("cam1", "[data-field=brightness]", True), ("cam1", "[data-field=mvMode]", False),
+                ("cam2", "[data-field=mvMode]", True), ("cam1", "[data-umd-slot='2']", False),
+                ("cam2", "[data-umd-slot='4']", True), ("cam1", "[data-field=mvSource1]", False),
+                ("rack", "[data-field=umd2Color]", False)]
+        for monitor, selector, present in rows:
+            with self.subTest(monitor=monitor, control=selector):
+                self.open(monitor)
+                self.assertEqual(bool(self.d.find_elements(By.CSS_SELECTOR, selector)), present)
+        self.assertEqual([e.text for e in self.d.find_elements(By.CSS_SELECTOR, "fieldset.page > legend")],
+                         ["Picture", "Marker", "Function", "Source", "Audio", "UMD"])
+
+    def test_4_label_and_colour_reach_the_monitor_and_the_wall(self):
+        self.open("cam2")
+        self.click("[data-field=umd1Color] button[data-value=magenta]")
+        self.css("[data-umd-slot='1']").send_keys("WIDE 2")
+        self.click("[data-umd-send='1']")
+        self.sim.wait_line(r'ID 2 screen 1: UMD 1 label "WIDE 2')
+        self.d.get(self.service.url)
+        self.until("(e => e && e.textContent === 'WIDE 2' && e.dataset.color === 'magenta')"
+                   "(document.querySelector('.tile[data-monitor=cam2] .tile-umd[data-slot=\"1\"]'))")
+
+    def test_4_slider_goes_out_at_the_monitors_pace(self):
+        self.open("cam2")
+        slider = self.css("input[data-field=brightness]")
+        since, requests_since = self.sim.mark(), self.service.mark()
+        width = slider.size["width"]
+        drag = ActionChains(self.d).move_to_element_with_offset(slider, -width // 2 + 4, 0).click_and_hold()
+        for _ in range(14):
+            drag = drag.move_by_offset(width // 20, 0).pause(0.12)
+        drag.release().perform()
+        final = int(slider.get_attribute("value"))
+        self.until(lambda d: any(b[0] == final for _, _, b in setting_frames(self.sim, since, 2)), timeout=10)
+        frames = setting_frames(self.sim, since, 2)
+        values = [b[0] for _, page, b in frames]
+        self.assertEqual({page for _, page, _ in frames}, {"Picture"})
+        self.assertGreaterEqual(len(frames), 3, values)        # sent while dragging, not only on release
+        self.assertEqual(values[-1], final)
+        self.assertEqual(values, sorted(values))
+        gaps = [b[0] - a[0] for a, b in zip(frames, frames[1:])]
+        self.assertGreaterEqual(min(gaps), 450, gaps)          # never faster than the monitor takes them
+        requests = [t for _, t in self.service.lines[requests_since:] if "PATCH /api/v1/monitors/cam2/screens/1:" in t]
+        self.assertLessEqual(len(requests), len(frames) + 1)   # the page asks no faster either
+        self.until(f"document.querySelector('output[data-for=brightness]').value === '{final}'")
+
+    def test_5_preset_recall_sends_what_differs(self):
+        self.open("cam2")
+        self.css("#preset-name").send_keys("studio")
+        self.click("#preset-save")
+        self.until("document.querySelector('li[data-preset=studio]')")
+        self.sim.command("set 2 1 contrast 11")
+        self.sim.command("set 2 1 volume 7")
+        self.until("document.querySelector('output[data-for=volume]').value === '7' && "
+                   "document.querySelector('output[data-for=contrast]').value === '11'")
+        self.click("details summary")
+        self.click('input[data-target="rack/2"]')
+        since = self.sim.mark()
+        self.click("li[data-preset=studio] button[data-action=recall]")
+        error = self.until(lambda d: d.find_element(By.CSS_SELECTOR, ".error[data-for=preset]").text)
+        self.assertIn("rack/2: preset 'studio' is for type 2, rack is type 4", error)
+        self.until("document.querySelector('output[data-for=contrast]').value !== '11'")
+        self.until(lambda d: {p for _, p, _ in setting_frames(self.sim, since, 2)} == {"Picture", "Audio"})
+        self.assertEqual(setting_frames(self.sim, since, 3), [])
+
+    def test_6_failures_show_next_to_their_control(self):
+        self.open("cam1")
+        rows = [("tally", lambda: self.click("[data-field=tally] button[data-value=green]"),
+                 "no label was sent to screen 1 yet"),
+                ("preset", lambda: (self.css("#preset-name").clear(), self.css("#preset-name").send_keys("on.air"), self.click("#preset-save")),
+                 "preset name 'on.air'")]
+        for key, act, text in rows:
+            with self.subTest(control=key):
+                act()
+                shown = self.until(lambda d: d.find_element(By.CSS_SELECTOR, f".error[data-for={key}]").text)
+                self.assertIn(text, shown)
+
+    def test_7_service_away_and_back(self):
+        self.d.get(self.service.url)
+        self.until("document.querySelectorAll('.tile').length === 6")
+        self.service.stop(remove=False)
+        self.until("document.getElementById('conn').dataset.state === 'closed'")
+        self.assertIn("unreachable", self.css("#conn").text)
+        self.service.start()
+        self.until("document.getElementById('conn').dataset.state === 'open'", timeout=15)
+        self.until("document.querySelector('.tile[data-monitor=cam1]').dataset.tally === 'red'")  # read anew
+        self.sim.command("set 3 3 tally yellow")
+        self.until("document.querySelector('.tile[data-monitor=\"rack\"][data-screen=\"3\"]').dataset.tally === 'yellow'")
+        self.assertFalse(self.js("return document.getElementById('token-dialog').open"))
 
 
 if __name__ == "__main__":
