@@ -1,13 +1,15 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The service's page in a headless Chromium with 250 simulated monitors on two
-pseudo-terminal lines (one simulator process each); prints Markdown rows.
+pseudo-terminal lines (one simulator process each; type 2, whose tally goes out
+without a label sent first); prints Markdown rows.
 
   wall:   navigation start to all 250 tiles in the DOM with their names (median of 5 loads),
           once the service has read every monitor
   events: tally changes at 100 a second for 20 s over the API, round robin over the 250
           monitors (one change per monitor every 2.5 s); in the page, a WebSocket message's
           arrival (before the page's own handler) to the tile's data-tally change and the
-          next animation frame.
+          next animation frame. A monitor whose tally messages are not exactly the
+          changes sent to it (a tile going back to an earlier tally) is named on stderr.
 
 python3 bench/page.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim
   [--lines 2] [--loads 5] [--rate 100] [--seconds 20]
@@ -29,7 +31,7 @@ MONITORS = 250
 PROBE = """
 (() => {
   const count = %d;
-  const probe = window.telvanorProbe = {wallMs: null, lat: [], pending: new Map(), messages: 0, tallies: 0, late: 0};
+  const probe = window.telvanorProbe = {wallMs: null, lat: [], pending: new Map(), messages: 0, tallies: 0, seq: {}};
   const Native = window.WebSocket;
   window.WebSocket = class extends Native {
     constructor(...args) {
@@ -41,7 +43,7 @@ PROBE = """
         try { m = JSON.parse(e.data); } catch { return; }
         if (m.type !== 'field' || m.field !== 'tally') return;
         probe.tallies += 1;
-        if (probe.pending.has(m.monitor + '/' + m.screen)) probe.late += 1;
+        (probe.seq[m.monitor] = probe.seq[m.monitor] || []).push(m.before + '>' + m.after + '@' + Math.round(t));
         probe.pending.set(m.monitor + '/' + m.screen, {t, value: m.after});
       });
     }
@@ -139,8 +141,17 @@ def main():
     except Exception:
         pass  # reported as fewer than sent
     probe = driver.execute_script("const p = window.telvanorProbe; return {lat: p.lat, tallies: p.tallies, "
-                                  "late: p.late, messages: p.messages};")
+                                  "seq: p.seq};")
     lat = probe["lat"]
+
+    # Each monitor's tally messages: off>red, red>green, green>red, ... one for each change sent to it.
+    def expected(i):
+        sent = total // len(order) + (i < total % len(order))
+        return [("off" if k == 0 else "red" if k % 2 else "green") + ">" + ("green" if k % 2 else "red") for k in range(sent)]
+    seqs = {n: probe["seq"].get(n, []) for n in order}
+    back = {n: seqs[n] for i, n in enumerate(order) if [e.split("@")[0] for e in seqs[n]] != expected(i)}
+    for n, seq in back.items():
+        print(f"{n}: {seq}", file=sys.stderr)
 
     print(f"| Page: a wall of {len(names)} monitors ({a.lines} pseudo-terminal lines of {per_line}, each monitor read "
           f"once), navigation start to every tile in the DOM with its name (median of {a.loads} loads, cache off) "
@@ -148,8 +159,9 @@ def main():
     ok = ", ".join(f"{n} answered {s}" for s, n in sorted(statuses.items()))
     print(f"| Page: {a.rate} tally changes a second for {a.seconds} s over the API (round robin over the {len(names)} "
           f"monitors, one change each every {len(names) / a.rate:.1f} s); a WebSocket message's arrival to the tile's "
-          f"change and the next animation frame | {len(lat)} of {total} changes shown ({probe['tallies']} tally "
-          f"messages); p50 {pct(lat, 50):.1f} ms, p95 {pct(lat, 95):.1f} ms, max {max(lat):.1f} ms; requests sent in "
+          f"change and the next animation frame | {len(lat)} tile changes for {total} changes sent ({probe['tallies']} tally "
+          f"messages; {len(back)} monitors whose messages differ from the changes sent); "
+          f"p50 {pct(lat, 50):.1f} ms, p95 {pct(lat, 95):.1f} ms, max {max(lat):.1f} ms; requests sent in "
           f"{sent_s:.1f} s, {ok}, request p95 {pct(request_ms, 95):.0f} ms | p95 < 50 ms |")
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; prints the Markdown table and keeps it in
 # build/bench.md. The window runs under Xvfb (a real X server) when there is no
-# display; the service's page in a headless Chromium (bench/page.py). The network searches need root (network namespaces).
+# display; the service's page in a headless Chromium (bench/page.py). The network
+# searches need root (network namespaces).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh

@@ -180,6 +180,7 @@ def browser(width=1280, height=800):
     for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", f"--window-size={width},{height}",
               "--no-first-run", "--disable-background-networking", "--disable-component-update",
               "--disable-sync", "--disable-default-apps", "--no-pings", "--disable-domain-reliability",
+              "--disable-crash-reporter", "--disable-breakpad",
               "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"):
         o.add_argument(a)
     driver = webdriver.Chrome(service=DriverService("/usr/bin/chromedriver"), options=o)
