@@ -201,7 +201,7 @@ export function createMonitorView(model, root) {
     root.dataset.monitor = name;
     root.dataset.screen = String(screen);
     const tabs = el('nav', { className: 'screens', 'aria-label': 'Screens' });
-    for (let n = 1; n <= Math.max(1, m.screenCount); n += 1) {
+    for (let n = 1; m.screenCount > 1 && n <= m.screenCount; n += 1) {
       tabs.append(el('a', { href: `#/monitor/${encodeURIComponent(name)}/${n}`, text: `Screen ${n}`,
         ...(n === screen ? { 'aria-current': 'page' } : {}) }));
     }
@@ -211,7 +211,7 @@ export function createMonitorView(model, root) {
     };
     const head = el('div', { className: 'monitor-head' },
       el('a', { className: 'back', href: '#/', text: '← Wall' }),
-      el('h1', { text: name }), header.device, header.status, tabs);
+      el('h1', { text: name, tabIndex: -1 }), header.device, header.status, tabs);
     const s = current();
     const body = el('div', { className: 'pages' });
     const err = errorLine('screen');

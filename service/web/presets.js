@@ -62,7 +62,8 @@ export function createPresets(model) {
     mons.sort((a, b) => (b === here) - (a === here) || (b.type === here?.type) - (a.type === here?.type));
     for (const m of mons) for (let n = 1; n <= Math.max(1, m.screenCount); n += 1) add(m, n, m === here && n === shown.screen);
     const first = rows.slice(0, 1);
-    const others = el('details', {}, el('summary', { text: 'Other screens and monitors' }), ...rows.slice(1));
+    const others = el('details', {}, el('summary', { text: `Other screens and monitors (${rows.length - 1})` }), ...rows.slice(1));
+    others.hidden = rows.length < 2;
     targets.replaceChildren(...first, others);
   }
 

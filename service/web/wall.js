@@ -75,7 +75,10 @@ export function createWall(model, root) {
     });
     const state = m.online ? `tally ${tally}` : `offline, ${silentText(m)}`;
     const aria = `${m.name} screen ${n}, ${state}${labels.length ? `, label ${labels.map((l) => l.text).join(' / ')}` : ''}`;
-    if (entry.tile.getAttribute('aria-label') !== aria) entry.tile.setAttribute('aria-label', aria);
+    if (entry.tile.getAttribute('aria-label') !== aria) {
+      entry.tile.setAttribute('aria-label', aria);
+      entry.tile.title = aria; // a name cut short shows whole under the pointer
+    }
   }
 
   function applyFilter() {
