@@ -191,6 +191,10 @@ class TstPage(unittest.TestCase):
         self.sim.command("set 3 3 tally yellow")
         self.until("document.querySelector('.tile[data-monitor=\"rack\"][data-screen=\"3\"]').dataset.tally === 'yellow'")
         self.assertFalse(self.js("return document.getElementById('token-dialog').open"))
+        # The monitors fall silent: their tiles say for how long.
+        self.sim.command("fail stop-after 1")
+        silent = self.until(lambda d: d.find_element(By.CSS_SELECTOR, '.tile.offline[data-monitor="cam2"] .tile-silent').text, 15)
+        self.assertRegex(silent, r"^silent \d+ s$")
 
 
 if __name__ == "__main__":
