@@ -13,7 +13,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(gatherer replies fleet tsl api config)
 
-cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DTELVANOR_FUZZ=ON -DBUILD_TESTING=OFF \
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DTELVANOR_FUZZ=ON -DBUILD_TESTING=OFF -DTELVANOR_QT=6 \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 

@@ -64,7 +64,7 @@ function apply(msg) {
       return;
     case 'added':
       model.monitors.set(msg.monitor.name, monitorOf(msg.monitor));
-      wall.render();
+      wall.renderSoon();
       return;
     case 'request':
       return;
@@ -76,7 +76,7 @@ function apply(msg) {
       m.type = msg.deviceType;
       m.screenCount = msg.screenCount;
       screenAt(m, m.screenCount);
-      wall.render();
+      wall.renderSoon();
       view.rebuild(m.name);
       return;
     case 'online':

@@ -38,19 +38,12 @@ class Pacer {
     this.last = performance.now();
     this.send(value).finally(() => { this.busy = false; this.kick(); });
   }
-
-  stop() {
-    clearTimeout(this.timer);
-    this.timer = null;
-    this.pending = undefined;
-  }
 }
 
 export function createMonitorView(model, root) {
   let name = null;
   let screen = 1;
   let controls = [];  // {refresh()} of the controls shown
-  let pacers = [];
   let header = null;
   let builtType;
   const presets = createPresets(model);
@@ -88,7 +81,6 @@ export function createMonitorView(model, root) {
     const pacer = new Pacer(model.pauseMs, (value) =>
       run(err, 'PATCH', path('monitors', target.name, 'screens', target.screen), { [f.name]: value })
         .catch(() => { input.value = current()?.settings?.[f.name] ?? input.value; out.value = input.value; }));
-    pacers.push(pacer);
     let held = false;
     input.addEventListener('pointerdown', () => { held = true; });
     input.addEventListener('pointerup', () => { held = false; });
@@ -188,8 +180,7 @@ export function createMonitorView(model, root) {
   }
 
   function build() {
-    for (const p of pacers) p.stop();
-    pacers = [];
+    // A slider value still to go out goes on to the screen it was meant for.
     controls = [];
     const m = monitor();
     if (!m) {
@@ -246,9 +237,7 @@ export function createMonitorView(model, root) {
       root.querySelector('h1')?.focus?.();
     },
     hide() {
-      for (const p of pacers) p.stop();
       name = null;
-      pacers = [];
       controls = [];
       root.replaceChildren();
     },

@@ -135,8 +135,17 @@ export function createWall(model, root) {
     for (const m of model.monitors.values()) if (!m.online) update(m);
   }, 1000);
 
+  // Many monitors added or identified at once (a search, a service start) make one render.
+  let soon = false;
+  function renderSoon() {
+    if (soon) return;
+    soon = true;
+    requestAnimationFrame(() => { soon = false; render(); });
+  }
+
   return {
     render,
+    renderSoon,
     update,
     focusLast() {
       const entry = lastOpened && tiles.get(lastOpened);
