@@ -57,10 +57,11 @@ class _Process:
         threading.Thread(target=self._read, args=(self.proc,), daemon=True).start()
 
     def _read(self, proc):
-        for line in proc.stdout:
-            with self._cond:
-                self.lines.append((time.monotonic(), line.rstrip("\n")))
-                self._cond.notify_all()
+        with proc.stdout:
+            for line in proc.stdout:
+                with self._cond:
+                    self.lines.append((time.monotonic(), line.rstrip("\n")))
+                    self._cond.notify_all()
         with self._cond:
             self._cond.notify_all()
 
@@ -97,6 +98,8 @@ class _Process:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        if self.proc and self.proc.stdin:
+            self.proc.stdin.close()
 
     def stop(self):
         self._end()

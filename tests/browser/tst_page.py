@@ -192,9 +192,10 @@ class TstPage(unittest.TestCase):
         self.sim.command("set 3 3 tally yellow")
         self.until("document.querySelector('.tile[data-monitor=\"rack\"][data-screen=\"3\"]').dataset.tally === 'yellow'")
         self.assertFalse(self.js("return document.getElementById('token-dialog').open"))
-        # The monitors fall silent: their tiles say for how long.
+        # The monitors fall silent: their tiles say for how long (a monitor is offline after
+        # three reads time out, each of them a second, with the others' in between).
         self.sim.command("fail stop-after 1")
-        silent = self.until(lambda d: d.find_element(By.CSS_SELECTOR, '.tile.offline[data-monitor="cam2"] .tile-silent').text, 15)
+        silent = self.until(lambda d: d.find_element(By.CSS_SELECTOR, '.tile.offline[data-monitor="cam2"] .tile-silent').text, 60)
         self.assertRegex(silent, r"^silent \d+ s$")
 
 
