@@ -17,7 +17,7 @@ cd "$(dirname "$0")"
 
 if [ "${1:-}" = --service ]; then
   ensure_packages curl
-  configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVANOR_QT=6
   cmake --build build -j"$(nproc)" --target telvanord telvanor-monitor-sim
   demo=$PWD/build/service-demo
   port=${TELVANOR_DEMO_PORT:-8080}
@@ -90,7 +90,7 @@ fi
 extra=()
 [ -n "${DISPLAY:-}" ] || extra+=(xvfb x11-utils xdotool imagemagick)
 ensure_packages "${extra[@]}"
-configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVANOR_QT=6
 cmake --build build -j"$(nproc)" --target telvanor telvanor-monitor-sim
 
 panel=build/panel/telvanor

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 extra=()
 [ -n "${DISPLAY:-}" ] || extra+=(xvfb xauth)
 ensure_packages "${extra[@]}"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVANOR_QT=6 >/dev/null
 cmake --build build -j"$(nproc)" --target telvanor-bench telvanor-monitor-sim telvanord
 run=(build/bench/telvanor-bench)
 [ -n "${DISPLAY:-}" ] || run=(xvfb-run -a -s "-screen 0 1024x768x24" "${run[@]}")
