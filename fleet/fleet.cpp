@@ -170,6 +170,8 @@ bool Fleet::applyRead(Monitor &m, int screen, const QByteArray &reply, quint64 a
         emit inputChanged(key, screen, input);
     if (std::exchange(m.name, d.deviceName) != d.deviceName && !first)
         emit nameChanged(key, d.deviceName);
+    if (first)
+        emit screenKnown(key, screen);
     emit recordRead(key, screen);
     return true;
 }

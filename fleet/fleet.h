@@ -130,6 +130,8 @@ signals:
     void nameChanged(const QString &key, const QString &name);
     void labelSent(const QString &key, int screen, int slot, const QString &text);
     void recordRead(const QString &key, int screen);
+    // A screen read for the first time: its record, input and name hold what it showed.
+    void screenKnown(const QString &key, int screen);
 
 private:
     struct Watched {

@@ -22,11 +22,10 @@ Events::Events(Api *a, Fleet::Fleet *f, QObject *parent) : QObject(parent), api(
                             {{"deviceType", m->type}, {"screenCount", m->screenCount}}, {}));
     });
     // A screen's first read: everything it holds at once (later reads bring changes).
-    connect(fleet, &Fleet::Fleet::recordRead, this, [this](const QString &key, int screen) {
+    connect(fleet, &Fleet::Fleet::screenKnown, this, [this](const QString &key, int screen) {
         const Fleet::Monitor *m = fleet->find(key);
-        if (!m || known.contains({key, screen}))
+        if (!m)
             return;
-        known.insert({key, screen});
         QJsonObject o = api->screenJson(*m, screen);
         o.insert("type", "screen");
         o.insert("monitor", api->nameOf(key));

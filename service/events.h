@@ -2,8 +2,6 @@
 
 #include <QJsonObject>
 #include <QObject>
-#include <QPair>
-#include <QSet>
 #include <QVector>
 
 #include "basicdata.h"
@@ -44,5 +42,4 @@ private:
     Api *api;
     Fleet::Fleet *fleet;
     QVector<QWebSocket *> sockets;
-    QSet<QPair<QString, int>> known; // screens read at least once
 };

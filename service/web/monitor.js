@@ -213,15 +213,9 @@ export function createMonitorView(model, root) {
       }
     } else {
       body.append(el('p', { className: 'note', text: 'Waiting for the monitor to answer…' }), err);
-      const asked = { name, screen };
-      run(err, 'GET', screenPath()).then((answer) => {
-        const mon = model.monitors.get(asked.name);
-        if (!mon || mon.screens[asked.screen - 1]?.settings) return;
-        Object.assign(mon.screens[asked.screen - 1] || {}, {
-          known: answer.known, input: answer.input || '', labels: answer.labels || [], settings: answer.settings,
-        });
-        if (asked.name === name && asked.screen === screen) build();
-      }).catch(() => {});
+      // The service reads the screen now; its first read arrives as an event and
+      // builds the controls. A monitor that does not answer says so here.
+      run(err, 'GET', screenPath()).catch(() => {});
     }
     root.replaceChildren(head, body, presets.element);
     presets.show(name, screen);
