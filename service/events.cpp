@@ -29,7 +29,9 @@ Events::Events(Api *a, Fleet::Fleet *f, QObject *parent) : QObject(parent), api(
         QJsonObject o = api->screenJson(*m, screen);
         o.insert("type", "screen");
         o.insert("monitor", api->nameOf(key));
-        o.insert("state", QJsonObject{{api->nameOf(key), QJsonObject{{QString::number(screen + 1), api->screenState(*m, screen)}}}});
+        o.insert("monitorName", m->name.trimmed()); // a first read names no change
+        o.insert("state", QJsonObject{{api->nameOf(key), QJsonObject{{"monitorName", m->name.trimmed()},
+                                                                     {QString::number(screen + 1), api->screenState(*m, screen)}}}});
         publish(o);
     });
     connect(fleet, &Fleet::Fleet::inputChanged, this, [this](const QString &key, int screen, const QString &text) {

@@ -85,6 +85,7 @@ function apply(msg) {
       break;
     case 'screen':
       Object.assign(s, screenOf(msg));
+      m.monitorName = msg.monitorName ?? m.monitorName;
       view.rebuild(m.name, msg.screen);
       break;
     case 'field':
