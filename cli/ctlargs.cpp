@@ -7,6 +7,7 @@
 
 #include "captions.h"
 #include "domains.h"
+#include "frames.h"
 #include "machinedevice.h"
 
 namespace {
@@ -176,6 +177,8 @@ int parseCtlArguments(const QStringList &args, CtlRequest *out, QString *error)
     if (values.contains("--text")) {
         r.textGiven = true;
         r.text = values.value("--text");
+        if (!Frame::sendsAsWritten(r.text))
+            return fail(error, ExitOutOfRange, QStringLiteral("--text '%1': labels are printable ASCII (anything else goes out as blanks)").arg(r.text));
     }
     if (values.contains("--baud")) {
         if (!number(values.value("--baud"), &r.baud))
@@ -217,6 +220,8 @@ int parseCtlArguments(const QStringList &args, CtlRequest *out, QString *error)
         const QString last = positional.takeLast();
         if (c == QLatin1String("umd"))
             r.umdText = last;
+        if (c == QLatin1String("umd") && !Frame::sendsAsWritten(last))
+            return fail(error, ExitOutOfRange, QStringLiteral("umd '%1': labels are printable ASCII (anything else goes out as blanks)").arg(last));
         else if (c == QLatin1String("tally")) {
             r.tally = kTallies.indexOf(last.toLower());
             if (r.tally < 0)

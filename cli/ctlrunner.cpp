@@ -17,6 +17,7 @@
 #include "fleet.h"
 #include "domains.h"
 #include "tallybridge.h"
+#include "typerules.h"
 
 namespace {
 constexpr int kTries = 3;          // a read or probe is asked this often before "no reply"
@@ -196,10 +197,11 @@ int CtlRunner::checkUmdText(const Plan &plan)
 }
 
 // The plan's packet groups in order, 500 ms apart (the fleet's pace for one
-// monitor); true once the last has gone out.
-bool CtlRunner::send(const Plan &plan)
+// monitor): ExitOk once the last has gone out, ExitPort when one could not be written.
+int CtlRunner::send(const Plan &plan)
 {
     auto left = std::make_shared<int>(plan.groups.size());
+    auto lost = std::make_shared<int>(0);
     Fleet::Fleet::Setting setting;
     setting.screenMask = 1 << plan.screen;
     setting.record = plan.after;
@@ -207,9 +209,15 @@ bool CtlRunner::send(const Plan &plan)
     for (int g : plan.groups) {
         setting.group = g;
         fleet->send(plan.target.address().key(), QString::number(++sendCount), [setting](Fleet::Fleet::Setting *s) { *s = setting; return true; },
-                    [left] { --*left; });
+                    [left, lost](bool written) { --*left; *lost += !written; });
     }
-    return waitUntil([&] { return *left == 0; }, Fleet::Fleet::PauseMs * (plan.groups.size() + 2));
+    if (!waitUntil([&] { return *left == 0; }, Fleet::Fleet::PauseMs * (plan.groups.size() + 2)))
+        return fail(ExitFailure, QStringLiteral("%1: interrupted").arg(label(plan.target, plan.screen)));
+    if (*lost)
+        return fail(ExitPort, QStringLiteral("%1: %2 of %3 frame(s) not written: the line is gone (%4)")
+                                  .arg(label(plan.target, plan.screen)).arg(*lost).arg(plan.groups.size())
+                                  .arg(fleet->lineError(plan.target.address().lineKey())));
+    return ExitOk;
 }
 
 // Checks every plan, then sends them one after the other (each group 500 ms
@@ -243,8 +251,9 @@ int CtlRunner::applyPlans(QVector<Plan> &plans)
             return status;
         Plan plan = p;
         plan.device = d;
-        if (!send(plan))
-            return fail(ExitFailure, QStringLiteral("%1: interrupted").arg(label(p.target, p.screen)));
+        status = send(plan);
+        if (status != ExitOk)
+            return status;
         if (!req.json)
             out(QStringLiteral("%1: sent %2").arg(label(p.target, p.screen), names.join(QLatin1String(", "))));
     }
@@ -326,11 +335,11 @@ int CtlRunner::discover()
                 inputs.append(QJsonValue());
                 break;
             }
-            const QString input = m->screens[static_cast<std::size_t>(s)].input.trimmed();
+            const QString input = Frame::shownText(m->screens[static_cast<std::size_t>(s)].input);
             inputs.append(input);
             shown << QStringLiteral("%1: \"%2\"").arg(s + 1).arg(input);
         }
-        const QString name = m->name.trimmed();
+        const QString name = Frame::shownText(m->name);
         const int type = m->type;
         const int screens = m->screenCount;
         if (req.json)
@@ -360,8 +369,8 @@ int CtlRunner::get()
             if (status != ExitOk)
                 return status;
             const ST_BasicData rec = d->screens[static_cast<std::size_t>(s)].record;
-            const QString name = d->name.trimmed();
-            const QString input = d->screens[static_cast<std::size_t>(s)].input.trimmed();
+            const QString name = Frame::shownText(d->name);
+            const QString input = Frame::shownText(d->screens[static_cast<std::size_t>(s)].input);
             const QByteArray raw = QByteArray(reinterpret_cast<const char *>(rec.bytes.data()), ST_BasicData::Size).toHex(' ');
             if (req.json) {
                 QJsonObject o{{"target", t.text()}, {"type", d->type}, {"screen", s + 1}, {"name", name}, {"input", input}};
@@ -422,10 +431,14 @@ int CtlRunner::setFields()
     if (req.command == QLatin1String("tally"))
         req.assignments = {{Field::tally, req.tally}};
     auto check = [this](const CtlTarget &t, const Fleet::Monitor &d) {
-        for (const CtlAssignment &a : qAsConst(req.assignments))
+        for (const CtlAssignment &a : qAsConst(req.assignments)) {
             if (!typeHasField(d.type, a.field))
                 return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has no %3")
                                                .arg(label(t, -1)).arg(d.type).arg(QLatin1String(fieldInfo(a.field).name)));
+            if (!TypeRules::choosable(d.type, a.field, a.value))
+                return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor offers no %3 %4")
+                                               .arg(label(t, -1)).arg(d.type).arg(QLatin1String(fieldInfo(a.field).name), Captions::valueCaption(a.field, a.value)));
+        }
         return int(ExitOk);
     };
     SettingsJson::sortInRecordOrder(&req.assignments);
@@ -469,7 +482,7 @@ int CtlRunner::save()
             return status;
         list.append(SettingsJson::presetScreen(s, d->screens[static_cast<std::size_t>(s)].record, d->type));
     }
-    const QJsonObject preset = SettingsJson::presetJson(d->type, d->name.trimmed(), list);
+    const QJsonObject preset = SettingsJson::presetJson(d->type, Frame::shownText(d->name), list);
     QFile f(req.file);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(QJsonDocument(preset).toJson()) < 0 || !f.flush())
         return fail(ExitFile, QStringLiteral("cannot write %1: %2").arg(req.file, f.errorString()));
@@ -517,7 +530,7 @@ int CtlRunner::load()
                 return status;
             p.before = p.after = p.device->screens[static_cast<std::size_t>(sc.screen)].record;
             for (const CtlAssignment &a : sc.fields)
-                if (typeHasField(p.device->type, a.field) && a.field != Field::umdTextIndex)
+                if (TypeRules::offers(p.device->type, a.field, a.value) && SettingsJson::inPreset(a.field))
                     p.after.set(a.field, a.value);
             p.groups = SettingsJson::changedGroups(p.before, p.after, p.device->type);
             p.umdText = Frame::umdLabel(req.text);
@@ -586,10 +599,10 @@ int CtlRunner::watch()
             }
             const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
             const ST_BasicData &record = d->screens[static_cast<std::size_t>(w.screen)].record;
-            const QString input = d->screens[static_cast<std::size_t>(w.screen)].input.trimmed();
+            const QString input = Frame::shownText(d->screens[static_cast<std::size_t>(w.screen)].input);
             if (!w.seen || w.silent)
                 out(QStringLiteral("%1 %2: type %3, name \"%4\", input \"%5\"")
-                        .arg(stamp, label(w.target, w.screen)).arg(d->type).arg(d->name.trimmed(), input));
+                        .arg(stamp, label(w.target, w.screen)).arg(d->type).arg(Frame::shownText(d->name), input));
             else {
                 for (const QString &line : Captions::describeChanges(w.record, record))
                     out(QStringLiteral("%1 %2: %3").arg(stamp, label(w.target, w.screen), line));

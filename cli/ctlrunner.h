@@ -45,7 +45,7 @@ private:
     int search(bool serial, const QString &port, QVector<CtlTarget> *found);
     int expandAll();
     int checkUmdText(const Plan &plan);
-    bool send(const Plan &plan);
+    int send(const Plan &plan);
     bool waitUntil(const std::function<bool()> &done, int ms);
     bool ask(const std::function<void(std::function<void(bool)>)> &request);
     QString label(const CtlTarget &t, int screen) const;

@@ -364,7 +364,7 @@ void TallyBridge::schedule(const QString &monitorKey, int screen)
     const Monitor &m = monitors[monitorKey];
     fleet->send(m.fleetKey, QString::number(screen), [this, monitorKey, screen](Fleet::Fleet::Setting *out) {
         return buildFrame(monitorKey, screen, out);
-    }, [this, monitorKey, screen] { frameSent(monitorKey, screen); });
+    }, [this, monitorKey, screen](bool written) { frameSent(monitorKey, screen, written); });
 }
 
 // The frame of a screen's tally, UMD colours and one text, from the monitor's
@@ -405,9 +405,23 @@ bool TallyBridge::buildFrame(const QString &monitorKey, int screen, Fleet::Fleet
     return true;
 }
 
-void TallyBridge::frameSent(const QString &monitorKey, int screen)
+void TallyBridge::frameSent(const QString &monitorKey, int screen, bool written)
 {
-    Screen &s = monitors[monitorKey].screens[screen];
+    Monitor &m = monitors[monitorKey];
+    Screen &s = m.screens[screen];
+    if (!written) {
+        // The line is gone: everything this screen shows goes out again once the
+        // monitor answers (the next read, or the line's return).
+        for (std::size_t k = 0; k < 4; ++k)
+            s.textPending[k] = s.textKnown[k];
+        s.dirty = true;
+        if (!std::exchange(m.unwritten, true))
+            log(QStringLiteral("%1: frame not written (%2); sent again when the monitor answers")
+                    .arg(m.target.text(), fleet->lineError(m.target.address().lineKey())));
+        return;
+    }
+    if (std::exchange(m.unwritten, false))
+        log(QStringLiteral("%1: frames written again").arg(m.target.text()));
     const bool morePending = std::find(s.textPending.begin(), s.textPending.end(), true) != s.textPending.end();
     for (int i = 0; i < map.displays.size(); ++i) {
         const BridgeMapping &d = map.displays.at(i);

@@ -85,6 +85,7 @@ private:
         QString fleetKey;
         QHash<int, Screen> screens;
         bool silent = false;
+        bool unwritten = false;  // its last frame could not be written
     };
     struct Line {                // a serial port, reopened when it goes away
         Fleet::Address address;
@@ -95,7 +96,7 @@ private:
     void onDisplay(const Tsl::Display &d);
     void schedule(const QString &monitorKey, int screen);
     bool buildFrame(const QString &monitorKey, int screen, Fleet::Fleet::Setting *out);
-    void frameSent(const QString &monitorKey, int screen);
+    void frameSent(const QString &monitorKey, int screen, bool written);
     void tick();
     void onIdentified(const QString &fleetKey);
     void onRead(const QString &fleetKey, int screen);

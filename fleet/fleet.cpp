@@ -293,8 +293,7 @@ void Fleet::discoverLan(std::function<void(QStringList)> done)
     QTimer::singleShot(0, this, *wait);
 }
 
-void Fleet::send(const QString &key, const QString &requestKey, std::function<bool(Setting *)> build,
-                 std::function<void()> sent)
+void Fleet::send(const QString &key, const QString &requestKey, std::function<bool(Setting *)> build, Sent sent)
 {
     if (!find(key))
         return;
@@ -310,9 +309,11 @@ void Fleet::send(const QString &key, const QString &requestKey, std::function<bo
         h.mask = static_cast<std::uint8_t>(s.screenMask);
         h.id = static_cast<std::uint8_t>(m->id);
         const QByteArray frame = Frame::settingCommand(s.group, h, s.record, s.umdText, m->type == 2);
-        if (frame.isEmpty())
+        if (frame.isEmpty() || !line(m->address)->write(m->address.ip, frame)) {
+            if (sent)
+                sent(false);
             return;
-        line(m->address)->write(m->address.ip, frame);
+        }
         ++sendCount;
         const GroupBytes *g = groupBytes(s.group);
         // What went out is each screen's state until a read says otherwise, so
@@ -348,7 +349,7 @@ void Fleet::send(const QString &key, const QString &requestKey, std::function<bo
             }
         }
         if (sent)
-            sent();
+            sent(true);
     });
 }
 

@@ -99,9 +99,10 @@ public:
     // Queues one setting frame for a monitor, at most one every 500 ms; a frame
     // still waiting under the same requestKey is replaced (a burst collapses to
     // its latest). build() fills the frame in when its turn comes, or returns
-    // false to send nothing; sent() follows the write.
-    void send(const QString &key, const QString &requestKey, std::function<bool(Setting *)> build,
-              std::function<void()> sent = {});
+    // false to send nothing; sent() follows the write, with whether the frame
+    // reached an open line. Only a frame written changes the screen's state.
+    using Sent = std::function<void(bool written)>;
+    void send(const QString &key, const QString &requestKey, std::function<bool(Setting *)> build, Sent sent = {});
 
     // Watched screens are read every everyMs, round robin on each link; a failed
     // read is tried again after RetryMs, an offline monitor every OfflineReadMs.

@@ -60,14 +60,12 @@ void Line::enqueue(const QString &user, Request request)
     pump();
 }
 
-void Line::write(const QString &ip, const QByteArray &frame)
+bool Line::write(const QString &ip, const QByteArray &frame)
 {
-    if (onSerial()) {
-        port->uartSend(frame.constData(), frame.size());
-    } else {
-        port->bindForDevice(ip);
-        port->udpSendTo(ip, frame.constData(), frame.size());
-    }
+    if (onSerial())
+        return port->uartSend(frame.constData(), frame.size());
+    port->bindForDevice(ip);
+    return port->udpSendTo(ip, frame.constData(), frame.size());
 }
 
 void Line::broadcast(const QByteArray &frame)

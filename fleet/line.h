@@ -51,8 +51,9 @@ public:
     QString errorText() const;
 
     void enqueue(const QString &user, Request request);
-    // A frame that needs no answer (a setting command), written at once.
-    void write(const QString &ip, const QByteArray &frame);
+    // A frame that needs no answer (a setting command), written at once; false
+    // when it did not reach an open port or socket.
+    bool write(const QString &ip, const QByteArray &frame);
     // A search request from every local interface (LAN only).
     void broadcast(const QByteArray &frame);
     bool isBroadcasting() const;

@@ -9,6 +9,7 @@
 #include "datastream.h"
 #include "domains.h"
 #include "machinedevice.h"
+#include "typerules.h"
 
 namespace SettingsJson {
 
@@ -71,7 +72,16 @@ QVector<int> changedGroups(const ST_BasicData &a, const ST_BasicData &b, int typ
 
 QJsonObject presetScreen(int screen, const ST_BasicData &record, int type)
 {
-    return QJsonObject{{"screen", screen + 1}, {"settings", fields(record, type, false)}};
+    QJsonObject settings;
+    for (const FieldInfo &fi : kFields)
+        if (inPreset(fi.field) && TypeRules::offers(type, fi.field, record.get(fi.field)) && Domains::allows(fi.field, record.get(fi.field)))
+            settings.insert(QLatin1String(fi.name), value(fi.field, record.get(fi.field)));
+    return QJsonObject{{"screen", screen + 1}, {"settings", settings}};
+}
+
+bool inPreset(Field f)
+{
+    return f != Field::tally && f != Field::umdTextIndex;
 }
 
 QJsonObject presetJson(int type, const QString &name, const QJsonArray &screens)

@@ -48,8 +48,14 @@ struct Preset {
     QString name;
     QVector<PresetScreen> screens;
 };
-// A screen of a preset: the record's settings without the UMD text index.
+// A screen of a preset: the settings a program can set again. A preset carries
+// settings, not the live tally (nor the UMD text index, a frame's argument), and
+// leaves out a value read from a monitor that no program may write (outside its
+// field's domain, such as a marker thickness of 0): the field is left as it is.
 QJsonObject presetScreen(int screen, const ST_BasicData &record, int type);
+// Whether a preset sets the field when recalled: every setting but the tally
+// (which the request must ask for) and the UMD text index.
+bool inPreset(Field f);
 QJsonObject presetJson(int type, const QString &name, const QJsonArray &screens);
 // Reads and checks a preset: NotPreset (not JSON, wrong format or version, no or
 // bad screens), UnknownField, BadValue or OutOfDomain, with *why.

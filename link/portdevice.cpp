@@ -88,15 +88,18 @@ void PortDevice::resetUart()
     uartGatherer.reset();
 }
 
-void PortDevice::uartSend(const char *data, int length)
+bool PortDevice::uartSend(const char *data, int length)
 {
     if (!keepInputOnWrite)
         resetUart();
     if (!serial->isOpen())
-        return;
+        return false;
     qCDebug(lcLinkFrames) << "serial >" << QByteArray(data, length).toHex(' ');
-    serial->write(data, length);
+    serial->clearError();
+    const bool taken = serial->write(data, length) == length;
     serial->flush();
+    // A port whose device has gone fails the write (and is closed by the error handler).
+    return taken && serial->isOpen() && serial->error() == QSerialPort::NoError;
 }
 
 void PortDevice::slotUartRecv()
@@ -111,10 +114,10 @@ void PortDevice::slotUartRecv()
     }
 }
 
-void PortDevice::udpSendTo(const QString &ipAddr, const char *data, int length)
+bool PortDevice::udpSendTo(const QString &ipAddr, const char *data, int length)
 {
     qCDebug(lcLinkFrames) << "udp >" << ipAddr << QByteArray(data, length).toHex(' ');
-    udp->writeDatagram(data, length, QHostAddress(ipAddr), DeviceUdpPort);
+    return udp->writeDatagram(data, length, QHostAddress(ipAddr), DeviceUdpPort) == length;
 }
 
 QList<QPair<QString, QByteArray>> PortDevice::readDatagrams(QUdpSocket *socket)

@@ -40,8 +40,9 @@ public:
     void setSerialPort(const QString &portName, int baudRate);
     void setBaudRate(int baudRate);
     void setPortName(const QString &portName);
-    void uartSend(const char *data, int length);
-    void udpSendTo(const QString &ipAddr, const char *data, int length);
+    // Both return whether the frame was handed to an open port or socket.
+    bool uartSend(const char *data, int length);
+    bool udpSendTo(const QString &ipAddr, const char *data, int length);
     void udpBroadcast(const char *data, int length);
     void bindForDevice(const QString &ipAddr);
     void bindLocal(int index);

@@ -1,5 +1,7 @@
 #include "frames.h"
 
+#include <algorithm>
+
 namespace Frame {
 
 std::uint8_t checksum(const char *bytes, int count)
@@ -27,6 +29,19 @@ QByteArray build(const Header &header, std::uint8_t command, const QByteArray &d
     f[length - 2] = static_cast<char>(checksum(f.constData(), length - 2));
     f[length - 1] = static_cast<char>(End);
     return f;
+}
+
+QString shownText(const QString &field)
+{
+    int end = field.size();
+    while (end > 0 && (field.at(end - 1) == QChar(u'\0') || field.at(end - 1).isSpace()))
+        --end;
+    return field.left(end).trimmed();
+}
+
+bool sendsAsWritten(const QString &label)
+{
+    return std::all_of(label.begin(), label.end(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() <= 0x7E; });
 }
 
 QByteArray packUmdText(const QString &text)

@@ -54,6 +54,13 @@ inline QString umdLabel(const QString &text)
     return text.left(kUmdTextLength).leftJustified(kUmdTextLength, QLatin1Char(' '));
 }
 
+// Text a monitor reports in a fixed-size field (its name, an input) as people and
+// programs are shown it: without the zero bytes and blanks that pad the field.
+QString shownText(const QString &field);
+// Whether a label goes out as written: printable ASCII only (anything else
+// would go out as blanks).
+bool sendsAsWritten(const QString &label);
+
 // Setting command of packet group 1-6; empty for any other group number.
 QByteArray settingCommand(int group, const Header &header, const ST_BasicData &record,
                           const QString &umdText, bool deviceType2);

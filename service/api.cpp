@@ -14,6 +14,7 @@
 #include "domains.h"
 #include "frames.h"
 #include "machinedevice.h"
+#include "typerules.h"
 
 using SettingsJson::Assignment;
 using SettingsJson::Fault;
@@ -144,9 +145,11 @@ void Api::addMonitor(const QString &name, const CtlTarget &target)
     order << name;
     const Fleet::Address a = t.address();
     byKey.insert(a.key(), name);
-    fleet->add(a);
+    const Fleet::Monitor &m = fleet->add(a);
     fleet->openLine(a);
-    fleet->watch(a.key(), 0, options.readEveryMs); // the first read asks for the type too
+    // The first read asks for the type too; a monitor a search found is known already.
+    for (int s = 0; s < std::max(1, m.screenCount); ++s)
+        fleet->watch(a.key(), s, options.readEveryMs);
 }
 
 Http::Response Api::upgrade(const Http::Request &r) const
@@ -243,7 +246,7 @@ QJsonObject Api::screenJson(const Fleet::Monitor &m, int screen) const
     for (std::size_t k = 0; k < 4; ++k)
         labels.append(st.labelSent[k] ? QJsonValue(st.labels[k].trimmed()) : QJsonValue());
     QJsonObject o{{"screen", screen + 1}, {"known", st.known}, {"labels", labels}};
-    o.insert("input", st.known ? QJsonValue(st.input.trimmed()) : QJsonValue());
+    o.insert("input", st.known ? QJsonValue(Frame::shownText(st.input)) : QJsonValue());
     o.insert("settings", st.known ? QJsonValue(SettingsJson::fields(st.record, m.type, false)) : QJsonValue());
     return o;
 }
@@ -259,7 +262,7 @@ QJsonObject Api::monitorJson(const QString &name, bool withScreens) const
     o.insert("screenCount", m->screenCount);
     o.insert("online", m->online);
     o.insert("silentMs", silentMs(*m));
-    o.insert("monitorName", m->name.trimmed());
+    o.insert("monitorName", Frame::shownText(m->name));
     if (withScreens) {
         QJsonArray screens;
         for (int s = 0; s < m->screenCount; ++s)
@@ -276,7 +279,7 @@ QJsonObject Api::state() const
         const Fleet::Monitor *m = fleet->find(keyOf(name));
         if (!m)
             continue;
-        QJsonObject mon{{"online", m->online}, {"monitorName", m->name.trimmed()}};
+        QJsonObject mon{{"online", m->online}, {"monitorName", Frame::shownText(m->name)}};
         for (int s = 0; s < m->screenCount; ++s)
             mon.insert(QString::number(s + 1), screenState(*m, s));
         all.insert(name, mon);
@@ -288,7 +291,7 @@ QJsonObject Api::screenState(const Fleet::Monitor &m, int screen) const
 {
     const Fleet::ScreenState &st = m.screens[static_cast<std::size_t>(screen)];
     QJsonObject sc = st.known ? SettingsJson::fields(st.record, m.type, false) : QJsonObject();
-    sc.insert("input", st.input.trimmed());
+    sc.insert("input", Frame::shownText(st.input));
     for (std::size_t k = 0; k < 4; ++k)
         if (st.labelSent[k])
             sc.insert(QStringLiteral("umd%1").arg(k + 1), st.labels[k].trimmed());
@@ -422,11 +425,24 @@ void Api::patchScreen(const Http::Request &r, const QStringList &args, const Htt
     QPointer<Api> self(this);
     // The type is checked before the screen is read: a refusal needs no answer from the monitor.
     withMonitor(args.value(0), respond, [self, args, fresh, fields, verify, respond](Fleet::Monitor &m) {
-        for (const Assignment &a : fields)
+        for (const Assignment &a : fields) {
+            const QString name = QLatin1String(fieldInfo(a.field).name);
             if (!typeHasField(m.type, a.field))
-                return respond(error(409, QStringLiteral("a type %1 monitor has no %2").arg(m.type).arg(QLatin1String(fieldInfo(a.field).name)),
-                                     QLatin1String(fieldInfo(a.field).name)));
+                return respond(error(409, QStringLiteral("a type %1 monitor has no %2").arg(m.type).arg(name), name));
+            if (!TypeRules::offers(m.type, a.field, a.value))
+                return respond(error(409, QStringLiteral("a type %1 monitor has no %2 %3").arg(m.type).arg(name, Captions::valueCaption(a.field, a.value)), name));
+        }
         self->withScreen(args, fresh, respond, [self, fields, verify, respond](Fleet::Monitor &mon, int s) {
+            // What other settings turn off, as the screen will be with this request.
+            ST_BasicData after = self->expected(mon, s);
+            for (const Assignment &a : fields)
+                after.set(a.field, a.value);
+            for (const Assignment &a : fields) {
+                const QString why = TypeRules::whyOff(mon.type, after, a.field, a.value);
+                if (!why.isEmpty())
+                    return respond(error(409, QStringLiteral("%1 %2: %3").arg(QLatin1String(fieldInfo(a.field).name), Captions::valueCaption(a.field, a.value), why),
+                                         QLatin1String(fieldInfo(a.field).name)));
+            }
             self->change(mon, s, fields, verify, respond);
         });
     });
@@ -451,12 +467,33 @@ void Api::postTally(const Http::Request &r, const QStringList &args, const Http:
     });
 }
 
+ST_BasicData Api::expected(const Fleet::Monitor &m, int screen) const
+{
+    ST_BasicData rec = m.screens[static_cast<std::size_t>(screen)].record;
+    const QString key = m.address.key();
+    for (const Outbox &o : outbox)
+        if (o.key == key && o.screen == screen)
+            for (const Assignment &a : o.wanted)
+                rec.set(a.field, a.value);
+    return rec;
+}
+
+bool Api::lineOpen(const Fleet::Monitor &m, const Http::Respond &respond)
+{
+    if (fleet->lineIsOpen(m.address.lineKey()) || fleet->openLine(m.address))
+        return true;
+    respond(error(503, QStringLiteral("%1: the line is not open: %2").arg(nameOf(m.address.key()), fleet->lineError(m.address.lineKey()))));
+    return false;
+}
+
 void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool verify, const Http::Respond &respond,
                  bool always)
 {
     const QString key = m.address.key();
     const QString name = nameOf(key);
-    const ST_BasicData before = m.screens[static_cast<std::size_t>(s)].record;
+    // Compared with what the screen will show once the frames still waiting have
+    // gone out: a value asked again after another one is queued must go out too.
+    const ST_BasicData before = expected(m, s);
     ST_BasicData after = before;
     for (const Assignment &a : fields)
         after.set(a.field, a.value);
@@ -469,6 +506,8 @@ void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool veri
         return respond(error(409, QStringLiteral("a type %1 monitor takes UMD 1's label with every UMD or tally change, "
                                                  "and no label was sent to screen %2 yet: send it first (POST .../umd)")
                                       .arg(m.type).arg(s + 1)));
+    if (!groups.isEmpty() && !lineOpen(m, respond))
+        return;
     auto result = std::make_shared<QJsonObject>(QJsonObject{{"monitor", name}, {"screen", s + 1}, {"sent", sentJson(groups)}});
     auto finish = [this, key, s, result, respond](int status, const QString &problem) {
         const Fleet::Monitor *now = fleet->find(key);
@@ -482,19 +521,39 @@ void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool veri
         return finish(200, QString());
     auto left = std::make_shared<int>(groups.size());
     auto over = std::make_shared<bool>(false);
+    // The value of each field asked for as it went out: a later request merged
+    // into the same frame may have replaced it.
+    auto wentOut = std::make_shared<QVector<Assignment>>();
     QTimer::singleShot(SendLimitMs, this, [over, finish, name] {
         if (!std::exchange(*over, true))
             finish(503, QStringLiteral("%1: the frames did not go out in time").arg(name));
     });
     QPointer<Api> self(this);
-    auto sent = [self, left, over, finish, verify, key, s, fields, name, result] {
-        if (--*left > 0 || *over || !self)
+    auto sent = [self, left, over, finish, verify, key, s, fields, name, result, wentOut](bool written, const ST_BasicData &frame, int group) {
+        if (*over || !self)
             return;
+        if (!written) {
+            *over = true;
+            return finish(503, QStringLiteral("%1: the frame was not written: the line is gone (%2)")
+                                   .arg(name, self->fleet->lineError(self->fleet->find(key) ? self->fleet->find(key)->address.lineKey() : QString())));
+        }
+        for (const Assignment &a : fields)
+            if (fieldInfo(a.field).group == group && frame.get(a.field) != a.value
+                && std::none_of(wentOut->begin(), wentOut->end(), [&](const Assignment &w) { return w.field == a.field; }))
+                wentOut->append({a.field, frame.get(a.field)});
+        if (--*left > 0)
+            return;
+        if (!wentOut->isEmpty()) {
+            QJsonObject replaced;
+            for (const Assignment &w : qAsConst(*wentOut))
+                replaced.insert(QLatin1String(fieldInfo(w.field).name), SettingsJson::value(w.field, w.value));
+            result->insert("replacedBy", replaced); // a later request's values went out instead
+        }
         if (!verify) {
             *over = true;
             return finish(200, QString());
         }
-        self->fleet->read(key, s, [self, over, finish, key, s, fields, name, result](bool answered) {
+        self->fleet->read(key, s, [self, over, finish, key, s, fields, name, result, wentOut](bool answered) {
             if (!self || std::exchange(*over, true))
                 return;
             const Fleet::Monitor *m = self->fleet->find(key);
@@ -502,11 +561,15 @@ void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool veri
                 return finish(503, QStringLiteral("monitor '%1' is not answering").arg(name));
             QStringList missed;
             const ST_BasicData &now = m->screens[static_cast<std::size_t>(s)].record;
-            for (const Assignment &a : fields)
+            for (Assignment a : fields) {
+                for (const Assignment &w : qAsConst(*wentOut))
+                    if (w.field == a.field)
+                        a.value = w.value; // what went out is what the monitor must show
                 if (now.get(a.field) != a.value)
                     missed << QStringLiteral("%1 (sent %2, reads %3)").arg(QLatin1String(fieldInfo(a.field).name),
                                                                          Captions::valueCaption(a.field, a.value),
                                                                          Captions::valueCaption(a.field, now.get(a.field)));
+            }
             if (!missed.isEmpty())
                 return finish(502, QStringLiteral("%1 screen %2 did not take: %3").arg(name).arg(s + 1).arg(missed.join(QLatin1String(", "))));
             result->insert("verified", true);
@@ -518,15 +581,17 @@ void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool veri
         for (const Assignment &a : qAsConst(fields))
             if (fieldInfo(a.field).group == g)
                 own.append(a);
-        queue(key, s, g, own, -1, QString(), sent);
+        queue(key, s, g, own, -1, QString(), [sent, g](bool written, const ST_BasicData &frame) { sent(written, frame, g); });
     }
 }
 
 void Api::queue(const QString &key, int screen, int group, const QVector<Assignment> &fields, int textSlot,
-                const QString &text, const std::function<void()> &done)
+                const QString &text, const Waiter &done)
 {
     const QString okey = outboxKey(key, screen, group, textSlot);
     Outbox &o = outbox[okey];
+    o.key = key;
+    o.screen = screen;
     for (const Assignment &a : fields) {
         auto same = std::find_if(o.wanted.begin(), o.wanted.end(), [&](const Assignment &w) { return w.field == a.field; });
         if (same != o.wanted.end())
@@ -542,12 +607,12 @@ void Api::queue(const QString &key, int screen, int group, const QVector<Assignm
     QPointer<Api> self(this);
     fleet->send(key, QStringLiteral("api|") + okey,
                 [self, okey, key, screen, group](Fleet::Fleet::Setting *out) { return self && self->build(okey, key, screen, group, out); },
-                [self, okey] {
+                [self, okey](bool written) {
                     if (!self)
                         return;
-                    const QVector<std::function<void()>> waiters = self->outbox.take(okey).waiters;
-                    for (const auto &w : waiters)
-                        w();
+                    const Outbox o = self->outbox.take(okey);
+                    for (const Waiter &w : o.waiters)
+                        w(written, o.built);
                 });
 }
 
@@ -558,7 +623,7 @@ bool Api::build(const QString &okey, const QString &key, int screen, int group, 
     const Fleet::Monitor *m = fleet->find(key);
     if (!m || !outbox.contains(okey))
         return false;
-    const Outbox &o = outbox[okey];
+    Outbox &o = outbox[okey];
     const Fleet::ScreenState &st = m->screens[static_cast<std::size_t>(screen)];
     ST_BasicData rec = st.record;
     for (const Assignment &a : o.wanted)
@@ -582,6 +647,7 @@ bool Api::build(const QString &okey, const QString &key, int screen, int group, 
         }
     }
     out->record = rec;
+    o.built = rec;
     return true;
 }
 
@@ -601,6 +667,8 @@ void Api::postUmd(const Http::Request &r, const QStringList &args, const Http::R
     const QString text = body.value("text").toString();
     if (text.size() > kUmdTextLength)
         return respond(error(422, QStringLiteral("text: at most %1 characters").arg(kUmdTextLength), QStringLiteral("text")));
+    if (!Frame::sendsAsWritten(text))
+        return respond(error(422, QStringLiteral("text: printable ASCII only (anything else would go out as blanks)"), QStringLiteral("text")));
     if (!screenArg(args, respond))
         return;
     QPointer<Api> self(this);
@@ -617,7 +685,11 @@ void Api::sendLabel(Fleet::Monitor &m, int s, int slot, const QString &text, con
 {
     const QString key = m.address.key();
     const QString name = nameOf(key);
-    queue(key, s, kUmdGroup, {}, m.type == 2 ? slot - 1 : 0, text, [respond, name, s, slot, text] {
+    if (!lineOpen(m, respond))
+        return;
+    queue(key, s, kUmdGroup, {}, m.type == 2 ? slot - 1 : 0, text, [respond, name, s, slot, text](bool written, const ST_BasicData &) {
+        if (!written)
+            return respond(error(503, QStringLiteral("%1: the frame was not written: the line is gone").arg(name)));
         respond(reply(200, QJsonObject{{"monitor", name}, {"screen", s + 1}, {"slot", slot}, {"text", text},
                                        {"sent", sentJson({kUmdGroup})}}));
     });
@@ -670,21 +742,41 @@ void Api::putPreset(const Http::Request &r, const QStringList &args, const Http:
     const QString name = args.value(0);
     if (!validName(name))
         return respond(error(400, QStringLiteral("preset name '%1': 1-64 of A-Z a-z 0-9 _ -").arg(name)));
-    SettingsJson::Preset p;
-    QString why;
-    const Fault f = SettingsJson::readPreset(r.body, &p, &why);
-    if (f != Fault::None)
-        return respond(error(statusOf(f), why));
+    const QJsonObject body = QJsonDocument::fromJson(r.body).object();
+    if (!body.contains("from")) {
+        SettingsJson::Preset p;
+        QString why;
+        const Fault f = SettingsJson::readPreset(r.body, &p, &why);
+        if (f != Fault::None)
+            return respond(error(statusOf(f), why));
+        return writePreset(name, QJsonDocument::fromJson(r.body).object(), respond);
+    }
+    // A screen saved as it reads now, in the form every program saves a preset in.
+    if (!onlyKeys(body, {QStringLiteral("from"), QStringLiteral("screen")}, respond))
+        return;
+    if (!body.value("from").isString() || (body.contains("screen") && !wholeNumber(body.value("screen"))))
+        return respond(error(400, QStringLiteral("give \"from\": a monitor's name and \"screen\": its number")));
+    QPointer<Api> self(this);
+    const QStringList where{body.value("from").toString(), QString::number(body.value("screen").toInt(1))};
+    withScreen(where, true, respond, [self, name, respond](Fleet::Monitor &m, int s) {
+        const QJsonObject preset = SettingsJson::presetJson(
+            m.type, Frame::shownText(m.name), {SettingsJson::presetScreen(s, m.screens[static_cast<std::size_t>(s)].record, m.type)});
+        self->writePreset(name, preset, respond);
+    });
+}
+
+void Api::writePreset(const QString &name, const QJsonObject &preset, const Http::Respond &respond)
+{
     const bool exists = QFile::exists(presetPath(name));
     if (!exists && QDir(options.presetsDir).entryList({QStringLiteral("*.json")}, QDir::Files).size() >= MostPresets)
         return respond(error(409, QStringLiteral("%1 presets already: delete some first").arg(MostPresets)));
     QSaveFile out(presetPath(name));
-    if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument::fromJson(r.body).toJson()) < 0 || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(preset).toJson()) < 0 || !out.commit())
         return respond(error(500, QStringLiteral("cannot write preset '%1': %2").arg(name, out.errorString())));
     QJsonArray screens;
-    for (const auto &sc : qAsConst(p.screens))
-        screens.append(sc.screen + 1);
-    respond(reply(exists ? 200 : 201, QJsonObject{{"name", name}, {"deviceType", p.deviceType}, {"screens", screens}}));
+    for (const QJsonValue &sc : preset.value("screens").toArray())
+        screens.append(sc.toObject().value("screen"));
+    respond(reply(exists ? 200 : 201, QJsonObject{{"name", name}, {"deviceType", preset.value("deviceType")}, {"screens", screens}}));
 }
 
 void Api::deletePreset(const Http::Request &, const QStringList &args, const Http::Respond &respond)
@@ -699,8 +791,16 @@ void Api::recall(const Http::Request &r, const QStringList &args, const Http::Re
 {
     QJsonObject body;
     if (!bodyObject(r, &body, respond)
-        || !onlyKeys(body, {QStringLiteral("preset"), QStringLiteral("screens"), QStringLiteral("force")}, respond))
+        || !onlyKeys(body, {QStringLiteral("preset"), QStringLiteral("screens"), QStringLiteral("force"), QStringLiteral("tally")}, respond))
         return;
+    // The tally is live state, not a setting: it changes only when the request names it.
+    Assignment tally{Field::tally, -1};
+    if (body.contains("tally")) {
+        QString why;
+        const Fault f = SettingsJson::parse(QStringLiteral("tally"), body.value("tally"), &tally, &why);
+        if (f != Fault::None)
+            return respond(error(statusOf(f), why, QStringLiteral("tally")));
+    }
     const QString presetName = body.value("preset").toString();
     QFile f(presetPath(presetName));
     if (!validName(presetName) || !f.open(QIODevice::ReadOnly))
@@ -735,7 +835,7 @@ void Api::recall(const Http::Request &r, const QStringList &args, const Http::Re
     const bool force = body.value("force").toBool(false);
     const QString name = args.value(0);
     QPointer<Api> self(this);
-    withMonitor(name, respond, [self, name, preset, wanted, force, respond, presetName](Fleet::Monitor &m) {
+    withMonitor(name, respond, [self, name, preset, wanted, force, tally, respond, presetName](Fleet::Monitor &m) {
         if (m.type != preset.deviceType && !force)
             return respond(error(409, QStringLiteral("preset '%1' is for type %2, %3 is type %4 (\"force\": true recalls it anyway)")
                                           .arg(presetName).arg(preset.deviceType).arg(name).arg(m.type)));
@@ -750,8 +850,10 @@ void Api::recall(const Http::Request &r, const QStringList &args, const Http::Re
         for (const auto &sc : wanted) {
             QVector<Assignment> fields;
             for (const Assignment &a : sc.fields)
-                if (typeHasField(m.type, a.field) && a.field != Field::umdTextIndex)
+                if (TypeRules::offers(m.type, a.field, a.value) && SettingsJson::inPreset(a.field))
                     fields.append(a);
+            if (tally.value >= 0)
+                fields.append(tally);
             self->withScreen({name, QString::number(sc.screen + 1)}, false, [failed, respond](const Http::Response &resp) {
                 if (!std::exchange(*failed, true))
                     respond(resp);

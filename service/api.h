@@ -72,6 +72,9 @@ public:
     // its caption, page (packet group), range and, where values have names, each
     // value with its name. Which fields a monitor has shows in its screens' settings.
     static QJsonObject fieldTable();
+    // Which values each monitor type offers, never enables, or turns off by other
+    // settings, and the captions it gives values (the state's type rules).
+    static QJsonObject typeTable();
     // How long the monitor has been silent, in ms; null before its first answer.
     QJsonValue silentMs(const Fleet::Monitor &m) const;
 
@@ -83,11 +86,16 @@ signals:
 
 private:
     using Done = std::function<void(bool)>;
+    // Called once a queued frame has been written (or could not be): with the record it carried.
+    using Waiter = std::function<void(bool written, const ST_BasicData &sent)>;
     struct Outbox {                       // what waits to go out for one screen and packet group
+        QString key;                      // the monitor's fleet key
+        int screen = 0;
         QVector<SettingsJson::Assignment> wanted;
         int textSlot = -1;                // a UMD text frame: its slot (type 2) or 0
         QString text;
-        QVector<std::function<void()>> waiters;
+        ST_BasicData built;               // the record of the frame as built
+        QVector<Waiter> waiters;
     };
 
     void listMonitors(const Http::Request &, const QStringList &, const Http::Respond &);
@@ -116,14 +124,19 @@ private:
     void change(Fleet::Monitor &m, int screen, QVector<SettingsJson::Assignment> fields, bool verify,
                 const Http::Respond &respond, bool always = false);
     void sendLabel(Fleet::Monitor &m, int screen, int slot, const QString &text, const Http::Respond &respond);
-    // Queues one frame; done() once it has gone out.
+    // Queues one frame; done() once it has been written, or could not be.
     void queue(const QString &key, int screen, int group, const QVector<SettingsJson::Assignment> &fields,
-               int textSlot, const QString &text, const std::function<void()> &done);
+               int textSlot, const QString &text, const Waiter &done);
+    // The screen as it will be once the frames waiting for it have gone out.
+    ST_BasicData expected(const Fleet::Monitor &m, int screen) const;
+    // False (with 503 answered) when the monitor's line is closed and does not open again.
+    bool lineOpen(const Fleet::Monitor &m, const Http::Respond &respond);
     bool build(const QString &outboxKey, const QString &key, int screen, int group, Fleet::Fleet::Setting *out);
     // The label a frame carries to a monitor that files every frame's text as UMD 1's.
     bool labelKnown(const Fleet::Monitor &m, int screen) const;
     static QString outboxKey(const QString &key, int screen, int group, int textSlot);
     QString presetPath(const QString &name) const;
+    void writePreset(const QString &name, const QJsonObject &preset, const Http::Respond &respond);
 
     Fleet::Fleet *fleet;
     Options options;

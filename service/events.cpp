@@ -5,6 +5,7 @@
 
 #include "api.h"
 #include "fleet.h"
+#include "frames.h"
 #include "settingsjson.h"
 
 Events::Events(Api *a, Fleet::Fleet *f, QObject *parent) : QObject(parent), api(a), fleet(f)
@@ -29,16 +30,16 @@ Events::Events(Api *a, Fleet::Fleet *f, QObject *parent) : QObject(parent), api(
         QJsonObject o = api->screenJson(*m, screen);
         o.insert("type", "screen");
         o.insert("monitor", api->nameOf(key));
-        o.insert("monitorName", m->name.trimmed()); // a first read names no change
-        o.insert("state", QJsonObject{{api->nameOf(key), QJsonObject{{"monitorName", m->name.trimmed()},
+        o.insert("monitorName", Frame::shownText(m->name)); // a first read names no change
+        o.insert("state", QJsonObject{{api->nameOf(key), QJsonObject{{"monitorName", Frame::shownText(m->name)},
                                                                      {QString::number(screen + 1), api->screenState(*m, screen)}}}});
         publish(o);
     });
     connect(fleet, &Fleet::Fleet::inputChanged, this, [this](const QString &key, int screen, const QString &text) {
-        publish(message(QStringLiteral("input"), api->nameOf(key), screen, {{"input", text.trimmed()}}, {{"input", text.trimmed()}}));
+        publish(message(QStringLiteral("input"), api->nameOf(key), screen, {{"input", Frame::shownText(text)}}, {{"input", Frame::shownText(text)}}));
     });
     connect(fleet, &Fleet::Fleet::nameChanged, this, [this](const QString &key, const QString &name) {
-        publish(message(QStringLiteral("name"), api->nameOf(key), -1, {{"monitorName", name.trimmed()}}, {{"monitorName", name.trimmed()}}));
+        publish(message(QStringLiteral("name"), api->nameOf(key), -1, {{"monitorName", Frame::shownText(name)}}, {{"monitorName", Frame::shownText(name)}}));
     });
     connect(fleet, &Fleet::Fleet::labelSent, this, [this](const QString &key, int screen, int slot, const QString &text) {
         const QString umd = QStringLiteral("umd%1").arg(slot + 1);
@@ -99,7 +100,9 @@ void Events::add(QWebSocket *socket)
 
 void Events::publish(const QJsonObject &message)
 {
-    if (sockets.isEmpty())
+    // A monitor a search has just found is announced by "added" once it has a name.
+    const QJsonValue monitor = message.value("monitor");
+    if (sockets.isEmpty() || (monitor.isString() && monitor.toString().isEmpty()))
         return;
     const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
     const QVector<QWebSocket *> all = sockets;

@@ -5,6 +5,7 @@
 #include "api.h"
 #include "captions.h"
 #include "domains.h"
+#include "typerules.h"
 
 QJsonObject Api::fieldTable()
 {
@@ -33,7 +34,52 @@ QJsonObject Api::fieldTable()
             o.insert("values", values);
         fields.append(o);
     }
-    return QJsonObject{{"pages", pages}, {"fields", fields}, {"pauseMs", Fleet::Fleet::PauseMs}};
+    return QJsonObject{{"pages", pages}, {"fields", fields}, {"pauseMs", Fleet::Fleet::PauseMs}, {"types", typeTable()}};
+}
+
+namespace {
+QJsonArray numbers(unsigned bits, int count)
+{
+    QJsonArray a;
+    for (int i = 0; i < count; ++i)
+        if (bits & (1u << i))
+            a.append(i);
+    return a;
+}
+QString fieldName(Field f) { return QLatin1String(fieldInfo(f).name); }
+} // namespace
+
+// The type rules of the state table as data: the page places and enables its
+// controls by them as the window does.
+QJsonObject Api::typeTable()
+{
+    QJsonObject rows;
+    for (int type : {1, 2, 3, 4, 5, 128, 129})
+        rows.insert(QString::number(type), TypeRules::rowOf(type));
+    auto limits = [](TypeRules::Table<TypeRules::Limit> t) {
+        QJsonArray a;
+        for (const TypeRules::Limit &l : t) {
+            QJsonObject o{{"field", fieldName(l.field)}, {"rows", numbers(l.rows, TypeRules::RowCount)}};
+            if (l.values)
+                o.insert("values", numbers(l.values, 16));
+            a.append(o);
+        }
+        return a;
+    };
+    QJsonArray off;
+    for (const TypeRules::OffRule &r : TypeRules::offRules()) {
+        QJsonObject o{{"rows", numbers(r.rows, TypeRules::RowCount)}, {"when", fieldName(r.when)}, {"is", numbers(r.is, 16)},
+                      {"unless", r.unless}, {"field", fieldName(r.field)}};
+        if (r.values)
+            o.insert("values", numbers(r.values, 16));
+        off.append(o);
+    }
+    QJsonArray captions;
+    for (const TypeRules::TypeCaption &c : TypeRules::captions())
+        captions.append(QJsonObject{{"rows", numbers(c.rows, TypeRules::RowCount)}, {"field", fieldName(c.field)}, {"value", c.value},
+                                    {"caption", QLatin1String(c.caption)}});
+    return QJsonObject{{"rows", rows}, {"otherRow", TypeRules::rowOf(0)}, {"lacking", limits(TypeRules::lacking())},
+                       {"disabled", limits(TypeRules::disabled())}, {"off", off}, {"captions", captions}};
 }
 
 // The description of the routes, with the setting fields and the values each

@@ -50,13 +50,6 @@ bool typeCarriesByte(int deviceType, int b)
     return false;
 }
 
-bool typeHasField(int deviceType, Field f)
-{
-    if (f == Field::mvMode && deviceType != 2)
-        return false;
-    return typeCarriesByte(deviceType, fieldInfo(f).byte);
-}
-
 int ST_BasicData::get(Field f) const
 {
     const FieldInfo &fi = fieldInfo(f);

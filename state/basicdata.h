@@ -129,7 +129,8 @@ const GroupBytes *groupForCommand(std::uint8_t command);
 // bytes 8, 9, 22 and 23 travel to type 2 only.
 bool typeCarriesByte(int deviceType, int b);
 // Whether a monitor of this type has the field: its byte travels to the type,
-// and multiview (source byte bits 4-5) is type 2's alone.
+// multiview (source byte bits 4-5) is type 2's alone, and the type has a control
+// for it (typerules.h).
 bool typeHasField(int deviceType, Field f);
 
 constexpr int kUmdTextLength = 16;

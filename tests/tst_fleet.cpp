@@ -101,7 +101,7 @@ private slots:
             s->record.set(Field::brightness, 70);
             s->record.set(Field::volume, 9); // group 4's byte: not carried
             return true;
-        }, [&] { sent = true; });
+        }, [&](bool written) { sent = written; });
         fleet->send(key(5), "umd", [](Fleet::Fleet::Setting *s) { s->group = 6; s->record.set(Field::umd2Color, 5); return true; });
         QTRY_VERIFY(sent);
         QCOMPARE(changed.value(0), (QVariantList{key(5), 0, QVariant::fromValue(Field::brightness), 40, 70}));

@@ -90,12 +90,7 @@ export function createPresets(model) {
     const presetName = nameInput.value.trim();
     const { name, screen } = shown;
     try {
-      const s = await request('GET', `${path('monitors', name, 'screens', screen)}?fresh=true`);
-      const m = model.monitors.get(name);
-      await request('PUT', path('presets', presetName), {
-        format: 'telvanor-preset', version: 1, deviceType: m.type, name: m.monitorName,
-        screens: [{ screen, settings: s.settings }],
-      });
+      await request('PUT', path('presets', presetName), { from: name, screen });
       ok(`Saved ${name} screen ${screen} as ${presetName}.`);
       load();
     } catch (e) { fail(e); }
