@@ -96,6 +96,9 @@ private slots:
         QString why;
         sim.monitors = {Sim::makeMonitor(2, 1, {}), Sim::makeMonitor(1, 2, {}), Sim::makeMonitor(4, 3, {})};
         sim.logReads = false;
+        sim.monitors[2].name = QByteArray("RACK-A").leftJustified(16, '\0'); // fixed fields padded with zero bytes
+        sim.monitors[2].screens[0].inputText = QByteArray("1080p50 IN1").leftJustified(18, '\0');
+        sim.monitors.append(Sim::makeMonitor(4, 4, {})); // found by a search alone
         line = std::make_unique<SerialLink>(&sim);
         QVERIFY2(line->openPty(&why), qPrintable(why));
         QFile token(dir.filePath("token"));
@@ -139,6 +142,8 @@ private slots:
         // Rows run in order: later ones build on what earlier ones sent.
         row("list", "GET", "/monitors", {}, 200, R"("name":"multi")");
         row("one monitor", "GET", "/monitors/quad", {}, 200, R"("screenCount":3)");
+        row("text without its padding", "GET", "/monitors/quad", {}, 200, R"("input":"1080p50 IN1","known")");
+        row("a name without its padding", "GET", "/monitors", {}, 200, R"("monitorName":"RACK-A","name":"quad")");
         row("unknown monitor", "GET", "/monitors/nope", {}, 404, "unknown monitor 'nope'");
         row("screen past its type's", "GET", "/monitors/quad/screens/4", {}, 404, "has no screen 4");
         row("screen 0", "GET", "/monitors/multi/screens/0", {}, 404, "screens count from 1");
@@ -163,6 +168,13 @@ private slots:
         row("slot 5", "POST", "/monitors/multi/screens/1/umd", R"({"slot": 5, "text": "x"})", 422, "slot takes 1-4", 0, 0);
         row("label too long", "POST", "/monitors/multi/screens/1/umd", R"({"text": "seventeen chars!!"})", 422, "at most 16", 0, 0);
         row("slot 3 of type 2", "POST", "/monitors/multi/screens/1/umd", R"({"slot": 3, "text": "ISO 3"})", 200, "", 0, 1, "umd3", "ISO 3");
+        row("a label that would go out as blanks", "POST", "/monitors/multi/screens/1/umd", "{\"text\": \"Caf\u00e9\"}", 422, "printable ASCII", 0, 0);
+        row("a source the type lacks", "PATCH", "/monitors/single/screens/1", R"({"source": "SDI3"})", 409, "has no source SDI3", 1, 0);
+        row("a value the type never enables", "PATCH", "/monitors/quad/screens/1", R"({"wave": "Multi"})", 409, "never enables", 2, 0);
+        row("a setting another turns off", "PATCH", "/monitors/multi/screens/1", R"({"umd2Color": "blue"})", 409, "while mvMode is not on", 0, 0);
+        row("turned on by the same request", "PATCH", "/monitors/multi/screens/1", R"({"mvMode": "on", "umd2Color": "blue"})", 200, "", 0, 2, "mvMode", 1);
+        row("off while multiview is on", "PATCH", "/monitors/multi/screens/1", R"({"markerColor": "blue"})", 409, "while mvMode is on", 0, 0);
+        row("multiview off again", "PATCH", "/monitors/multi/screens/1", R"({"mvMode": "off"})", 200, "", 0, 1, "mvMode", 0);
         row("third screen", "PATCH", "/monitors/quad/screens/3", R"({"sharpness": 12})", 200, R"("screen":3)", 2, 1, "sharpness", 12);
         row("no token", "GET", "/monitors", {}, 401, "token", 0, -1, "", {}, "None");
         row("wrong token", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 10})", 401, "token", 0, 0, "", {}, "Bearer sixteen-or-more-characterz");
@@ -226,6 +238,58 @@ private slots:
         QCOMPARE(shown.umdText[0], text16("Q3"));
     }
 
+    // Requests asked while an earlier frame waits for the monitor's pace: the value
+    // asked last is the value the monitor ends on (80, 50, 80 ends at 80), and a
+    // request merged with a later one says what went out instead.
+    void laterRequestWins()
+    {
+        QList<QByteArray> answers;
+        auto ask = [&](const char *query, const QByteArray &body) {
+            Http::Request r;
+            r.method = "PATCH";
+            r.path = QStringLiteral("/api/v1/monitors/quad/screens/1");
+            r.query = QUrlQuery(QLatin1String(query));
+            r.headers.insert("authorization", "Bearer " + kToken);
+            r.body = body;
+            service->api()->handle(r, [&](const Http::Response &resp) { answers << QByteArray::number(resp.status) + ' ' + resp.body; });
+        };
+        const Sim::SimMonitor &quad = sim.monitors[2];
+        QCOMPARE(call("PATCH", "/monitors/quad/screens/1", R"({"brightness": 80})").status, 200); // written: the next waits
+        const int before = quad.commandsApplied;
+        ask("verify=true", R"({"brightness": 50})");
+        ask("", R"({"brightness": 80})");
+        QTRY_COMPARE(answers.size(), 2);
+        QTRY_COMPARE(quad.commandsApplied - before, 1);
+        QCOMPARE(quad.screens[0].record.get(Field::brightness), 80);
+        const QByteArray merged = answers[1]; // read back first
+        QVERIFY2(merged.startsWith("200 ") && merged.contains(R"("replacedBy":{"brightness":80})") && merged.contains(R"("verified":true)"), merged);
+    }
+
+    // A monitor whose serial line has gone: 503 at once, nothing sent, its state and events unchanged.
+    void lineGone()
+    {
+        Simulator other;
+        other.monitors = {Sim::makeMonitor(1, 6, {})};
+        auto gone = std::make_unique<SerialLink>(&other);
+        QString why;
+        QVERIFY2(gone->openPty(&why), qPrintable(why));
+        CtlTarget t;
+        QVERIFY(parseCtlTarget(QStringLiteral("serial:%1#6").arg(gone->path()), &t, &why));
+        service->api()->addMonitor("unplugged", t);
+        const QString key = service->api()->keyOf("unplugged");
+        QTRY_VERIFY_WITH_TIMEOUT(service->fleet()->find(key)->screens[0].known, 10000);
+        QCOMPARE(call("POST", "/monitors/unplugged/screens/1/umd", R"({"text": "U1"})").status, 200);
+        QSignalSpy changed(service->fleet(), &Fleet::Fleet::fieldChanged);
+        gone.reset(); // the adapter pulled
+        for (const auto &[path, body] : {std::pair{"/tally", R"({"tally": "red"})"}, std::pair{"", R"({"brightness": 29})"}}) {
+            const Answer a = call(path[0] ? "POST" : "PATCH", QStringLiteral("/monitors/unplugged/screens/1") + path, body);
+            QVERIFY2(a.status == 503 && a.body.contains("line"), a.body);
+        }
+        QCOMPARE(other.monitors[0].screens[0].record.get(Field::tally), 0);
+        QCOMPARE(service->fleet()->find(key)->screens[0].record.get(Field::tally), 0);
+        QVERIFY(std::none_of(changed.begin(), changed.end(), [&](const QList<QVariant> &c) { return c[0].toString() == key; }));
+    }
+
     // Read back: taken, and not taken.
     void verify()
     {
@@ -276,6 +340,19 @@ private slots:
         QCOMPARE(sim.monitors[0].commandsApplied - before, 1); // the volume is 20 already
         QVERIFY(call("POST", "/monitors/single/recall", R"({"preset": "day"})").body.contains("is for type 2"));
         QCOMPARE(call("POST", "/monitors/multi/recall", R"({"preset": "day", "screens": [2]})").status, 404);
+        // Saved from a screen on air with a thickness no program writes: the preset
+        // has neither, loads back, and a recall leaves the tally on air.
+        sim.monitors[2].screens[0].record.set(Field::markerThickness, 0);
+        QVERIFY(sim.command("set 3 1 tally red") && sim.command("set 3 2 contrast 9"));
+        QCOMPARE(call("PUT", "/presets/onair", R"({"from": "quad", "screen": 1})").status, 201);
+        const QByteArray saved = call("GET", "/presets/onair").body;
+        QVERIFY2(!saved.contains("markerThickness") && !saved.contains("tally") && saved.contains(R"("name":"RACK-A")"), saved);
+        QCOMPARE(call("PUT", "/presets/onair", saved).status, 200);
+        QVERIFY(sim.command("set 3 2 tally green"));
+        const Answer r = call("POST", "/monitors/quad/recall", R"({"preset": "onair", "screens": [2]})");
+        QVERIFY2(r.status == 200 && r.body.contains(R"("group":1)") && !r.body.contains(R"("group":6)"), r.body);
+        QTRY_COMPARE(sim.monitors[2].screens[1].record.get(Field::contrast), sim.monitors[2].screens[0].record.get(Field::contrast));
+        QCOMPARE(sim.monitors[2].screens[1].record.get(Field::tally), 2);
         QCOMPARE(call("DELETE", "/presets/day").status, 200);
         QCOMPARE(call("GET", "/presets/day").status, 404);
         QCOMPARE(call("POST", "/monitors/multi/recall", R"({"preset": "day"})").status, 404);
@@ -298,7 +375,7 @@ private slots:
         QTRY_COMPARE(got.size(), 1);
         QCOMPARE(got[0].value("type").toString(), QStringLiteral("snapshot"));
         QCOMPARE(at(got[0], {"state", "multi", "1", "umd3"}).toString(), QStringLiteral("ISO 3"));
-        QCOMPARE(got[0].value("monitors").toArray().size(), 4);
+        QCOMPARE(got[0].value("monitors").toArray().size(), 5);
         auto seen = [&](const char *type, const char *key, const QJsonValue &v) {
             return std::any_of(got.begin(), got.end(), [&](const QJsonObject &o) { return o.value("type") == QLatin1String(type) && o.value(QLatin1String(key)) == v; });
         };
@@ -500,7 +577,7 @@ private slots:
         const QString svcNs = net.addNamespace("svc"), monNs = net.addNamespace("mons");
         QVERIFY(!net.link(svcNs, {"10.77.0.1/24"}, monNs, {"10.77.0.7/24", "10.77.0.12/24"}).isEmpty());
         Simulator lanSim;
-        lanSim.monitors = {Sim::makeMonitor(1, 0, "10.77.0.7"), Sim::makeMonitor(2, 0, "10.77.0.12")};
+        lanSim.monitors = {Sim::makeMonitor(1, 0, "10.77.0.7"), Sim::makeMonitor(4, 0, "10.77.0.12")};
         NetworkLink nl(&lanSim);
         QVERIFY2(nl.adopt(net.udpSocketIn(monNs, "0.0.0.0", NetworkLink::MonitorPort), &why), qPrintable(why));
         QVERIFY(NetLab::enter(svcNs));
@@ -510,6 +587,7 @@ private slots:
         Service lanService(c);
         QCOMPARE(lanService.start(&why), 0);
         QTRY_COMPARE_WITH_TIMEOUT(lanService.api()->names(), (QStringList{"lan-10-77-0-7", "lan-10-77-0-12"}), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(lanService.fleet()->find("lan:10.77.0.12")->screens[2].known, 5000); // every screen of a find is read
         auto raw = [&](const QByteArray &request) -> QByteArray {
             QTcpSocket s;
             s.connectToHost(QHostAddress::LocalHost, lanService.port());
