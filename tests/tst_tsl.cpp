@@ -142,6 +142,25 @@ private slots:
         tcp.write(kBigStuffed);
         QTRY_COMPARE(spy.count(), 4);
         QCOMPARE(spy.at(3).at(0).value<Display>(), kBigDisplay);
+        // A burst on every port (a mixer telling its whole state, or garbage) takes longer than
+        // one turn to read; the message after it is heard, and so are later ones.
+        QVERIFY(r.listenUdp5(0, QHostAddress::LocalHost));
+        const auto sendAll = [&](const QByteArray &v31, const QByteArray &v5, const QByteArray &stream) {
+            QCOMPARE(udp.writeDatagram(v31, QHostAddress::LocalHost, r.udp31Port()), qint64(v31.size()));
+            QCOMPARE(udp.writeDatagram(v5, QHostAddress::LocalHost, r.udp5Port()), qint64(v5.size()));
+            tcp.write(stream);
+        };
+        for (int i = 0; i < 100; ++i) // half of the datagrams valid; 96 KiB on TCP, more than its read buffer
+            sendAll(i % 2 ? "junk" : kCam1, i % 2 ? "junk" : kAscii, QByteArray(700, 'j') + kBigStuffed);
+        sendAll(kStudio, kAscii, kBigStuffed);
+        QTRY_COMPARE(spy.count(), 4 + 200 + 3);
+        sendAll(kStudio, kAscii, kBigStuffed);
+        QTRY_COMPARE(spy.count(), 4 + 200 + 6);
+        Displays last;
+        for (int i = spy.count() - 3; i < spy.count(); ++i)
+            last << spy.at(i).at(0).value<Display>();
+        for (const Display &d : {d31(126, 0, 1, 0, 1, 3, "Studio B Wide"), d5(1, 3, A, G, R, 2, "CAM 3"), kBigDisplay})
+            QVERIFY(last.contains(d));
     }
 };
 

@@ -47,8 +47,11 @@ void Receiver::readDatagrams(QUdpSocket *s, bool v5)
             emit packetRejected(QStringLiteral("v3.1 datagram of %1 bytes holds no message").arg(data.size()));
         emitAll(displays);
     }
-    if (s->hasPendingDatagrams()) // the rest in the next turn, after whatever else is waiting
-        QTimer::singleShot(0, s, [this, s, v5] { readDatagrams(s, v5); });
+    // The rest keeps the socket readable, so its notifier calls again in the next turn, after
+    // whatever else is waiting. Nothing else may read: Qt takes each wake-up as a datagram
+    // announced and announces no other until one is read, and a read from elsewhere (a
+    // zero-time timer) can empty the socket between a wake-up and its readyRead, which then
+    // finds nothing to read; the port would stay deaf from then on.
 }
 
 bool Receiver::listenUdp31(quint16 port, const QHostAddress &bind) { return bindUdp(udp31, port, bind, false); }
