@@ -90,6 +90,18 @@ class TestService : public QObject
         return finish(start(method, path, body, auth));
     }
 
+    // Straight to the API, without a client: the request is taken before this returns.
+    void direct(const QByteArray &method, const QString &path, const QByteArray &body, QList<Answer> *answers, const char *query = "")
+    {
+        Http::Request r;
+        r.method = method;
+        r.path = QStringLiteral("/api/v1") + path;
+        r.query = QUrlQuery(QLatin1String(query));
+        r.headers.insert("authorization", "Bearer " + kToken);
+        r.body = body;
+        service->api()->handle(r, [answers](const Http::Response &resp) { answers->append({resp.status, resp.body}); });
+    }
+
 private slots:
     void initTestCase()
     {
@@ -220,19 +232,12 @@ private slots:
     // the tally does not wait for the label to go out, and carries it.
     void labelAndTallyAtOnce()
     {
-        QList<int> statuses;
-        auto ask = [&](const char *method, const char *path, const QByteArray &body) {
-            Http::Request r;
-            r.method = method;
-            r.path = QStringLiteral("/api/v1") + path;
-            r.headers.insert("authorization", "Bearer " + kToken);
-            r.body = body;
-            service->api()->handle(r, [&](const Http::Response &resp) { statuses << resp.status; });
-        };
-        ask("PATCH", "/monitors/quad/screens/1", R"({"brightness": 44})"); // holds the label back by the 500 ms pace
-        ask("POST", "/monitors/quad/screens/3/umd", R"({"text": "Q3"})");
-        ask("POST", "/monitors/quad/screens/3/tally", R"({"tally": "green"})");
-        QTRY_COMPARE(statuses, (QList<int>{200, 200, 200}));
+        QList<Answer> answers;
+        direct("PATCH", "/monitors/quad/screens/1", R"({"brightness": 44})", &answers); // holds the label back by the 500 ms pace
+        direct("POST", "/monitors/quad/screens/3/umd", R"({"text": "Q3"})", &answers);
+        direct("POST", "/monitors/quad/screens/3/tally", R"({"tally": "green"})", &answers);
+        QTRY_COMPARE(answers.size(), 3);
+        QVERIFY(std::all_of(answers.begin(), answers.end(), [](const Answer &a) { return a.status == 200; }));
         const Sim::Screen &shown = sim.monitors[2].screens[2];
         QTRY_COMPARE(shown.record.get(Field::tally), 2);
         QCOMPARE(shown.umdText[0], text16("Q3"));
@@ -243,26 +248,17 @@ private slots:
     // request merged with a later one says what went out instead.
     void laterRequestWins()
     {
-        QList<QByteArray> answers;
-        auto ask = [&](const char *query, const QByteArray &body) {
-            Http::Request r;
-            r.method = "PATCH";
-            r.path = QStringLiteral("/api/v1/monitors/quad/screens/1");
-            r.query = QUrlQuery(QLatin1String(query));
-            r.headers.insert("authorization", "Bearer " + kToken);
-            r.body = body;
-            service->api()->handle(r, [&](const Http::Response &resp) { answers << QByteArray::number(resp.status) + ' ' + resp.body; });
-        };
+        QList<Answer> answers;
         const Sim::SimMonitor &quad = sim.monitors[2];
         QCOMPARE(call("PATCH", "/monitors/quad/screens/1", R"({"brightness": 80})").status, 200); // written: the next waits
         const int before = quad.commandsApplied;
-        ask("verify=true", R"({"brightness": 50})");
-        ask("", R"({"brightness": 80})");
+        direct("PATCH", "/monitors/quad/screens/1", R"({"brightness": 50})", &answers, "verify=true");
+        direct("PATCH", "/monitors/quad/screens/1", R"({"brightness": 80})", &answers);
         QTRY_COMPARE(answers.size(), 2);
         QTRY_COMPARE(quad.commandsApplied - before, 1);
         QCOMPARE(quad.screens[0].record.get(Field::brightness), 80);
-        const QByteArray merged = answers[1]; // read back first
-        QVERIFY2(merged.startsWith("200 ") && merged.contains(R"("replacedBy":{"brightness":80})") && merged.contains(R"("verified":true)"), merged);
+        const Answer merged = answers[1]; // read back first
+        QVERIFY2(merged.status == 200 && merged.body.contains(R"("replacedBy":{"brightness":80})") && merged.body.contains(R"("verified":true)"), merged.body);
     }
 
     // A monitor whose serial line has gone: 503 at once, nothing sent, its state and events unchanged.
@@ -280,11 +276,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(service->fleet()->find(key)->screens[0].known, 10000);
         QCOMPARE(call("POST", "/monitors/unplugged/screens/1/umd", R"({"text": "U1"})").status, 200);
         QSignalSpy changed(service->fleet(), &Fleet::Fleet::fieldChanged);
-        gone.reset(); // the adapter pulled
-        for (const auto &[path, body] : {std::pair{"/tally", R"({"tally": "red"})"}, std::pair{"", R"({"brightness": 29})"}}) {
-            const Answer a = call(path[0] ? "POST" : "PATCH", QStringLiteral("/monitors/unplugged/screens/1") + path, body);
+        // Asked while the line is there, its frame held back by the pace; then the adapter is pulled.
+        QList<Answer> answers;
+        direct("POST", "/monitors/unplugged/screens/1/tally", R"({"tally": "red"})", &answers);
+        gone.reset();
+        QTRY_COMPARE(answers.size(), 1);
+        for (const Answer &a : {answers[0], call("PATCH", "/monitors/unplugged/screens/1", R"({"brightness": 29})")})
             QVERIFY2(a.status == 503 && a.body.contains("line"), a.body);
-        }
         QCOMPARE(other.monitors[0].screens[0].record.get(Field::tally), 0);
         QCOMPARE(service->fleet()->find(key)->screens[0].record.get(Field::tally), 0);
         QVERIFY(std::none_of(changed.begin(), changed.end(), [&](const QList<QVariant> &c) { return c[0].toString() == key; }));
