@@ -498,10 +498,13 @@ void Api::change(Fleet::Monitor &m, int s, QVector<Assignment> fields, bool veri
     for (const Assignment &a : fields)
         after.set(a.field, a.value);
     QVector<int> groups = SettingsJson::changedGroups(before, after, m.type);
-    if (always)
-        for (const Assignment &a : fields)
-            if (!groups.contains(fieldInfo(a.field).group))
-                groups.append(fieldInfo(a.field).group);
+    // A value already waiting to go out is answered once its frame is written, as is
+    // a tally asked for even when the last read shows it.
+    for (const Assignment &a : fields) {
+        const int g = fieldInfo(a.field).group;
+        if (!groups.contains(g) && (always || outbox.contains(outboxKey(key, s, g, -1))))
+            groups.append(g);
+    }
     if (groups.contains(kUmdGroup) && !labelKnown(m, s))
         return respond(error(409, QStringLiteral("a type %1 monitor takes UMD 1's label with every UMD or tally change, "
                                                  "and no label was sent to screen %2 yet: send it first (POST .../umd)")
