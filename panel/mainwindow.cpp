@@ -239,6 +239,8 @@ void MainWindow::buildCustomGroups()
     // Multiview windows: one source box each on the multiview group.
     for (int id = D_RadioButton::FirstMvId; id < D_RadioButton::Count; ++id)
         customButtons.append(new D_RadioButton(id, this));
+    for (D_RadioButton *b : qAsConst(customButtons))
+        b->installEventFilter(this);
     for (int m = 0; m < 4; ++m) {
         auto box = new D_GroupBox(QStringLiteral("MV%1 Source").arg(m + 1), ui->multiVideo);
         box->move(10, 20 + 90 * m);
@@ -392,6 +394,9 @@ void MainWindow::on_listWidget_clicked(int index)
 // picks on its own, through on_listWidget_clicked.
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // A custom button sends on its release, straight through the protocol object.
+    if (event->type() == QEvent::MouseButtonRelease && dynamic_cast<D_RadioButton *>(watched) && refuseUnread())
+        return true;
     if (watched == ui->listWidget && event->type() == QEvent::KeyPress)
         QMetaObject::invokeMethod(
             this,
@@ -584,6 +589,8 @@ void MainWindow::on_tabWidget_currentChanged(int index)
 
 void MainWindow::on_enableMV_clicked()
 {
+    if (refuseUnread())
+        return;
     if (ui->enableMV->isChecked())
         dataStream->enableMv();
     else
@@ -710,10 +717,25 @@ void MainWindow::storeAndSend(int group)
     dataStream->sendGroup(group);
 }
 
+// An edit writes one field into the working record and sends the whole packet
+// group that carries it; a screen copy sends the whole record. Until the monitor
+// and screen picked last have answered their read, that record is the one picked
+// before (or all zeros): the edit is refused and nothing is sent, as "Paste"
+// refuses a source not read.
+bool MainWindow::refuseUnread()
+{
+    if (!dataStream->hasCurrentDevice() || dataStream->curDevice->recordReceived)
+        return false;
+    showMessage(this, QStringLiteral("Err"), QStringLiteral("Device Not Read !"), true);
+    return true;
+}
+
 // A released option button writes its value into its field and sends the packet
 // group that carries the field; then its follow-up runs.
 void MainWindow::choiceReleased(const ChoiceGroup &g, const Choice &c)
 {
+    if (refuseUnread())
+        return;
     dataStream->basicData.set(g.field, c.value);
     storeAndSend(fieldInfo(g.field).group);
     if (c.noFollowUp)
@@ -744,6 +766,8 @@ void MainWindow::levelReleased(int level)
     const LevelRow &row = kLevels[level];
     readDelay = 1;
     sliderHeld = 0;
+    if (refuseUnread())
+        return;
     dataStream->basicData.set(row.field, (ui->*row.slider)->value() & 0xFF);
     storeAndSend(row.group);
 }
@@ -753,13 +777,15 @@ void MainWindow::levelChanged(int level, int value)
     if (sliderHeld || refreshing)
         return;
     const LevelRow &row = kLevels[level];
+    if (refuseUnread())
+        return;
     dataStream->basicData.set(row.field, value & 0xFF);
     storeAndSend(row.group);
 }
 
 void MainWindow::on_horizontalSlider_valueChanged(int v)
 {
-    if (refreshing)
+    if (refreshing || refuseUnread())
         return;
     dataStream->basicData.set(Field::markerThickness, v);
     storeAndSend(fieldInfo(Field::markerThickness).group);
@@ -784,6 +810,8 @@ void MainWindow::audioOutReleased(Field field)
 // The output channel slider shows 1-16; the record holds the channel minus one.
 void MainWindow::audioOutSend(Field field)
 {
+    if (refuseUnread())
+        return;
     const QSlider *s = field == Field::audioRightOut ? ui->horizontalSlider_8 : ui->horizontalSlider_9;
     dataStream->basicData.set(field, s->value() - 1);
     storeAndSend(fieldInfo(field).group);
@@ -791,6 +819,8 @@ void MainWindow::audioOutSend(Field field)
 
 void MainWindow::umdTextChanged(int editor, const QString &text)
 {
+    if (refuseUnread())
+        return;
     QLineEdit *const editors[] = {ui->lineEdit, ui->lineEdit_2, ui->lineEdit_3, ui->lineEdit_4};
     umdEditText = text;
     if (text.size() > kUmdTextLength) {
@@ -908,6 +938,8 @@ void MainWindow::slotScreenCopyToAll()
 
 void MainWindow::screenCopy(const QVector<int> &targets)
 {
+    if (!targets.isEmpty() && refuseUnread())
+        return;
     readDelay = ReadDelayDuringScreenCopy;
     if (!targets.isEmpty())
         copyTargetScreen = targets.last();

@@ -233,6 +233,7 @@ private:
     void readRoutine();
     void lockPanel(bool locked);
     void storeAndSend(int group);
+    bool refuseUnread();
     void levelPressed();
     void levelReleased(int level);
     void levelChanged(int level, int value);

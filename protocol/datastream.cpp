@@ -220,11 +220,17 @@ int DataStream::selectDevice(int index, int screen)
     recvTimer->stop();
     recvTimer->start(ReplyTimeoutMs);
     readSentAt.start();
+    const MachineDevice *const previous = curDevice;
+    const std::uint8_t previousMask = curDevice->screenMask;
     curDevice = deviceList.at(index);
     if (screen >= 0 && screen < MachineDevice::MaxScreens)
         curDevice->screenMask = static_cast<std::uint8_t>(1u << screen);
     else if (curDevice->screenMask == 0)
         curDevice->screenMask = 0x01;
+    // Another monitor or screen: until this read is answered the working record
+    // is still the one picked before, and is not this screen's.
+    if (curDevice != previous || curDevice->screenMask != previousMask)
+        curDevice->recordReceived = false;
     const QByteArray frame = Frame::readRequest(static_cast<std::uint8_t>(linkMode), curDevice->screenMask,
                                                 curDevice->deviceId);
     transmit(frame.constData(), frame.size());

@@ -49,7 +49,9 @@ public:
     void applySettingsReply(const QByteArray &payload, std::uint8_t mask);
 
     ST_BasicData basicData;
-    bool recordReceived = false; // a settings reply has filled basicData (all zeros before)
+    // A settings reply has filled basicData (all zeros before) for the screen
+    // picked last; picking another monitor or screen clears it until that reply.
+    bool recordReceived = false;
     std::uint8_t screenMask = 0;
     std::uint8_t deviceId = 0;
     QString ipAddr;

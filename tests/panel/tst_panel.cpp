@@ -496,6 +496,23 @@ void TestPanel::connectionPanel()
     QCOMPARE(std::exchange(gMessages, {}), QStringList{"Err: Source Device Not Read !"});
     QVERIFY(pick(QuadA) && !w->isPanelLocked());
     QCOMPARE(sentTo(addr(QuadA), from).size(), 1); // its read, nothing else
+
+    // So are edits and screen copies on a monitor picked but not answered yet: the
+    // working record is still the one picked before. QuadB was never read (its
+    // record is all zeros); QuadA was, but the record in hand is then QuadB's.
+    w->on_listWidget_clicked(QuadB);
+    w->actCopyAll->trigger();
+    QVERIFY(pick(QuadB));
+    w->on_listWidget_clicked(QuadA);
+    widget<QRadioButton>("radioButton_111")->click(); // tally 2
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->customButtons.at(3), &release); // UMD 1 red
+    const QString notRead = QStringLiteral("Err: Device Not Read !");
+    QCOMPARE(std::exchange(gMessages, {}), (QStringList{notRead, notRead, notRead}));
+    QVERIFY(pick(QuadA));
+    for (int row : {QuadA, QuadB})
+        for (const Sent &f : sentTo(addr(row), from))
+            QCOMPARE(f.command(), 0xFE);
 }
 
 // An edit not yet read back stays shown when "Enable MV" refreshes the page.
@@ -523,7 +540,7 @@ void TestPanel::editsSurviveARefresh()
 void TestPanel::umdTextStaysWithItsMonitor_data()
 {
     QTest::addColumn<QString>("meanwhile");
-    QTest::newRow("keys in a burst") << "";
+    QTest::newRow("keys typed one by one") << "";
     QTest::newRow("another monitor picked during the wait") << "row";
     QTest::newRow("another screen picked during the wait") << "screen";
 }
@@ -540,7 +557,7 @@ void TestPanel::umdTextStaysWithItsMonitor()
     const int from = sent.size();
     QSignalSpy recv(dataStream, &DataStream::signalRecvBasicData);
     w->ui->lineEdit->selectAll();
-    QTest::keyClicks(w->ui->lineEdit, text);
+    QTest::keyClicks(w->ui->lineEdit, text, Qt::NoModifier, 50); // a key every 100 ms: 50 before press and release
     if (meanwhile == "row")
         w->on_listWidget_clicked(QuadB);
     else if (meanwhile == "screen")
