@@ -272,25 +272,15 @@ void Fleet::discoverLan(std::function<void(QStringList)> done)
             found->append(a.key());
     });
     l->broadcast(Frame::searchRequest(Frame::LinkNetwork, Frame::AllDevices));
-    // The broadcast goes out from one local interface every 200 ms; the monitors
-    // behind the last one get the same time to answer as the first.
-    auto wait = std::make_shared<std::function<void()>>();
-    *wait = [this, l, heard, found, done, wait] {
-        if (l->isBroadcasting()) {
-            QTimer::singleShot(50, this, *wait);
-            return;
-        }
-        QTimer::singleShot(SearchSettleMs, this, [this, heard, found, done, wait] {
-            disconnect(heard);
-            *wait = nullptr; // breaks the cycle
-            std::sort(found->begin(), found->end(), [this](const QString &a, const QString &b) {
-                return monitors.value(a)->address.ip.section(QLatin1Char('.'), 3).toInt()
-                    < monitors.value(b)->address.ip.section(QLatin1Char('.'), 3).toInt();
-            });
-            done(*found);
+    // The broadcast has gone out of every local interface at once.
+    QTimer::singleShot(SearchSettleMs, this, [this, heard, found, done] {
+        disconnect(heard);
+        std::sort(found->begin(), found->end(), [this](const QString &a, const QString &b) {
+            return monitors.value(a)->address.ip.section(QLatin1Char('.'), 3).toInt()
+                < monitors.value(b)->address.ip.section(QLatin1Char('.'), 3).toInt();
         });
-    };
-    QTimer::singleShot(0, this, *wait);
+        done(*found);
+    });
 }
 
 void Fleet::send(const QString &key, const QString &requestKey, std::function<bool(Setting *)> build, Sent sent)

@@ -4,20 +4,22 @@
 #include <QUdpSocket>
 
 #include "frames.h"
+#include "lansocket.h"
 #include "portdevice.h"
 
 namespace Fleet {
 
 Line::Line(const QString &port_, int baud_, QObject *parent) : QObject(parent), portName(port_), baud(baud_)
 {
-    port = new PortDevice(this);
     if (onSerial()) {
+        port = new PortDevice(this);
         port->udp->close(); // replies on the network belong to the LAN's line
         port->keepInputOnWrite = true;
         port->setSerialPort(portName, baud);
         connect(port, &PortDevice::signalUartRecvFrame, this, [this](const QByteArray &f) { receive(QString(), f); });
     } else {
-        connect(port, &PortDevice::signalUdpRecvFrame, this, &Line::receive);
+        lan = new LanSocket(this);
+        connect(lan, &LanSocket::frameReceived, this, &Line::receive);
     }
 }
 
@@ -29,7 +31,7 @@ Line::~Line()
 
 bool Line::isOpen() const
 {
-    return onSerial() ? port->isSerialOpen() : port->udp && port->udp->state() == QAbstractSocket::BoundState;
+    return onSerial() ? port->isSerialOpen() : lan->isOpen();
 }
 
 bool Line::reopen()
@@ -41,7 +43,7 @@ bool Line::reopen()
 
 QString Line::errorText() const
 {
-    return onSerial() ? port->serial->errorString() : port->udp->errorString();
+    return onSerial() ? port->serial->errorString() : lan->errorText();
 }
 
 int Line::waiting() const
@@ -64,19 +66,13 @@ bool Line::write(const QString &ip, const QByteArray &frame)
 {
     if (onSerial())
         return port->uartSend(frame.constData(), frame.size());
-    port->bindForDevice(ip);
-    return port->udpSendTo(ip, frame.constData(), frame.size());
+    return lan->sendTo(ip, frame);
 }
 
 void Line::broadcast(const QByteArray &frame)
 {
     if (!onSerial())
-        port->udpBroadcast(frame.constData(), frame.size());
-}
-
-bool Line::isBroadcasting() const
-{
-    return port->isBroadcasting();
+        lan->broadcast(frame);
 }
 
 // Users are served in turn, one request each; a user whose requests cannot go

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 
+class LanSocket;
 class PortDevice;
 class QTimer;
 
@@ -56,7 +57,6 @@ public:
     bool write(const QString &ip, const QByteArray &frame);
     // A search request from every local interface (LAN only).
     void broadcast(const QByteArray &frame);
-    bool isBroadcasting() const;
     int waiting() const;
     // A frame received from a monitor (ip empty on a serial line): the answer of
     // the request it matches, or dropped. The port hands every frame here.
@@ -78,7 +78,8 @@ private:
 
     QString portName;
     int baud;
-    PortDevice *port = nullptr;
+    PortDevice *port = nullptr; // a serial line's
+    LanSocket *lan = nullptr;   // the LAN's: every local interface at once
     QHash<QString, QQueue<Request>> queues; // per user
     QStringList users;                       // in order of first request; served in turn
     QString lastServed;                      // the user whose request went out last

@@ -185,9 +185,14 @@ void PortDevice::bindLocal(int index)
 
 void PortDevice::collectLocalAddresses()
 {
+    usableLocalAddresses(&localAddrs, &localPrefixes);
+}
+
+void PortDevice::usableLocalAddresses(QStringList *addrs, QList<int> *prefixes, QList<int> *interfaces)
+{
     const QHostAddress loopback(QStringLiteral("127.0.0.1"));
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &iface : interfaces) {
+    const auto all = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : all) {
         const auto entries = iface.addressEntries();
         for (const QNetworkAddressEntry &entry : entries) {
             const QHostAddress ip = entry.ip();
@@ -196,8 +201,10 @@ void PortDevice::collectLocalAddresses()
             const QString text = ip.toString();
             if (text.startsWith(QLatin1String("169")))
                 continue; // link-local
-            localAddrs.append(text);
-            localPrefixes.append(entry.prefixLength());
+            addrs->append(text);
+            prefixes->append(entry.prefixLength());
+            if (interfaces)
+                interfaces->append(iface.index());
         }
     }
 }
@@ -207,22 +214,25 @@ bool PortDevice::sameThirdOctet(const QString &a, const QString &b)
     return a.section(QLatin1Char('.'), 2, 2) == b.section(QLatin1Char('.'), 2, 2);
 }
 
+int PortDevice::facingAddress(const QStringList &addrs, const QList<int> &prefixes, const QString &ipAddr)
+{
+    const QHostAddress target(ipAddr);
+    for (int i = 0; i < addrs.size(); ++i) {
+        const int prefix = i < prefixes.size() ? prefixes.at(i) : -1;
+        if (prefix > 0 && target.isInSubnet(QHostAddress(addrs.at(i)), prefix))
+            return i;
+    }
+    for (int i = 0; i < addrs.size(); ++i)
+        if (sameThirdOctet(addrs.at(i), ipAddr))
+            return i;
+    return -1;
+}
+
 void PortDevice::bindForDevice(const QString &ipAddr)
 {
     if (localAddrs.size() < 2)
         return;
-    // Prefer the interface whose subnet holds the monitor; failing that, the
-    // first address whose third field matches.
-    int chosen = -1;
-    const QHostAddress target(ipAddr);
-    for (int i = 0; i < localAddrs.size() && chosen < 0; ++i) {
-        const int prefix = i < localPrefixes.size() ? localPrefixes.at(i) : -1;
-        if (prefix > 0 && target.isInSubnet(QHostAddress(localAddrs.at(i)), prefix))
-            chosen = i;
-    }
-    for (int i = 0; i < localAddrs.size() && chosen < 0; ++i)
-        if (sameThirdOctet(localAddrs.at(i), ipAddr))
-            chosen = i;
+    const int chosen = facingAddress(localAddrs, localPrefixes, ipAddr);
     if (chosen < 0)
         return;
     if (localAddrs.at(chosen) == bindAddr && udp && udp->state() == QAbstractSocket::BoundState)

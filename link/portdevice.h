@@ -48,6 +48,13 @@ public:
     void bindLocal(int index);
     void collectLocalAddresses();
     static bool sameThirdOctet(const QString &a, const QString &b);
+    // The usable local IPv4 addresses (no loopback, no link-local) in system
+    // order, appended with their netmask prefix lengths and, when asked for,
+    // the index of their interface.
+    static void usableLocalAddresses(QStringList *addrs, QList<int> *prefixes, QList<int> *interfaces = nullptr);
+    // The entry of addrs that faces a monitor: the first whose subnet holds it,
+    // else the first whose third address field matches; -1 when none does.
+    static int facingAddress(const QStringList &addrs, const QList<int> &prefixes, const QString &ipAddr);
 
     bool isBroadcasting() const;
     bool isSerialOpen() const { return serial && serial->isOpen(); }

@@ -1,9 +1,12 @@
 // The fleet against simulated monitors on one serial line: replies taken only
 // as the answer of the request they match, setting frames that do not wait for
-// a read, round robin past a silent monitor, users served in turn.
+// a read, round robin past a silent monitor, users served in turn; and on a
+// host on two networks, in namespaces made here.
 #include <QtTest>
 
 #include "fleet.h"
+#include "netlab.h"
+#include "networklink.h"
 #include "seriallink.h"
 #include "simulator.h"
 
@@ -143,6 +146,41 @@ private slots:
         read(6, 0, "script");
         QTRY_COMPARE(done.size(), 6);
         QCOMPARE(done.indexOf("6@1 +"), 1);
+    }
+
+    // The fleet's host on 10.78.1.0/24 and 10.78.2.0/24, a monitors' namespace
+    // behind each. Behind the second also 10.79.2.5, in no local subnet: it is
+    // reached through the interface whose third address field matches. (The
+    // last test: this thread stays in the fleet's namespace.)
+    void twoNetworks()
+    {
+        QString why;
+        if (!NetLab::available(&why))
+            QSKIP(qPrintable(why));
+        NetLab net;
+        const QString here = net.addNamespace("fleet");
+        Simulator sims[2];
+        std::unique_ptr<NetworkLink> links[2];
+        const QStringList ips{"10.78.1.7", "10.78.2.9", "10.79.2.5"};
+        for (int n = 0; n < 2; ++n) {
+            const QString ns = net.addNamespace(QStringLiteral("mons%1").arg(n + 1));
+            const QStringList mons = n ? QStringList{"10.78.2.9/24", "10.79.2.5/24"} : QStringList{"10.78.1.7/24"};
+            QVERIFY(!net.link(here, {QStringLiteral("10.78.%1.1/24").arg(n + 1)}, ns, mons).isEmpty());
+            for (const QString &m : mons)
+                sims[n].monitors << Sim::makeMonitor(4, 0, m.section('/', 0, 0));
+            links[n] = std::make_unique<NetworkLink>(&sims[n]);
+            QVERIFY2(links[n]->adopt(net.udpSocketIn(ns, "0.0.0.0", NetworkLink::MonitorPort), &why), qPrintable(why));
+        }
+        QVERIFY(NetLab::enter(here));
+        fleet = std::make_unique<Fleet::Fleet>();
+        QStringList found;
+        fleet->discoverLan([&](const QStringList &f) { found = f; });
+        QTRY_COMPARE_WITH_TIMEOUT(found, (QStringList{"lan:10.79.2.5", "lan:10.78.1.7", "lan:10.78.2.9"}), 5000);
+        // Reads of all three, interleaved as fast as the line sends them: every one answered.
+        for (int i = 0; i < 30; ++i)
+            fleet->read("lan:" + ips[i % 3], i % 3, [&, i](bool ok) { done << ips[i % 3] + (ok ? " +" : " -"); });
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 30, 40000);
+        QVERIFY2(done.filter(" -").isEmpty(), qPrintable(done.join(", ")));
     }
 };
 
