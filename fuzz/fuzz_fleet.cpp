@@ -45,8 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         asked = {QStringLiteral("/nonexistent/fuzz-line"), {}, 7};
         other = {asked.port, {}, 9};
     } else {
-        asked.ip = QStringLiteral("10.77.0.7");
-        other.ip = QStringLiteral("10.77.0.9");
+        // Loopback addresses: the read request the fleet writes stays on this machine.
+        asked.ip = QStringLiteral("127.254.254.7");
+        other.ip = QStringLiteral("127.254.254.9");
     }
     Fleet::Monitor &m = fleet->add(asked), &o = fleet->add(other);
     m.type = data[1];
