@@ -37,7 +37,7 @@ def setting_frames(sim, since, monitor_id):
 class TstPage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sim = harness.Sim(SIM, "type=1,id=1,name=CAM 1", "type=2,id=2,name=CAM 2", "type=4,id=3,name=RACK",
+        cls.sim = harness.Sim(SIM, "type=1,id=1,name=CAM 1", "type=2,id=2,name=CAM 2", "type=4,id=3,name=RACK,pad=zero",
                               extra=["--hex"])
         line = f"serial:{cls.sim.pty}"
         # "ghost" has no simulated monitor: it never answers.
@@ -85,6 +85,9 @@ class TstPage(unittest.TestCase):
         self.until("document.querySelector('.tile[data-monitor=\"ghost\"]').classList.contains('offline')")
         self.assertIn("never answered", self.css('.tile[data-monitor="ghost"] .tile-silent').text)
         self.assertNotIn("offline", self.css('.tile[data-monitor="cam1"]').get_attribute("class"))
+        # The rack pads its name and input with zero bytes: the tile shows the text alone.
+        self.until("(t => t.querySelector('.tile-device').textContent === 'RACK' && "
+                   "t.querySelector('.tile-input').textContent === 'SDI1 1080i50 S1')(document.querySelector('.tile[data-monitor=rack]'))")
         self.css("#filter").send_keys("rac")
         self.assertEqual([t.get_attribute("data-monitor") for t in self.d.find_elements(By.CSS_SELECTOR, ".tile") if t.is_displayed()],
                          ["rack"] * 3)
