@@ -41,6 +41,7 @@ const char *kDescription =
     "  name=TEXT  the 16-character name (no commas)\n"
     "  input=TEXT the 18-character input text of every screen\n"
     "  count=N    N monitors with consecutive IDs or addresses\n"
+    "  pad=zero   name and input texts padded with zero bytes instead of blanks\n"
     "Examples:\n"
     "  telvanor-monitor-sim --monitor \"type=4,id=5,name=CAM 1\" --monitor type=2,id=7\n"
     "  telvanor-monitor-sim --monitor type=2,ip=10.77.0.7 --monitor type=1,ip=10.77.0.11,count=20\n"

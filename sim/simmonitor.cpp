@@ -31,6 +31,12 @@ QString shownText(const QByteArray &bytes)
 }
 
 namespace {
+void zeroPadded(QByteArray *field)
+{
+    for (qsizetype i = field->size(); i > 0 && field->at(i - 1) == ' '; --i)
+        (*field)[i - 1] = '\0';
+}
+
 ST_BasicData startingRecord(int screen, int key)
 {
     ST_BasicData r;
@@ -94,6 +100,7 @@ bool parseMonitorDescription(const QString &description, QVector<SimMonitor> *ou
 {
     int type = 1, id = -1, count = 1;
     QString ip, name, input;
+    bool zeroPad = false;
     const QStringList parts = description.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &part : parts) {
         const int eq = part.indexOf(QLatin1Char('='));
@@ -116,7 +123,13 @@ bool parseMonitorDescription(const QString &description, QVector<SimMonitor> *ou
             name = value;
         else if (key == QLatin1String("input"))
             input = value;
-        else {
+        else if (key == QLatin1String("pad")) {
+            if (value != QLatin1String("zero") && value != QLatin1String("blank")) {
+                *error = QStringLiteral("pad is zero or blank");
+                return false;
+            }
+            zeroPad = value == QLatin1String("zero");
+        } else {
             *error = QStringLiteral("unknown key '%1'").arg(key);
             return false;
         }
@@ -159,6 +172,12 @@ bool parseMonitorDescription(const QString &description, QVector<SimMonitor> *ou
         if (!input.isEmpty())
             for (Screen &s : m.screens)
                 s.inputText = fixedText(input, SettingsReply::InputTextLength);
+        if (zeroPad) {
+            // As some monitors do: the text fields end in zero bytes, not blanks.
+            zeroPadded(&m.name);
+            for (Screen &s : m.screens)
+                zeroPadded(&s.inputText);
+        }
         out->append(m);
     }
     return true;

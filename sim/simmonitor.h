@@ -63,7 +63,8 @@ SimMonitor makeMonitor(int type, int id, const QString &ip, const QString &name 
 
 // Parses a monitor description such as "type=4,id=5,name=CAM 1" or
 // "type=2,ip=10.77.0.7". Keys: type, id, ip, name, input, count (count=N makes N
-// monitors with consecutive IDs or addresses). Appends to out.
+// monitors with consecutive IDs or addresses), pad (pad=zero: the name and input
+// texts end in zero bytes instead of blanks). Appends to out.
 bool parseMonitorDescription(const QString &description, QVector<SimMonitor> *out, QString *error);
 
 } // namespace Sim

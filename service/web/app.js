@@ -11,6 +11,7 @@ const model = {
   field: new Map(),     // by name
   pauseMs: 500,         // a monitor takes one frame this often
   monitors: new Map(),  // by name, in the service's order
+  types: null,          // what each monitor type offers: {rows, otherRow, lacking, disabled, off, captions}
 };
 
 const stats = { applied: 0 };
@@ -147,6 +148,7 @@ async function start() {
   model.fields = table.fields;
   model.field = new Map(table.fields.map((f) => [f.name, f]));
   model.pauseMs = table.pauseMs || model.pauseMs;
+  model.types = table.types;
   window.addEventListener('hashchange', route);
   route();
   connectEvents(onMessage, onState);

@@ -40,12 +40,39 @@ class Pacer {
   }
 }
 
+// What one monitor type offers, from the service's type table: the values it
+// lacks (no control at all), the values it shows but never enables or that other
+// settings of the screen turn off, and the captions it gives some values.
+function typeRules(model, type) {
+  const t = model.types;
+  const row = t.rows[String(type)] ?? t.otherRow;
+  const here = (r) => r.rows.includes(row);
+  const covers = (values, v) => !values || values.includes(v);
+  const lacking = t.lacking.filter(here);
+  const never = t.disabled.filter(here);
+  const offRules = t.off.filter(here);
+  // A setting by its caption ("HDMI") or number, as a number.
+  const numberOf = (name, setting) => (typeof setting === 'number' ? setting
+    : model.field.get(name)?.values?.find((v) => v.name === setting)?.value);
+  return {
+    offers: (name, v) => !lacking.some((l) => l.field === name && covers(l.values, v)),
+    caption: (name, v) => t.captions.find((c) => c.field === name && c.value === v && here(c))?.caption,
+    off: (name, v, set) => never.some((l) => l.field === name && covers(l.values, v))
+      || offRules.some((r) => {
+        if (r.field !== name || !covers(r.values, v)) return false;
+        const now = numberOf(r.when, set[r.when]);
+        return now !== undefined && r.is.includes(now) !== r.unless;
+      }),
+  };
+}
+
 export function createMonitorView(model, root) {
   let name = null;
   let screen = 1;
   let controls = [];  // {refresh()} of the controls shown
   let header = null;
   let builtType;
+  let rules;  // of the shown monitor's type
   const presets = createPresets(model);
 
   const monitor = () => model.monitors.get(name);
@@ -72,8 +99,10 @@ export function createMonitorView(model, root) {
 
   function slider(f) {
     const id = `f-${f.name}`;
+    const offered = [];
+    for (let v = f.min; v <= f.max; v += 1) if (rules.offers(f.name, v)) offered.push(v);
     const input = el('input', {
-      type: 'range', id, min: f.min, max: f.max, step: 1, 'data-field': f.name,
+      type: 'range', id, min: offered[0], max: offered.at(-1), step: 1, 'data-field': f.name,
     });
     const out = el('output', { 'data-for': f.name, for: id });
     const err = errorLine(f.name);
@@ -90,8 +119,18 @@ export function createMonitorView(model, root) {
       el('label', { for: id, text: f.caption }), input, out, err);
     controls.push({
       refresh(set) {
+        // The values other settings leave open; none open: the slider is off.
+        const open = offered.filter((v) => !rules.off(f.name, v, set));
+        input.disabled = !open.length;
         if (held || pacer.active() || !(f.name in set)) return;
         const v = String(set[f.name]);
+        if (open.length) {
+          // Cut to what is open, yet always wide enough to show where the monitor is.
+          const lo = String(Math.min(open[0], set[f.name]));
+          const hi = String(Math.max(open.at(-1), set[f.name]));
+          if (input.min !== lo) input.min = lo;
+          if (input.max !== hi) input.max = hi;
+        }
         if (input.value !== v) input.value = v;
         if (out.value !== v) out.value = v;
       },
@@ -103,8 +142,11 @@ export function createMonitorView(model, root) {
     const err = errorLine(f.name);
     const labelId = `l-${f.name}`;
     const group = el('div', { role: 'group', 'data-field': f.name, 'aria-labelledby': labelId, className: 'options' });
-    const buttons = f.values.map((v) => {
-      const b = el('button', { type: 'button', 'data-value': v.name, text: v.name, 'aria-pressed': 'false' });
+    const buttons = f.values.filter((v) => rules.offers(f.name, v.value)).map((v) => {
+      const b = el('button', {
+        type: 'button', 'data-value': v.name, text: rules.caption(f.name, v.value) ?? v.name, 'aria-pressed': 'false',
+      });
+      b.value = v.value;
       b.addEventListener('click', () => {
         group.setAttribute('aria-busy', 'true');
         send(v.name, err).catch(() => {}).finally(() => group.removeAttribute('aria-busy'));
@@ -118,6 +160,8 @@ export function createMonitorView(model, root) {
         for (const b of buttons) {
           const pressed = String(b.dataset.value === now);
           if (b.getAttribute('aria-pressed') !== pressed) b.setAttribute('aria-pressed', pressed);
+          const off = rules.off(f.name, Number(b.value), set);
+          if (b.disabled !== off) b.disabled = off;
         }
       },
     });
@@ -189,6 +233,7 @@ export function createMonitorView(model, root) {
       return;
     }
     builtType = m.type;
+    rules = typeRules(model, m.type);
     root.dataset.monitor = name;
     root.dataset.screen = String(screen);
     const tabs = el('nav', { className: 'screens', 'aria-label': 'Screens' });

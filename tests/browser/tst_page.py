@@ -37,7 +37,7 @@ def setting_frames(sim, since, monitor_id):
 class TstPage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sim = harness.Sim(SIM, "type=1,id=1,name=CAM 1", "type=2,id=2,name=CAM 2", "type=4,id=3,name=RACK",
+        cls.sim = harness.Sim(SIM, "type=1,id=1,name=CAM 1", "type=2,id=2,name=CAM 2", "type=4,id=3,name=RACK,pad=zero",
                               extra=["--hex"])
         line = f"serial:{cls.sim.pty}"
         # "ghost" has no simulated monitor: it never answers.
@@ -85,6 +85,9 @@ class TstPage(unittest.TestCase):
         self.until("document.querySelector('.tile[data-monitor=\"ghost\"]').classList.contains('offline')")
         self.assertIn("never answered", self.css('.tile[data-monitor="ghost"] .tile-silent').text)
         self.assertNotIn("offline", self.css('.tile[data-monitor="cam1"]').get_attribute("class"))
+        # The rack pads its name and input with zero bytes: the tile shows the text alone.
+        self.until("(t => t.querySelector('.tile-device').textContent === 'RACK' && "
+                   "t.querySelector('.tile-input').textContent === 'SDI1 1080i50 S1')(document.querySelector('.tile[data-monitor=rack]'))")
         self.css("#filter").send_keys("rac")
         self.assertEqual([t.get_attribute("data-monitor") for t in self.d.find_elements(By.CSS_SELECTOR, ".tile") if t.is_displayed()],
                          ["rack"] * 3)
@@ -106,13 +109,34 @@ class TstPage(unittest.TestCase):
         rows = [("cam1", "[data-field=brightness]", True), ("cam1", "[data-field=mvMode]", False),
                 ("cam2", "[data-field=mvMode]", True), ("cam1", "[data-umd-slot='2']", False),
                 ("cam2", "[data-umd-slot='4']", True), ("cam1", "[data-field=mvSource1]", False),
-                ("rack", "[data-field=umd2Color]", False)]
+                ("rack", "[data-field=umd2Color]", False),
+                # Values a type lacks have no control; values it never enables show disabled.
+                ("cam1", "[data-field=source] button[data-value=SDI3]", False),
+                ("cam2", "[data-field=source] button[data-value=SDI3]", True),
+                ("cam1", "input[data-field=markerThickness][max='7']", True),
+                ("cam2", "input[data-field=markerThickness][max='15']", True),
+                ("rack", "[data-field=wave] button[data-value=Multi]:disabled", True),
+                ("rack", "[data-field=wave] button[data-value=Y]:enabled", True)]
         for monitor, selector, present in rows:
             with self.subTest(monitor=monitor, control=selector):
                 self.open(monitor)
                 self.assertEqual(bool(self.d.find_elements(By.CSS_SELECTOR, selector)), present)
         self.assertEqual([e.text for e in self.d.find_elements(By.CSS_SELECTOR, "fieldset.page > legend")],
                          ["Picture", "Marker", "Function", "Source", "Audio", "UMD"])
+        # The rack, opened last: type 4 calls source 0 "SDI".
+        self.assertEqual(self.css("[data-field=source] button[data-value=SDI1]").text, "SDI")
+        # Type 2: UMD 2's colour is off while multiview is, the markers while it is on.
+        self.open("cam2")
+        self.assertEqual(self.css("[data-field=source] button[data-value=SDI1]").text, "SDI1")
+        for mv, umd2, marker in (("off", "disabled", "enabled"), ("on", "enabled", "disabled"), ("off", "disabled", "enabled")):
+            with self.subTest(multiview=mv):
+                if mv == "on":
+                    self.click("[data-field=mvMode] button[data-value=on]")
+                else:
+                    self.sim.command("set 2 1 mvMode off")
+                self.until(f"document.querySelector('[data-field=umd2Color] button[data-value=red]:{umd2}') && "
+                           f"document.querySelector('[data-field=centerMarker] button[data-value=on]:{marker}') && "
+                           f"document.querySelector('input[data-field=markerThickness]:{marker}')")
 
     def test_4_label_and_colour_reach_the_monitor_and_the_wall(self):
         self.open("cam2")
