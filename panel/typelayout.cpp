@@ -5,23 +5,32 @@
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QGroupBox>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QWidget>
 
-#include <algorithm>
 
 #include "basicdata.h"
+#include "controltable.h"
+#include "typerules.h"
 
 namespace {
 
 // ---------------------------------------------------------------- layout tables
 //
 // Each group is one table: its controls in entry order with their positions in
-// row 1 (the row of every type without a row of its own). The other rows are
-// given as changes against row 1, in the words they are thought of: "these go
-// out of sight, those move there". A row may combine several change lists; they
-// are applied in order, so a later change of the same control wins.
+// row 1 (the row of every type without a row of its own); a control that row 1
+// lacks stands where the rows that have it put it. The other rows are given as
+// changes against row 1: "those move there". A row may combine several change
+// lists; they are applied in order, so a later change of the same control wins.
+//
+// Which controls a type lacks is not told here: the state table of what each
+// type offers (state/typerules.h) decides it, and after placing, the option
+// buttons, option groups and slider groups it says a type lacks go out of sight.
+// The tables hide only what the window leaves out by its own choice, where two
+// controls serve one field: the thickness as choices (the slider serves it) and
+// the audio output as a channel pair or as two levels.
 //
 // A group box that goes out of sight takes its buttons with it; the buttons keep
 // their in-box positions and are listed in row 1 all the same.
@@ -51,7 +60,7 @@ struct Span {
 
 // The change lists of one row, applied in order; unused slots stay empty.
 struct RowChanges {
-    Span lists[3];
+    Span lists[2];
 };
 
 struct Table {
@@ -68,7 +77,6 @@ constexpr Entry kColourTemp[] = {
 
 // Without 3200k and 5500k the other presets close up to the left.
 constexpr Entry kColourTempNoWarm[] = {
-    {"radioButton_3", Hidden},    {"radioButton_4", Hidden},
     {"radioButton_5", {10, 30}},  {"radioButton_6", {110, 30}},
     {"radioButton_7", {210, 30}}, {"radioButton_8", {310, 30}},
 };
@@ -96,28 +104,12 @@ constexpr Entry kSources[] = {
     {"radioButton_130", {60, 130}}, // 2SI
     {"radioButton_131", {210, 130}}, // SQUARE
     {"radioButton_49", {60, 190}},  // HDMI
-    {"radioButton_153", Hidden},    // VIDEO
+    {"radioButton_153", {60, 130}}, // VIDEO, in the place of 2SI
 };
 
-// One SDI input and SFP; SFP takes the place of 2SI.
-constexpr Entry kSourcesSdiSfp[] = {
-    {"radioButton_45", Hidden},  {"radioButton_46", Hidden},      {"radioButton_47", Hidden},
-    {"radioButton_130", Hidden}, {"radioButton_131", Hidden},     {"radioButton_153", Hidden},
+// With one SDI input and SFP, SFP takes the place of 2SI.
+constexpr Entry kSourcesSfpUp[] = {
     {"radioButton_48", {60, 130}},
-};
-
-// One SDI input, HDMI and VIDEO; VIDEO takes the place of 2SI.
-constexpr Entry kSourcesSdiVideoHdmi[] = {
-    {"radioButton_45", Hidden},  {"radioButton_46", Hidden},  {"radioButton_47", Hidden},
-    {"radioButton_48", Hidden},  {"radioButton_130", Hidden}, {"radioButton_131", Hidden},
-    {"radioButton_153", {60, 130}},
-};
-
-// One SDI input and HDMI.
-constexpr Entry kSourcesSdiHdmi[] = {
-    {"radioButton_45", Hidden},  {"radioButton_46", Hidden},  {"radioButton_47", Hidden},
-    {"radioButton_48", Hidden},  {"radioButton_130", Hidden}, {"radioButton_131", Hidden},
-    {"radioButton_153", Hidden},
 };
 
 constexpr Entry kSourcesHdmiUp[] = {
@@ -126,14 +118,14 @@ constexpr Entry kSourcesHdmiUp[] = {
 
 constexpr Table kSourcesTable{kSources,
                               {
-                                  {{kSourcesSdiSfp}},                  // row 0
-                                  {},                                  // row 1
-                                  {{kSourcesSdiSfp}},                  // row 2
-                                  {},                                  // row 3
-                                  {{kSourcesSdiVideoHdmi}},            // row 4
-                                  {{kSourcesSdiHdmi}},                 // row 5
-                                  {{kSourcesSdiHdmi, kSourcesHdmiUp}}, // row 6
-                                  {{kSourcesSdiHdmi}},                 // row 7
+                                  {{kSourcesSfpUp}},  // row 0
+                                  {},                 // row 1
+                                  {{kSourcesSfpUp}},  // row 2
+                                  {},                 // row 3
+                                  {},                 // row 4
+                                  {},                 // row 5
+                                  {{kSourcesHdmiUp}}, // row 6
+                                  {},                 // row 7
                               }};
 
 // --- UMD page
@@ -143,21 +135,7 @@ constexpr Entry kUmdPage[] = {
     {"tabWidget", {20, 90}},   // UMD texts, on/off and colours
 };
 
-constexpr Entry kUmdPageTallyOnly[] = {
-    {"tabWidget", Hidden},
-};
-
-constexpr Table kUmdPageTable{kUmdPage,
-                              {
-                                  {},                    // row 0
-                                  {},                    // row 1
-                                  {},                    // row 2
-                                  {},                    // row 3
-                                  {{kUmdPageTallyOnly}}, // row 4
-                                  {},                    // row 5
-                                  {{kUmdPageTallyOnly}}, // row 6
-                                  {{kUmdPageTallyOnly}}, // row 7
-                              }};
+constexpr Table kUmdPageTable{kUmdPage, {}};
 
 // --- Audio page
 
@@ -168,40 +146,34 @@ constexpr Entry kAudioPage[] = {
     {"groupBox_14", {20, 240}}, // Vector Ch
     {"groupBox_38", {20, 350}}, // Audio Left Out
     {"groupBox_37", {20, 420}}, // Audio Right Out
-    {"groupBox_40", Hidden},    // Audio Ch
+    {"groupBox_40", Hidden},    // Audio Ch: the slider of "Audio Left Out" serves its field
 };
 
-// Volume, level meter and output channel pair only.
-constexpr Entry kAudioPageBasic[] = {
-    {"groupBox_36", Hidden}, {"groupBox_14", Hidden}, {"groupBox_38", Hidden}, {"groupBox_37", Hidden},
+// Types without the right output level take the left output as a channel pair
+// instead of as a level, under the last group they keep.
+constexpr Entry kAudioPairUnderLevelMeter[] = {
+    {"groupBox_38", Hidden},
     {"groupBox_40", {20, 180}},
 };
-
-// Output channel pair instead of the left and right output sliders.
-constexpr Entry kAudioPageChannelPair[] = {
+constexpr Entry kAudioPairUnderAudioVector[] = {
     {"groupBox_38", Hidden},
-    {"groupBox_37", Hidden},
-    {"groupBox_40", {20, 350}},
-};
-
-// As above, and without the vector channel pair.
-constexpr Entry kAudioPageNoVectorCh[] = {
-    {"groupBox_14", Hidden},
-    {"groupBox_38", Hidden},
-    {"groupBox_37", Hidden},
     {"groupBox_40", {20, 240}},
+};
+constexpr Entry kAudioPairUnderVectorCh[] = {
+    {"groupBox_38", Hidden},
+    {"groupBox_40", {20, 350}},
 };
 
 constexpr Table kAudioPageTable{kAudioPage,
                                 {
-                                    {},                        // row 0
-                                    {},                        // row 1
-                                    {},                        // row 2
-                                    {},                        // row 3
-                                    {{kAudioPageBasic}},       // row 4
-                                    {{kAudioPageChannelPair}}, // row 5
-                                    {{kAudioPageBasic}},       // row 6
-                                    {{kAudioPageNoVectorCh}},  // row 7
+                                    {},                             // row 0
+                                    {},                             // row 1
+                                    {},                             // row 2
+                                    {},                             // row 3
+                                    {{kAudioPairUnderLevelMeter}},  // row 4
+                                    {{kAudioPairUnderVectorCh}},    // row 5
+                                    {{kAudioPairUnderLevelMeter}},  // row 6
+                                    {{kAudioPairUnderAudioVector}}, // row 7
                                 }};
 
 // --- Marker page
@@ -256,15 +228,8 @@ constexpr Entry kMarkerPage[] = {
     {"groupBox_43", {30, 430}}, // Thickness, as slider
 };
 
-constexpr Entry kMarkerNoUser[] = {
-    {"radioButton_129", Hidden},
-};
-
-// Aspect markers without "2.0X", "2.0X MAG" and "User"; "Grid" closes up.
+// Without the aspect markers "2.0X" and "2.0X MAG", "Grid" closes up.
 constexpr Entry kMarkerGridMoved[] = {
-    {"radioButton_120", Hidden},
-    {"radioButton_123", Hidden},
-    {"radioButton_129", Hidden},
     {"radioButton_124", {120, 84}},
 };
 
@@ -272,10 +237,10 @@ constexpr Table kMarkerPageTable{kMarkerPage,
                                  {
                                      {},                   // row 0
                                      {},                   // row 1
-                                     {{kMarkerNoUser}},    // row 2
-                                     {{kMarkerNoUser}},    // row 3
+                                     {},                   // row 2
+                                     {},                   // row 3
                                      {{kMarkerGridMoved}}, // row 4
-                                     {{kMarkerNoUser}},    // row 5
+                                     {},                   // row 5
                                      {{kMarkerGridMoved}}, // row 6
                                      {},                   // row 7
                                  }};
@@ -302,8 +267,8 @@ constexpr Entry kFunctionPage[] = {
     {"radioButton_72", {540, 20}},
     {"radioButton_127", {30, 50}},
     {"radioButton_128", {140, 50}},
-    {"radioButton_154", Hidden},
-    {"radioButton_155", Hidden},
+    {"radioButton_154", {240, 50}}, // "1.3X" and "1.5X" (so captioned on type 5)
+    {"radioButton_155", {340, 50}}, // beside "2.0X" and "2.0X MAG"
     {"groupBox_24", {10, 160}}, // H/V Delay
     {"radioButton_90", {20, 20}},
     {"radioButton_91", {110, 20}},
@@ -354,7 +319,7 @@ constexpr Entry kFunctionPage[] = {
     {"radioButton_132", {140, 20}},
     {"radioButton_133", {240, 20}},
     {"radioButton_134", {310, 20}},
-    {"groupBox_41", Hidden}, // Full Mode
+    {"groupBox_41", {10, 540}}, // Full Mode
     {"radioButton_143", {10, 20}},
     {"radioButton_144", {210, 20}},
     {"radioButton_145", {380, 20}},
@@ -362,7 +327,7 @@ constexpr Entry kFunctionPage[] = {
     {"radioButton_147", {10, 60}},
     {"radioButton_148", {210, 60}},
     {"radioButton_149", {380, 60}},
-    {"groupBox_44", Hidden}, // Display Scan
+    {"groupBox_44", {10, 80}}, // Display Scan, under "Scan"
     {"radioButton_150", {10, 20}},
     {"radioButton_151", {210, 20}},
     {"radioButton_152", {380, 20}},
@@ -370,61 +335,29 @@ constexpr Entry kFunctionPage[] = {
     // given a control and are left out.
 };
 
-// The reduced set of the types 128 and 129: no overscan, H/V delay, timecode,
-// colour bars, vector, wave or full mode; fewer aspects, histograms and false
-// colours.
-constexpr Entry kFunctionReduced[] = {
-    {"groupBox_16", Hidden},     {"radioButton_127", Hidden}, {"radioButton_128", Hidden},
-    {"radioButton_154", Hidden}, {"radioButton_155", Hidden}, {"groupBox_24", Hidden},
-    {"groupBox_23", Hidden},     {"groupBox_20", Hidden},     {"groupBox_19", Hidden},
-    {"groupBox_25", Hidden},     {"radioButton_101", Hidden}, {"radioButton_102", Hidden},
-    {"radioButton_132", Hidden}, {"radioButton_133", Hidden}, {"radioButton_134", Hidden},
-    {"groupBox_41", Hidden},
-};
-
-// Row 4: what remains, packed from the top, with "Display Scan" under "Scan".
+// Row 4: what type 128 keeps, packed from the top.
 constexpr Entry kFunctionRow4Moves[] = {
-    {"groupBox_44", {10, 80}},   {"groupBox_15", {490, 230}}, {"groupBox_18", {10, 430}},
-    {"groupBox_22", {10, 360}},  {"groupBox_27", {10, 230}},  {"groupBox_29", {230, 230}},
-    {"groupBox_26", {10, 160}},  {"groupBox_28", {10, 290}},
-};
-
-// Row 6 drops "16:9", exposure, histogram and false colour as well.
-constexpr Entry kFunctionRow6Drops[] = {
-    {"radioButton_68", Hidden},
-    {"groupBox_29", Hidden},
-    {"groupBox_26", Hidden},
-    {"groupBox_28", Hidden},
+    {"groupBox_15", {490, 230}}, {"groupBox_18", {10, 430}}, {"groupBox_22", {10, 360}}, {"groupBox_27", {10, 230}},
+    {"groupBox_29", {230, 230}}, {"groupBox_26", {10, 160}}, {"groupBox_28", {10, 290}},
 };
 
 // Row 6: the aspects close up over "16:9"; the groups packed from the top.
 constexpr Entry kFunctionRow6Moves[] = {
-    {"groupBox_44", {10, 80}},     {"groupBox_15", {10, 290}},     {"groupBox_18", {10, 430}},
-    {"radioButton_69", {140, 20}}, {"radioButton_70", {240, 20}},  {"radioButton_71", {340, 20}},
-    {"radioButton_72", {440, 20}}, {"groupBox_21", {10, 160}},     {"groupBox_22", {10, 360}},
-    {"groupBox_27", {10, 230}},
-};
-
-constexpr Entry kFunctionFullMode[] = {
-    {"groupBox_41", {10, 540}},
-};
-
-// "1.3X" and "1.5X" (so captioned on type 5) beside "2.0X" and "2.0X MAG".
-constexpr Entry kFunctionAnamorphic[] = {
-    {"radioButton_154", {240, 50}},
-    {"radioButton_155", {340, 50}},
+    {"groupBox_15", {10, 290}},     {"groupBox_18", {10, 430}},    {"radioButton_69", {140, 20}},
+    {"radioButton_70", {240, 20}},  {"radioButton_71", {340, 20}}, {"radioButton_72", {440, 20}},
+    {"groupBox_21", {10, 160}},     {"groupBox_22", {10, 360}},    {"groupBox_27", {10, 230}},
 };
 
 constexpr Table kFunctionPageTable{kFunctionPage,
                                    {
-                                       {},                                                          // row 0
-                                       {},                                                          // row 1
-                                       {},                                                          // row 2
-                                       {},                                                          // row 3
-                                       {{kFunctionReduced, kFunctionRow4Moves}},                    // row 4
-                                       {{kFunctionFullMode}},                                       // row 5
-                                       {{kFunctionReduced, kFunctionRow6Drops, kFunctionRow6Moves}}, // row 6
-                                       {{kFunctionFullMode, kFunctionAnamorphic}},                  // row 7
+                                       {},                       // row 0
+                                       {},                       // row 1
+                                       {},                       // row 2
+                                       {},                       // row 3
+                                       {{kFunctionRow4Moves}},   // row 4
+                                       {},                       // row 5
+                                       {{kFunctionRow6Moves}},   // row 6
+                                       {},                       // row 7
                                    }};
 
 // In placing order.
@@ -486,11 +419,6 @@ static_assert(kFunctionPageTable.controls.count == 83, "Function page: 83 used e
 static_assert(tablesConsistent(), "a layout table repeats a control or changes one it does not hold");
 
 // ---------------------------------------------------------------- controls of the rules
-
-bool typeIn(int type, std::initializer_list<int> types)
-{
-    return std::find(types.begin(), types.end(), type) != types.end();
-}
 
 // While the rules run, changes are collected and applied once at the end: a
 // rule that resets a control and a later rule that sets it again must not make
@@ -571,6 +499,28 @@ bool isChecked(const QAbstractButton *b)
 
 constexpr int InputHdmi = 7; // record byte 7 with the HDMI input chosen
 
+int choiceKey(Field f, int value)
+{
+    return static_cast<int>(f) << 8 | (value & 0xFF);
+}
+
+bool onTypeRow(TypeRules::Rows rows, int type)
+{
+    return rows & (1u << TypeRules::rowOf(type));
+}
+
+// Calls apply with each value a limit lists, or with -1 when it takes the whole field.
+template <class F>
+void forLimit(const TypeRules::Limit &l, F &&apply)
+{
+    if (l.values == 0)
+        apply(-1);
+    else
+        for (int value = 0; value < 16; ++value)
+            if (l.values & (1u << value))
+                apply(value);
+}
+
 } // namespace
 
 TypeLayout::TypeLayout(QWidget *root)
@@ -594,10 +544,24 @@ TypeLayout::TypeLayout(QWidget *root)
         }
     }
 
-    imageFlip_ = resolve<QWidget>(root, "groupBox_21");
-    waveMulti_ = resolve<QAbstractButton>(root, "radioButton_95");
+    for (const ChoiceGroup &g : kChoiceGroups) {
+        QWidget *box = nullptr;
+        for (const Choice &c : g.choices)
+            if (QAbstractButton *b = resolve<QAbstractButton>(root, c.object)) {
+                choiceControls_.insert(choiceKey(g.field, c.value), b);
+                box = b->parentWidget();
+            }
+        if (box) {
+            choiceControls_.insert(choiceKey(g.field, -1), box);
+            fieldControls_.append({box, g.field});
+        }
+    }
+    for (const SliderRow &row : kSliderRows)
+        if (QAbstractSlider *s = resolve<QAbstractSlider>(root, row.object))
+            if (auto *box = qobject_cast<QGroupBox *>(s->parentWidget()))
+                fieldControls_.append({box, row.field});
+
     falseColorDef_ = resolve<QAbstractButton>(root, "radioButton_107");
-    histogramY_ = resolve<QAbstractButton>(root, "radioButton_100");
     firstSource_ = resolve<QAbstractButton>(root, "radioButton_44");
     hdmiSource_ = resolve<QAbstractButton>(root, "radioButton_49");
     videoSource_ = resolve<QAbstractButton>(root, "radioButton_153");
@@ -612,11 +576,14 @@ TypeLayout::TypeLayout(QWidget *root)
     multiVideo_ = resolve<QWidget>(root, "multiVideo");
     mvLabel_ = resolve<QWidget>(root, "label_7");
     umdTabs_ = resolve<QTabWidget>(root, "tabWidget");
+    // The tabs hold UMD 1 (and, on type 2, UMDs 2-4 with multiview).
+    if (umdTabs_)
+        fieldControls_.append({umdTabs_, Field::umd1On});
 
-    // Aspect markers 6-9, then aspects 6-9: captioned "1.3X", "1.5X", "2.0X", "2.0X MAG" on type 5.
-    resolveAll(root, wideCaptioned_,
-               {"radioButton_120", "radioButton_123", "radioButton_124", "radioButton_129", "radioButton_127",
-                "radioButton_128", "radioButton_154", "radioButton_155"});
+    const QList<QWidget *> placed = controls();
+    for (QWidget *c : qAsConst(choiceControls_))
+        if (!placed.contains(c))
+            formPlaces_.append({c, c->pos()});
     resolveAll(root, audioChannels_,
                {"radioButton_136", "radioButton_137", "radioButton_138", "radioButton_139", "radioButton_140",
                 "radioButton_141", "radioButton_142"});
@@ -654,28 +621,19 @@ void TypeLayout::resolveAll(QWidget *root, std::array<T *, N> &out, const char *
 
 int TypeLayout::rowForType(int type)
 {
-    switch (type) {
-    case 1:
-        return 0;
-    case 2:
-        return 3;
-    case 3:
-        return 2;
-    case 4:
-        return 5;
-    case 5:
-        return 7;
-    case 128:
-        return 4;
-    case 129:
-        return 6;
-    default:
-        return 1;
-    }
+    return TypeRules::rowOf(type);
+}
+
+QWidget *TypeLayout::controlOf(Field f, int value) const
+{
+    return choiceControls_.value(choiceKey(f, value));
 }
 
 void TypeLayout::placeForType(int type)
 {
+    for (const auto &home : qAsConst(formPlaces_))
+        if (home.first->pos() == OutOfSight)
+            home.first->move(home.second);
     const auto row = static_cast<std::size_t>(rowForType(type));
     for (const Placement &p : placements_) {
         const QVector<QPoint> &positions = p.rows[row];
@@ -683,6 +641,18 @@ void TypeLayout::placeForType(int type)
             if (QWidget *w = p.controls.at(i))
                 w->move(positions.at(i));
     }
+    // What the type lacks: the buttons of the values the state table lists, and
+    // the group boxes of the fields it lacks as a whole, which take their buttons
+    // with them.
+    for (const TypeRules::Limit &l : TypeRules::lacking())
+        if (l.values != 0 && onTypeRow(l.rows, type))
+            forLimit(l, [&](int value) {
+                if (QWidget *b = controlOf(l.field, value))
+                    b->move(OutOfSight);
+            });
+    for (const FieldControl &c : qAsConst(fieldControls_))
+        if (!TypeRules::hasField(type, c.field))
+            c.control->move(OutOfSight);
 }
 
 void TypeLayout::setThicknessMaximum(int maximum)
@@ -706,8 +676,8 @@ void TypeLayout::applyRules(int type, const ST_BasicData &working)
 {
     // 1. What the type rules below may change, back to the common state. The
     //    captions of types 5 and 128 are not among it: they stay until set again.
-    setEnabled(imageFlip_, true);
-    setEnabled(waveMulti_, true);
+    for (const TypeRules::Limit &l : TypeRules::disabled())
+        forLimit(l, [&](int value) { setEnabled(controlOf(l.field, value), true); });
     // What the rules of another type left behind when the panel switches
     // devices: multiview's hidden and locked controls, the type-128 and
     // type-129 locks, and type 5's channel pairs (within the HDMI limit).
@@ -722,11 +692,10 @@ void TypeLayout::applyRules(int type, const ST_BasicData &working)
             setEnabled(audioChannels_[i], i < 3 || !hdmiLimited_);
     setText(falseColorDef_, "Def");
     setText(firstSource_, "SDI1");
-    // 2. Features a type lacks.
-    if (type == 4)
-        setEnabled(waveMulti_, false);
-    if (type == 2 || type == 3)
-        setEnabled(imageFlip_, false);
+    // 2. What a type shows but never enables.
+    for (const TypeRules::Limit &l : TypeRules::disabled())
+        if (onTypeRow(l.rows, type))
+            forLimit(l, [&](int value) { setEnabled(controlOf(l.field, value), false); });
 
     // 3. Types whose controls depend on other settings.
     if (type == 128)
@@ -734,18 +703,20 @@ void TypeLayout::applyRules(int type, const ST_BasicData &working)
     if (type == 129)
         rulesForType129();
 
-    // 4. Types with one SDI input call it "SDI".
-    if (typeIn(type, {1, 3, 4, 128, 129}))
-        setText(firstSource_, "SDI");
+    // 4. The type's own captions: "SDI" for the one SDI input of most types, the
+    //    anamorphic factors of type 5, "On" for type 128's false colour and histogram.
+    for (const TypeRules::TypeCaption &c : TypeRules::captions())
+        if (onTypeRow(c.rows, type))
+            setText(qobject_cast<QAbstractButton *>(controlOf(c.field, c.value)), c.caption);
 
-    // 5. Only types 2 and 3 take thicknesses above 7.
-    setThicknessMaximum(type == 2 || type == 3 ? 15 : 7);
+    // 5. Thicknesses up to the highest the type offers.
+    int thickest = (1 << fieldInfo(Field::markerThickness).width) - 1;
+    while (thickest > 0 && !TypeRules::offers(type, Field::markerThickness, thickest))
+        --thickest;
+    setThicknessMaximum(thickest);
 
-    // 6. Type 5: anamorphic captions; on HDMI only channel pairs up to CH7 CH8.
+    // 6. Type 5: on HDMI only channel pairs up to CH7 CH8.
     if (type == 5) {
-        const char *const captions[] = {"1.3X", "1.5X", "2.0X", "2.0X MAG"};
-        for (std::size_t i = 0; i < wideCaptioned_.size(); ++i)
-            setText(wideCaptioned_[i], captions[i % 4]);
         if (working.byte(7) == InputHdmi)
             setAllEnabled(std::array<QAbstractButton *, 3>{audioChannels_[0], audioChannels_[1], audioChannels_[2]}, true);
         else
@@ -758,10 +729,6 @@ void TypeLayout::applyRules(int type, const ST_BasicData &working)
 
 void TypeLayout::rulesForType128()
 {
-    setText(falseColorDef_, "On");
-    setText(histogramY_, "On");
-
-    setEnabled(waveMulti_, false);
     setAllEnabled(type128Enabled_, true);
     QWidget *const centerMarker = type128Enabled_[0];
     QWidget *const safetyMarker = type128Enabled_[1];

@@ -1,18 +1,21 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
+#include <QPair>
 #include <QPoint>
 #include <QStringList>
 #include <QVector>
 
 #include <array>
 
+#include "basicdata.h"
+
 class QAbstractButton;
 class QAbstractSlider;
 class QSpinBox;
 class QTabWidget;
 class QWidget;
-struct ST_BasicData;
 
 // Places the controls of the settings pages for a device type and applies the
 // enable rules that depend on the type and on other settings.
@@ -20,8 +23,11 @@ struct ST_BasicData;
 // The form holds the controls of the richest monitor type. Each device type maps
 // to one of eight layout rows; a row gives every control of six groups (colour
 // temperature, sources, UMD page, audio page, Marker page, Function page) one
-// position relative to its parent. A control a type lacks is moved out of sight,
-// never deleted or hidden, so that hiding stays free for the enable rules.
+// position relative to its parent. What a type lacks, what it never enables and
+// the captions it gives some values come from the table of what each type offers
+// (state/typerules.h), which telvanor-ctl, the service and the page share. A
+// control a type lacks is moved out of sight, never deleted or hidden, so that
+// hiding stays free for the enable rules.
 //
 // Every control is looked up by object name once, at construction; names that
 // cannot be found (or whose widget has the wrong class) are listed by
@@ -38,8 +44,9 @@ public:
     // The layout row of a device type.
     static int rowForType(int type);
 
-    // Moves every control of the six groups to its position in the type's row.
-    // Positions are absolute: the result does not depend on earlier calls.
+    // Moves every control of the six groups to its position in the type's row,
+    // then out of sight what the type lacks. Positions are absolute: the result
+    // does not depend on earlier calls.
     void placeForType(int type);
 
     // The enable rules for a type. Reads the current choices of "Sources",
@@ -75,16 +82,28 @@ private:
     void rulesForType129();
     void multiviewRules(int type);
     void setThicknessMaximum(int maximum);
+    // The option button of a value, or the option group box of a field (value -1);
+    // nullptr where there is none.
+    QWidget *controlOf(Field f, int value) const;
 
     QStringList missing_;
     bool hdmiLimited_ = false; // the last source chosen was HDMI: channel pairs 5-8 stay off
     std::array<Placement, 6> placements_;
 
+    // What goes out of sight when the type lacks the whole field: the option group
+    // boxes, the groups of the sliders and the UMD tabs.
+    struct FieldControl {
+        QWidget *control;
+        Field field;
+    };
+    QVector<FieldControl> fieldControls_;
+    QHash<int, QWidget *> choiceControls_; // controlOf(), by field and value
+    // The option buttons and boxes that no layout table places, with their places
+    // on the form, to come back from out of sight.
+    QVector<QPair<QWidget *, QPoint>> formPlaces_;
+
     // Controls the rules change or read.
-    QWidget *imageFlip_ = nullptr;          // groupBox_21
-    QAbstractButton *waveMulti_ = nullptr;  // radioButton_95
     QAbstractButton *falseColorDef_ = nullptr; // radioButton_107
-    QAbstractButton *histogramY_ = nullptr; // radioButton_100
     QAbstractButton *firstSource_ = nullptr; // radioButton_44
     QAbstractButton *hdmiSource_ = nullptr; // radioButton_49
     QAbstractButton *videoSource_ = nullptr; // radioButton_153
@@ -99,7 +118,6 @@ private:
     QWidget *multiVideo_ = nullptr;
     QWidget *mvLabel_ = nullptr;            // label_7
     QTabWidget *umdTabs_ = nullptr;         // tabWidget
-    std::array<QAbstractButton *, 8> wideCaptioned_{}; // aspect-marker and aspect buttons relabelled on type 5
     std::array<QAbstractButton *, 7> audioChannels_{}; // "Audio Ch" CH3 CH4 ... CH15 CH16
     std::array<QAbstractButton *, 4> upperVectorChannels_{}; // "Vector Ch" CH9 CH10 ... CH15 CH16
     std::array<QAbstractSlider *, 2> audioOutSliders_{};     // Audio Right Out, Audio Left Out

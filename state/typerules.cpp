@@ -40,8 +40,10 @@ constexpr Limit kLacking[] = {
     {F::colorBar, All, Type128 | Type129},
     {F::vector, All, Type128 | Type129},
     {F::wave, All, Type128 | Type129},
-    {F::histogram, values(2, 3), Type128},
-    {F::falseColor, values(2, 3, 4), Type128},
+    // Type 129 lacks the whole of both (below); its window takes these buttons
+    // out of sight with their groups, as on type 128.
+    {F::histogram, values(2, 3), Type128 | Type129},
+    {F::falseColor, values(2, 3, 4), Type128 | Type129},
     {F::exposure, All, Type129},
     {F::histogram, All, Type129},
     {F::falseColor, All, Type129},

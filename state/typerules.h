@@ -60,7 +60,9 @@ struct Table {
     const T *begin() const { return rows; }
     const T *end() const { return rows + count; }
 };
-Table<Limit> lacking();  // no control at all
+// No control at all. The window takes the buttons of the values listed out of
+// sight, and the group of a field lacked as a whole.
+Table<Limit> lacking();
 Table<Limit> disabled(); // a control that is never enabled
 Table<OffRule> offRules();
 Table<TypeCaption> captions();

@@ -24,6 +24,7 @@
 #include "netlab.h"
 #include "networklink.h"
 #include "simulator.h"
+#include "typerules.h"
 #include "ui_mainwindow.h"
 
 using namespace Sim;
@@ -35,8 +36,8 @@ void captureMessage(QWidget *, const QString &title, const QString &text, bool)
     gMessages << (title.isEmpty() ? text : title + QStringLiteral(": ") + text);
 }
 // Monitors by device-list row: type and last address field (the list is sorted by it).
-const QList<QPair<int, int>> kMonitors{{1, 11}, {2, 12}, {3, 13}, {4, 14}, {4, 15}, {5, 16}, {6, 17}, {128, 28}};
-enum Row { One, Two, Three, QuadA, QuadB, Five, Six, Type128 };
+const QList<QPair<int, int>> kMonitors{{1, 11}, {2, 12}, {3, 13}, {4, 14}, {4, 15}, {5, 16}, {6, 17}, {128, 28}, {129, 29}};
+enum Row { One, Two, Three, QuadA, QuadB, Five, Six, Type128, Type129 };
 QString addr(int row) { return QStringLiteral("10.77.0.%1").arg(kMonitors.at(row).second); }
 
 // Setting command that carries a record byte, from the frame layout.
@@ -318,8 +319,10 @@ void TestPanel::levelsAndSliders()
 
 // A record byte set on the monitor and read: "first" (when not -1), then "then".
 // What the panel shows, as "name:state" (#id names a custom button): checked,
-// value=N, off/on (enabled), out/in (moved out of sight or not), hidden/shown,
-// max=N, text=T, tabs=N (enabled UMD tabs); "menu:" lists the screen copy menu.
+// value=N, off/on (enabled; off/F or on/F=V: and the state table has field F's
+// value V, 0 if not given, off or on alike), out/in (moved out of sight or not),
+// hidden/shown, max=N, text=T, tabs=N (enabled UMD tabs); "menu:" lists the screen
+// copy menu. Whatever the row, the option buttons in sight are what the type offers.
 void TestPanel::recordIsShown_data()
 {
     QTest::addColumn<int>("row");
@@ -346,26 +349,30 @@ void TestPanel::recordIsShown_data()
     QTest::newRow("UMD 4") << int(Two) << 23 << 0x00 << 0x0D << QStringList{"#28:checked", "#34:checked"};
     QTest::newRow("type 1") << int(One) << 7 << -1 << 0 << QStringList{"radioButton_45:out", "radioButton_48:in", "menu:All",
         "pushButton_2:hidden", "radioButton_44:text=SDI", "horizontalSlider:max=7", "enableMV:hidden", "groupBox_44:out"};
-    QTest::newRow("type 2") << int(Two) << 7 << -1 << 0 << QStringList{"enableMV:shown", "groupBox_21:off", "tabWidget:tabs=1",
+    QTest::newRow("type 2") << int(Two) << 7 << -1 << 0 << QStringList{"enableMV:shown", "groupBox_21:off/imageFlip", "tabWidget:tabs=1",
         "horizontalSlider:max=15", "radioButton_153:out", "radioButton_45:in", "radioButton_44:text=SDI1", "multiVideo:hidden"};
     QTest::newRow("type 2, multiview on") << int(Two) << 7 << -1 << 0x10 << QStringList{"multiVideo:shown", "tabWidget:tabs=4",
-        "groupBox_12:hidden", "Marker_button:off", "groupBox_36:hidden", "groupBox_15:off"};
+        "groupBox_12:hidden", "Marker_button:off/centerMarker", "groupBox_36:hidden", "groupBox_15:off/freeze"};
     QTest::newRow("type 3") << int(Three) << 7 << -1 << 0 << QStringList{"horizontalSlider:max=15", "groupBox_21:off",
         "radioButton_45:out", "radioButton_49:in", "enableMV:hidden"};
-    QTest::newRow("type 4") << int(QuadA) << 7 << -1 << 0 << QStringList{"radioButton_95:off", "groupBox_21:on", "menu:2 3 All",
-        "pushButton_3:shown", "pushButton_4:hidden", "groupBox_38:out", "groupBox_18:in", "enableMV:hidden", "groupBox_12:shown"};
+    QTest::newRow("type 4") << int(QuadA) << 7 << -1 << 0 << QStringList{"radioButton_95:off/wave=1", "groupBox_21:on/imageFlip", "menu:2 3 All",
+        "pushButton_3:shown", "pushButton_4:hidden", "groupBox_38:out", "groupBox_37:out", "groupBox_18:in", "enableMV:hidden", "groupBox_12:shown"};
     QTest::newRow("type 5 on SDI") << int(Five) << 7 << -1 << 0 << QStringList{"radioButton_120:text=1.3X",
-        "radioButton_155:text=2.0X MAG", "radioButton_136:off", "radioButton_142:off", "tabWidget:out"};
+        "radioButton_155:text=2.0X MAG", "radioButton_136:off/audioLeftOut=1", "radioButton_142:off", "tabWidget:out", "groupBox_36:in"};
     QTest::newRow("type 5 turned to HDMI on the monitor") << int(Five) << 7 << 0 << 7
-        << QStringList{"radioButton_136:on", "radioButton_138:on", "radioButton_139:off", "radioButton_142:off"};
+        << QStringList{"radioButton_136:on/audioLeftOut=1", "radioButton_138:on", "radioButton_139:off/audioLeftOut=4", "radioButton_142:off"};
     QTest::newRow("type 6, no row of its own") << int(Six) << 7 << -1 << 0 << QStringList{"radioButton_153:out",
-        "groupBox_40:out", "radioButton_45:in", "radioButton_95:on", "radioButton_136:on", "radioButton_142:on"};
+        "groupBox_40:out", "radioButton_45:in", "radioButton_95:on/wave=1", "radioButton_136:on", "radioButton_142:on/audioLeftOut=7"};
     QTest::newRow("type 128") << int(Type128) << 7 << -1 << 0 << QStringList{"radioButton_107:text=On",
-        "radioButton_100:text=On", "radioButton_95:off", "radioButton_3:out", "radioButton_153:in"};
+        "radioButton_100:text=On", "radioButton_95:off/wave=1", "radioButton_3:out", "radioButton_153:in"};
     QTest::newRow("type 128, grid marker") << int(Type128) << 11 << -1 << 0x80
-        << QStringList{"groupBox_5:off", "groupBox_8:off", "groupBox_9:off", "groupBox_13:on"};
+        << QStringList{"groupBox_5:off/centerMarker", "groupBox_8:off/safetyMarker", "groupBox_9:off", "groupBox_13:on/levelMeter"};
     QTest::newRow("type 128, zoom") << int(Type128) << 16 << -1 << 0x20
-        << QStringList{"widget_2:off", "groupBox_44:off", "groupBox_18:off"};
+        << QStringList{"widget_2:off/markerColor", "groupBox_44:off/displayScan", "groupBox_18:off/aspect"};
+    QTest::newRow("type 128 on HDMI") << int(Type128) << 7 << -1 << 7 << QStringList{"groupBox_40:off/audioLeftOut", "groupBox_17:on/scan"};
+    QTest::newRow("type 129, peaking on") << int(Type129) << 19 << -1 << 0x04
+        << QStringList{"brightnessSlider:off/brightness", "groupBox_4:off/colorTemp", "radioButton_132:out", "tabWidget:out"};
+    QTest::newRow("type 129, peaking off") << int(Type129) << 19 << 0x04 << 0 << QStringList{"spinBox:on/brightness"};
 }
 
 void TestPanel::recordIsShown()
@@ -388,7 +395,14 @@ void TestPanel::recordIsShown()
     for (const QAction *a : w->copyMenu->actions())
         menu << a->text().mid(8); // "Copy To " left out
     for (const QString &e : shown) {
-        const QString name = e.section(':', 0, 0), state = e.section(':', 1);
+        const QString name = e.section(':', 0, 0), full = e.section(':', 1), why = full.section('/', 1);
+        const bool rule = full.startsWith("on/") || full.startsWith("off/");
+        const QString state = rule ? full.section('/', 0, 0) : full;
+        Field f;
+        if (rule)
+            QVERIFY2(fieldByName(qPrintable(why.section('=', 0, 0)), &f)
+                         && TypeRules::whyOff(shownType, w->shownData, f, why.section('=', 1).toInt()).isEmpty() == (state == "on"),
+                     qPrintable(e));
         QWidget *c = name.startsWith('#') ? w->customButtons.at(name.mid(1).toInt()) : widget(name);
         const auto *b = qobject_cast<QAbstractButton *>(c);
         const auto *slider = qobject_cast<QAbstractSlider *>(c);
@@ -401,6 +415,24 @@ void TestPanel::recordIsShown()
             : state.startsWith("max=") ? slider->maximum() == state.mid(4).toInt()
             : b->text() == state.mid(5);
         QVERIFY2(ok, qPrintable(e));
+    }
+    // An option value is in sight, on its button or on a slider of its field, exactly
+    // when the type offers it; a group box exactly when one of its buttons is.
+    const auto inSight = [](const QWidget *c) {
+        for (; c && !c->isWindow(); c = c->parentWidget())
+            if (c->pos() == QPoint(-2000, -2000))
+                return false;
+        return true;
+    };
+    for (const ChoiceGroup &g : kChoiceGroups) {
+        bool some = false;
+        for (const Choice &c : g.choices) {
+            const bool slider = std::any_of(kSliderRows.begin(), kSliderRows.end(),
+                                            [&](const SliderRow &s) { return s.field == g.field && inSight(widget(s.object)); });
+            some |= inSight(widget(c.object));
+            QVERIFY2((inSight(widget(c.object)) || slider) == TypeRules::offers(shownType, g.field, c.value), c.object);
+        }
+        QVERIFY2(inSight(widget(g.choices.begin()->object)->parentWidget()) == some, g.title);
     }
     // A refresh sends nothing back, not even for the sliders it moved.
     QCOMPARE(applied(), commands);
