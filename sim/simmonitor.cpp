@@ -33,7 +33,7 @@ QString shownText(const QByteArray &bytes)
 namespace {
 void zeroPadded(QByteArray *field)
 {
-    for (qsizetype i = field->size(); i > 0 && field->at(i - 1) == ' '; --i)
+    for (int i = static_cast<int>(field->size()); i > 0 && field->at(i - 1) == ' '; --i)
         (*field)[i - 1] = '\0';
 }
 
