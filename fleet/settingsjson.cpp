@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <cmath>
 
 #include "captions.h"
 #include "datastream.h"
@@ -37,15 +38,22 @@ Fault parse(const QString &name, const QJsonValue &v, Assignment *out, QString *
         *why = QStringLiteral("unknown field '%1'").arg(name);
         return Fault::UnknownField;
     }
-    const bool whole = v.isDouble() && v.toDouble() == static_cast<double>(v.toInt());
+    // A well-formed number outside the field's values is out of its domain (422);
+    // anything else that is no value of the field is a bad value (400).
+    const double d = v.toDouble();
+    const bool whole = v.isDouble() && std::isfinite(d) && d == std::floor(d);
     if (!whole && !v.isString()) {
         *why = QStringLiteral("%1: takes a whole number or a value name").arg(name);
         return Fault::BadValue;
     }
-    const QString text = whole ? QString::number(v.toInt()) : v.toString();
+    const QString text = whole ? QString::number(d, 'f', 0) : v.toString();
+    bool number = whole;
+    if (!whole)
+        text.trimmed().toLongLong(&number, 0);
     if (!Captions::parseValue(out->field, text, &out->value)) {
-        *why = QStringLiteral("%1: bad value '%2'").arg(name, text);
-        return Fault::BadValue;
+        *why = number ? QStringLiteral("%1=%2: %1 takes %3").arg(name, text, Domains::text(out->field))
+                      : QStringLiteral("%1: bad value '%2'").arg(name, text);
+        return number ? Fault::OutOfDomain : Fault::BadValue;
     }
     if (!Domains::allows(out->field, out->value)) {
         *why = QStringLiteral("%1=%2: %1 takes %3").arg(name, text, Domains::text(out->field));

@@ -152,15 +152,41 @@ void Api::addMonitor(const QString &name, const CtlTarget &target)
         fleet->watch(a.key(), s, options.readEveryMs);
 }
 
+Http::Response Api::misdirected(const Http::Request &r) const
+{
+    QString host = QString::fromLatin1(r.header("host")).trimmed().toLower();
+    if (host.startsWith(QLatin1Char('[')))
+        host = host.section(QLatin1Char(']'), 0, 0).mid(1);
+    else if (host.count(QLatin1Char(':')) == 1)
+        host = host.section(QLatin1Char(':'), 0, 0);
+    // An address literal cannot be made to point here by a name server; a name can.
+    if (host.isEmpty() || host == QLatin1String("localhost") || !QHostAddress(host).isNull()
+        || options.hosts.contains(host, Qt::CaseInsensitive))
+        return Http::Response{0, {}, {}, {}};
+    return error(403, QStringLiteral("host not allowed: %1 (the service answers to localhost, its addresses and the "
+                                     "names its configuration lists under http.hosts)").arg(QString::fromLatin1(r.header("host"))));
+}
+
+// The token of an Authorization header ("Bearer TOKEN", the scheme in any case).
+static QByteArray bearer(const Http::Request &r)
+{
+    const QByteArray value = r.header("authorization").trimmed();
+    const int space = value.indexOf(' ');
+    return space > 0 && value.left(space).toLower() == "bearer" ? value.mid(space + 1).trimmed() : QByteArray();
+}
+
 Http::Response Api::upgrade(const Http::Request &r) const
 {
+    const Http::Response wrongHost = misdirected(r);
+    if (wrongHost.status)
+        return wrongHost;
     if (r.path != kBase + QStringLiteral("/events"))
         return error(404, QStringLiteral("not found: %1").arg(r.path));
     const QByteArray origin = r.header("origin");
     if (!origin.isEmpty() && !options.corsOrigins.contains(QString::fromUtf8(origin))
         && origin != "http://" + r.header("host") && origin != "https://" + r.header("host"))
         return error(403, QStringLiteral("origin not allowed: %1").arg(QString::fromUtf8(origin)));
-    if (!options.token.isEmpty() && !sameBytes(r.header("authorization"), "Bearer " + options.token)
+    if (!options.token.isEmpty() && !sameBytes(bearer(r), options.token)
         && !sameBytes(r.query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toUtf8(), options.token))
         return error(401, QStringLiteral("a token is needed: Authorization: Bearer TOKEN or ?token=TOKEN"));
     return Http::Response{0, {}, {}, {}};
@@ -185,11 +211,10 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
         Http::Response out = resp;
         out.headers += cors;
         respondRaw(out);
-        if (self && changes) {
-            const QJsonDocument body = QJsonDocument::fromJson(resp.body);
-            emit self->requestDone(QJsonObject{{"type", "request"}, {"method", method}, {"path", path},
-                                               {"status", resp.status}, {"result", body.object()}});
-        }
+        if (self && changes)
+            emit self->requestAnswered(method, path, resp.status);
+        if (self && changes && resp.status >= 200 && resp.status < 300) // what changed something
+            emit self->requestDone(self->requestEvent(method, path, resp.status, QJsonDocument::fromJson(resp.body).object()));
     };
     if (r.method == "OPTIONS") {
         if (cors.isEmpty())
@@ -200,7 +225,7 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
                         {"Access-Control-Max-Age", "600"}};
         return respondRaw(pre);
     }
-    if (!options.token.isEmpty() && !sameBytes(r.header("authorization"), "Bearer " + options.token)) {
+    if (!options.token.isEmpty() && !sameBytes(bearer(r), options.token)) {
         Http::Response denied = error(401, QStringLiteral("a token is needed: Authorization: Bearer TOKEN"));
         denied.headers += {{"WWW-Authenticate", "Bearer"}};
         denied.headers += cors;
@@ -235,6 +260,26 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
     Http::Response wrong = error(405, QStringLiteral("%1 takes %2").arg(r.path, allowed.join(QLatin1String(", "))));
     wrong.headers += {{"Allow", allowed.join(QLatin1String(", ")).toLatin1()}};
     respond(wrong);
+}
+
+// A request's result as an event: its state holds each screen it names as it is now.
+QJsonObject Api::requestEvent(const QString &method, const QString &path, int status, const QJsonObject &result) const
+{
+    QJsonObject state;
+    const QString name = result.value("monitor").toString();
+    const Fleet::Monitor *m = monitors.contains(name) ? fleet->find(keyOf(name)) : nullptr;
+    QJsonArray screens = result.value("screens").toArray();
+    if (result.contains("screen"))
+        screens.append(result);
+    QJsonObject mon;
+    for (const QJsonValue &sc : qAsConst(screens)) {
+        const int n = sc.toObject().value("screen").toInt();
+        if (m && n >= 1 && n <= m->screenCount)
+            mon.insert(QString::number(n), screenState(*m, n - 1));
+    }
+    if (!mon.isEmpty())
+        state.insert(name, mon);
+    return QJsonObject{{"type", "request"}, {"method", method}, {"path", path}, {"status", status}, {"result", result}, {"state", state}};
 }
 
 // ---- monitors and screens ----

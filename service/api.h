@@ -33,6 +33,7 @@ public:
         QStringList discoverSerial;
         QByteArray token;          // empty: none asked for
         QStringList corsOrigins;
+        QStringList hosts;         // names besides localhost and address literals the service is reached by
     };
 
     // One route: a method and a path pattern with {name}, {n} or {preset} segments.
@@ -52,6 +53,10 @@ public:
     QString keyOf(const QString &name) const { return monitors.value(name).address().key(); }
 
     void handle(const Http::Request &request, const Http::Respond &respond);
+    // A request whose Host names none of the names the service is reached by (a
+    // page whose own name was made to resolve to this machine): its refusal, else
+    // status 0. Checked before anything else, the page's files and upgrades included.
+    Http::Response misdirected(const Http::Request &request) const;
     // The verdict on a WebSocket upgrade: status 0 accepts it.
     Http::Response upgrade(const Http::Request &request) const;
 
@@ -62,6 +67,7 @@ public:
     // Every monitor and screen as the events' "state" object: name -> {online,
     // monitorName, "1": {field: value, ..., input, umd1-umd4}}.
     QJsonObject state() const;
+    QJsonObject requestEvent(const QString &method, const QString &path, int status, const QJsonObject &result) const;
 
     // Searches the LAN and serial ports; monitors not yet named are added.
     void discover(bool lan, const QStringList &serial, const std::function<void(QStringList found, QStringList added)> &done);
@@ -80,8 +86,10 @@ public:
 
 signals:
     void monitorAdded(const QString &name);
-    // A request that changed something, with its result.
+    // A request that changed something, with its result (the events' "request").
     void requestDone(const QJsonObject &result);
+    // Every request that may change something, answered (for the log).
+    void requestAnswered(const QString &method, const QString &path, int status);
     void logLine(const QString &line);
 
 private:

@@ -26,6 +26,7 @@ struct ServiceConfig {
     QByteArray token;                     // empty: no token asked for
     int maxClients = 64;
     QStringList corsOrigins;
+    QStringList hosts;
     bool hasBridge = false;
     QString bridgeMapPath;
     BridgeMap bridgeMap;

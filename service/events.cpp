@@ -1,6 +1,8 @@
 #include "events.h"
 
+#include <QDeadlineTimer>
 #include <QJsonDocument>
+#include <QTimer>
 #include <QWebSocket>
 
 #include "api.h"
@@ -50,6 +52,41 @@ Events::Events(Api *a, Fleet::Fleet *f, QObject *parent) : QObject(parent), api(
         publish(QJsonObject{{"type", "added"}, {"monitor", api->monitorJson(name, true)}});
     });
     connect(api, &Api::requestDone, this, &Events::publish);
+    pinger = new QTimer(this);
+    connect(pinger, &QTimer::timeout, this, &Events::pingAll);
+    pinger->start(PingEveryMs);
+}
+
+namespace {
+qint64 nowMs() { return QDeadlineTimer::current().deadline(); }
+} // namespace
+
+void Events::setPing(int everyMs, int silent)
+{
+    silentMs = silent;
+    pinger->start(everyMs);
+}
+
+void Events::pingAll()
+{
+    const qint64 now = nowMs();
+    const QVector<QWebSocket *> all = sockets;
+    for (QWebSocket *s : all) {
+        if (now - heardAt.value(s, now) > silentMs)
+            drop(s, QStringLiteral("does not answer"));
+        else
+            s->ping();
+    }
+}
+
+void Events::drop(QWebSocket *s, const QString &why)
+{
+    emit logLine(QStringLiteral("events: %1 %2; closed").arg(s->peerAddress().toString(), why));
+    sockets.removeAll(s);
+    heardAt.remove(s);
+    s->disconnect(this);
+    s->abort();
+    s->deleteLater();
 }
 
 Events::~Events()
@@ -87,10 +124,13 @@ void Events::add(QWebSocket *socket)
 {
     socket->setParent(this);
     sockets.append(socket);
+    heardAt.insert(socket, nowMs());
     connect(socket, &QWebSocket::disconnected, this, [this, socket] {
         sockets.removeAll(socket);
+        heardAt.remove(socket);
         socket->deleteLater();
     });
+    connect(socket, &QWebSocket::pong, this, [this, socket] { heardAt.insert(socket, nowMs()); });
     QJsonArray monitors;
     for (const QString &name : api->names())
         monitors.append(api->monitorJson(name, true));
@@ -108,11 +148,7 @@ void Events::publish(const QJsonObject &message)
     const QVector<QWebSocket *> all = sockets;
     for (QWebSocket *s : all) {
         if (s->bytesToWrite() > MaxQueuedBytes) {
-            emit logLine(QStringLiteral("events: %1 does not keep up; closed").arg(s->peerAddress().toString()));
-            sockets.removeAll(s);
-            s->disconnect(this);
-            s->abort();
-            s->deleteLater();
+            drop(s, QStringLiteral("does not keep up"));
             continue;
         }
         s->sendTextMessage(text);

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QHash>
 #include <QObject>
 #include <QVector>
 
 #include "basicdata.h"
 
+class QTimer;
 class QWebSocket;
 class Api;
 namespace Fleet {
@@ -23,6 +25,11 @@ class Events : public QObject
     Q_OBJECT
 public:
     static constexpr qint64 MaxQueuedBytes = 4 * 1024 * 1024;
+    // Every client is pinged this often and closed when it has not answered for
+    // so long: one whose link went down without a close gives its place back.
+    static constexpr int PingEveryMs = 10000;
+    static constexpr int SilentMs = 30000;
+    void setPing(int everyMs, int silentMs);
 
     Events(Api *api, Fleet::Fleet *fleet, QObject *parent = nullptr);
     ~Events() override;
@@ -39,7 +46,13 @@ private:
     QJsonObject message(const QString &type, const QString &monitor, int screen, const QJsonObject &fields,
                         const QJsonObject &values) const;
 
+    void pingAll();
+    void drop(QWebSocket *socket, const QString &why);
+
     Api *api;
     Fleet::Fleet *fleet;
     QVector<QWebSocket *> sockets;
+    QHash<QWebSocket *, qint64> heardAt; // ms on the monotonic clock
+    QTimer *pinger = nullptr;
+    int silentMs = SilentMs;
 };

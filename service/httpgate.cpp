@@ -21,6 +21,7 @@ namespace Http {
 namespace {
 constexpr int kSweepMs = 1000;
 constexpr int kHeaderRoom = 16 * 1024; // request line and headers beyond the body limit
+constexpr qint64 kMostUnread = 1024 * 1024; // answers waiting for a client that does not read them
 
 QByteArray methodName(QHttpServerRequest::Method m)
 {
@@ -61,6 +62,7 @@ public:
         qint64 requestBytes = 0;      // bytes of the request being read
         bool webSocket = false;
         bool refused = false;
+        bool http10 = false;          // the request being read is HTTP/1.0
         QVector<std::shared_ptr<Pending>> pending;
         QPointer<QTcpSocket> socket;
     };
@@ -111,7 +113,12 @@ protected:
         }
         // Bytes wait in the socket until a request is whole: this bounds them.
         s->setReadBufferSize(threshold());
-        guards.insert(s, Guard{now(), -1, 0, false, false, {}, s});
+        guards.insert(s, Guard{now(), -1, 0, false, false, false, {}, s});
+        // A client that takes its answers is busy, not idle.
+        connect(s, &QTcpSocket::bytesWritten, this, [this, s] {
+            if (Guard *g = guard(s))
+                g->lastActivityMs = now();
+        });
         connect(s, &QObject::destroyed, this, [this, s] { guards.remove(s); });
         connect(s, &QTcpSocket::disconnected, this, [this, s] {
             if (Guard *g = guard(s)) {
@@ -132,10 +139,19 @@ protected:
                 s->readAll();
                 return;
             }
+            // Answers pile up for a client that sends requests and reads nothing:
+            // past a bound it is closed rather than served further.
+            if (s->bytesToWrite() > kMostUnread) {
+                g->refused = true;
+                s->abort();
+                return;
+            }
             // The HTTP library keeps a request's bytes in the socket (a read
             // transaction) until it is whole, and reads what is new each time.
-            if (!s->isTransactionStarted())
+            if (!s->isTransactionStarted()) {
                 g->requestBytes = 0;
+                g->http10 = s->peek(256).split('\n').value(0).trimmed().endsWith("HTTP/1.0");
+            }
             g->requestBytes += s->bytesAvailable();
             if (g->requestBytes >= threshold())
                 refuse(s, 413, "Payload Too Large", R"({"error":"request too large"})");
@@ -160,8 +176,9 @@ private:
                     refuse(s, 408, "Request Timeout", R"({"error":"request not complete in time"})");
             } else {
                 g.pendingSinceMs = -1;
+                // Idle, or answers left unread as long: a close would wait for them.
                 if (g.pending.isEmpty() && t - g.lastActivityMs > limits.idleMs)
-                    s->disconnectFromHost();
+                    s->bytesToWrite() > 0 ? s->abort() : s->disconnectFromHost();
             }
         }
     }
@@ -190,6 +207,10 @@ protected:
             return true; // a refused connection gets nothing more
         Request req = convert(r);
         g->lastActivityMs = gate->now();
+        if (req.webSocket && !wellFormedUpgrade(req)) {
+            refusals.insert(socket, Response{400, R"({"error":"bad WebSocket upgrade: GET with Connection: Upgrade, Sec-WebSocket-Version: 13 and a Sec-WebSocket-Key of 16 bytes"})", "application/json", {}});
+            return false;
+        }
         if (req.webSocket) {
             Response verdict = upgrade(req);
             if (verdict.status == 0) {
@@ -205,15 +226,25 @@ protected:
         g->pending.append(pending);
         QPointer<QTcpSocket> alive(socket);
         Gate *gateOf = gate;
-        handler(req, [pending, alive, gateOf](const Response &resp) {
+        // The client asked to close after this answer (HTTP/1.0 unless it keeps the connection alive).
+        const QByteArray connection = req.header("connection").toLower();
+        const bool close = connection.contains("close") || (g->http10 && !connection.contains("keep-alive"));
+        handler(req, [pending, alive, gateOf, close](const Response &resp) {
             if (!pending->responder || !alive)
                 return;
-            write(*pending->responder, resp);
+            Response out = resp;
+            if (close)
+                out.headers += {{"Connection", "close"}};
+            write(*pending->responder, out);
             pending->responder.reset();
             if (Gate::Guard *g = gateOf->guard(alive.data())) {
                 g->pending.removeAll(pending);
                 g->lastActivityMs = gateOf->now();
             }
+            if (close)
+                alive->disconnectFromHost(); // once the answer is written
+            else if (alive->bytesToWrite() > kMostUnread)
+                alive->abort();
         });
         return true;
     }
@@ -236,6 +267,13 @@ private:
         for (const auto &h : resp.headers)
             responder.writeHeader(h.first, h.second);
         responder.writeBody(resp.body);
+    }
+
+    static bool wellFormedUpgrade(const Request &r)
+    {
+        return r.method == "GET" && r.header("connection").toLower().contains("upgrade")
+            && r.header("sec-websocket-version").trimmed() == "13"
+            && QByteArray::fromBase64(r.header("sec-websocket-key").trimmed()).size() == 16;
     }
 
     Request convert(const QHttpServerRequest &r) const

@@ -25,6 +25,7 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     o.discoverSerial = config.discoverSerial;
     o.token = config.token;
     o.corsOrigins = config.corsOrigins;
+    o.hosts = config.hosts;
     apiPart = new Api(fleetPart, o, this);
     eventsPart = new Events(apiPart, fleetPart, this);
     Http::Limits limits;
@@ -33,6 +34,9 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     serverPart = new Http::Server(
         limits,
         [this](const Http::Request &r, const Http::Respond &respond) {
+            const Http::Response wrongHost = apiPart->misdirected(r);
+            if (wrongHost.status)
+                return respond(wrongHost);
             Http::Response page;
             if (WebPage::serve(r, &page))
                 return respond(page);
@@ -42,8 +46,8 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     connect(serverPart, &Http::Server::webSocket, this, [this](QWebSocket *ws, const Http::Request &) { eventsPart->add(ws); });
     connect(apiPart, &Api::logLine, this, &Service::logLine);
     connect(eventsPart, &Events::logLine, this, &Service::logLine);
-    connect(apiPart, &Api::requestDone, this, [this](const QJsonObject &r) {
-        emit logLine(QStringLiteral("%1 %2: %3").arg(r.value("method").toString(), r.value("path").toString()).arg(r.value("status").toInt()));
+    connect(apiPart, &Api::requestAnswered, this, [this](const QString &method, const QString &path, int status) {
+        emit logLine(QStringLiteral("%1 %2: %3").arg(method, path).arg(status));
     });
     connect(fleetPart, &Fleet::Fleet::onlineChanged, this, [this](const QString &key, bool online) {
         emit logLine(QStringLiteral("%1: %2").arg(apiPart->nameOf(key), online ? QStringLiteral("answering") : QStringLiteral("not answering")));

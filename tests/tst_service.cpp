@@ -66,11 +66,11 @@ class TestService : public QObject
     {
         QNetworkRequest req(QUrl(base + path));
         req.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-        if (auth.startsWith("Origin ")) // the page of another site, with the right token
-            req.setRawHeader("Origin", auth.mid(7));
+        if (auth.startsWith("Origin ") || auth.startsWith("Host ")) // another site's page, or a name made to point here
+            req.setRawHeader(auth.left(auth.indexOf(' ')), auth.mid(auth.indexOf(' ') + 1));
         else if (!auth.isEmpty())
             req.setRawHeader("Authorization", auth);
-        if (auth.startsWith("Origin "))
+        if (auth.startsWith("Origin ") || auth.startsWith("Host "))
             req.setRawHeader("Authorization", "Bearer " + kToken);
         return nam.sendCustomRequest(req, method, body);
     }
@@ -88,6 +88,18 @@ class TestService : public QObject
     Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {}, const QByteArray &auth = "Bearer " + kToken)
     {
         return finish(start(method, path, body, auth));
+    }
+
+    // Bytes on a connection of their own: what comes back until the service closes
+    // it or a whole JSON answer is in.
+    QByteArray raw(const QByteArray &request, QTcpSocket *s)
+    {
+        s->connectToHost(QHostAddress::LocalHost, service->port());
+        s->write(request);
+        QByteArray got;
+        (void)QTest::qWaitFor([&] { return s->state() == QAbstractSocket::UnconnectedState
+                                           || ((got += s->readAll()).contains("\r\n\r\n{") && got.endsWith('}')); }, 10000);
+        return got + s->readAll();
     }
 
     // Straight to the API, without a client: the request is taken before this returns.
@@ -198,6 +210,15 @@ private slots:
         row("a field name cut short", "PATCH", "/monitors/multi/screens/1", "{\"brightness\\u0000x\": 5}", 400, "unknown field", 0, 0);
         row("method", "DELETE", "/monitors", {}, 405, "takes GET");
         row("outside the API", "GET", "/../etc/passwd", {}, 404, "not found");
+        row("a name made to point here", "GET", "/monitors", {}, 403, "host not allowed", 0, -1, "", {}, "Host attacker.example:8080");
+        row("a tally through such a name", "POST", "/monitors/single/screens/1/tally", R"({"tally": "red"})", 403, "host not allowed", 1, 0,
+            "", {}, "Host attacker.example");
+        row("the page through such a name", "GET", "/../", {}, 403, "host not allowed", 0, -1, "", {}, "Host attacker.example");
+        row("the scheme in lower case", "GET", "/monitors", {}, 200, R"("monitors")", 0, -1, "", {}, "bearer " + kToken);
+        row("a negative level", "PATCH", "/monitors/multi/screens/1", R"({"brightness": -1})", 422, "brightness takes 0-100", 0, 0);
+        row("a level past any integer", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 4294967346})", 422, "takes 0-100", 0, 0);
+        row("a number past the field's bits", "PATCH", "/monitors/multi/screens/1", R"({"colorTemp": 9})", 422, "colorTemp takes 0-5", 0, 0);
+        row("a tally past its values", "POST", "/monitors/multi/screens/1/tally", R"({"tally": 7})", 422, "tally takes 0-3", 0, 0);
     }
 
     void requests()
@@ -385,14 +406,18 @@ private slots:
         QCOMPARE(at(change, {"state", "quad", "2", "contrast"}).toInt(), 17);
         QCOMPARE(change.value("field").toString(), QStringLiteral("contrast"));
         QCOMPARE(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "green"})").status, 200);
+        QCOMPARE(call("PATCH", "/monitors/nope/screens/1", R"({"brightness": 1})").status, 404); // changes nothing: no event
         QTRY_VERIFY(seen("request", "path", "/api/v1/monitors/single/screens/1/tally"));
         QVERIFY(seen("field", "after", "green"));
+        const QJsonObject request = *std::find_if(got.begin(), got.end(), [](const QJsonObject &o) { return o.value("type") == QLatin1String("request"); });
+        QCOMPARE(at(request, {"state", "single", "1", "tally"}).toString(), QStringLiteral("green"));
+        QVERIFY(!seen("request", "path", "/api/v1/monitors/nope/screens/1"));
 
         // A client that stops reading is closed once its messages pile up; the other goes on.
         QTcpSocket stuck;
         stuck.setReadBufferSize(1024);
         stuck.connectToHost(QHostAddress::LocalHost, service->port());
-        stuck.write("GET /api/v1/events?token=" + kToken + " HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        stuck.write("GET /api/v1/events?token=" + kToken + " HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
         QTRY_COMPARE(service->events()->clients(), 2);
         const int before = got.size();
@@ -407,6 +432,45 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(std::count_if(got.begin() + before, got.end(), [](const QJsonObject &o) { return o.value("type") == QLatin1String("padding"); }),
                                   qsizetype(published), 10000);
         QCOMPARE(ws.state(), QAbstractSocket::ConnectedState);
+    }
+
+    // Connections the service must not keep: a client that asks to close, an upgrade
+    // through a name made to point here or without its keys, a client that pipelines
+    // and never reads, and a WebSocket client whose link went down without a close.
+    void connectionsLetGo()
+    {
+        const QByteArray auth = "\r\nAuthorization: Bearer " + kToken;
+        for (const QByteArray &head : {QByteArray("GET /api/v1/monitors HTTP/1.0\r\nHost: localhost"),
+                                       QByteArray("GET /api/v1/monitors HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close")}) {
+            QTcpSocket s;
+            QVERIFY(raw(head + auth + "\r\n\r\n", &s).contains(" 200 "));
+            QTRY_COMPARE(s.state(), QAbstractSocket::UnconnectedState);
+        }
+        const QByteArray upgrade = "GET /api/v1/events HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13" + auth;
+        const QByteArray key = "\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==";
+        for (const auto &[request, status] : {std::pair{upgrade + key + "\r\nHost: attacker.example\r\n\r\n", " 403 "},
+                                              std::pair{upgrade + "\r\nHost: localhost\r\n\r\n", " 400 "}}) {
+            QTcpSocket s;
+            const QByteArray got = raw(request, &s);
+            QVERIFY2(got.startsWith(QByteArray("HTTP/1.1") + status), got);
+        }
+        const int before = service->server()->clients();
+        QTcpSocket greedy; // pipelines its requests and reads none of the answers
+        greedy.setReadBufferSize(1024);
+        greedy.connectToHost(QHostAddress::LocalHost, service->port());
+        QTRY_COMPARE(service->server()->clients(), before + 1);
+        for (int i = 0; i < 2000; ++i)
+            greedy.write("GET /api/v1/openapi.json HTTP/1.1\r\nHost: localhost" + auth + "\r\n\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(service->server()->clients(), before, 20000);
+
+        service->events()->setPing(100, 500);
+        QTcpSocket gone; // completes the upgrade, then neither reads nor answers a ping
+        gone.connectToHost(QHostAddress::LocalHost, service->port());
+        const int listening = service->events()->clients();
+        gone.write(upgrade + key + "\r\nHost: localhost\r\n\r\n");
+        QTRY_COMPARE(service->events()->clients(), listening + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(service->events()->clients(), listening, 5000);
+        service->events()->setPing(Events::PingEveryMs, Events::SilentMs);
     }
 
     // Connections past the cap, a body without end and a request that never completes.
@@ -598,10 +662,10 @@ private slots:
             (void)QTest::qWaitFor([&] { return (got += s.readAll()).contains("\r\n\r\n{") && got.endsWith('}'); }, 10000);
             return got;
         };
-        const QByteArray patched = raw("PATCH /api/v1/monitors/lan-10-77-0-12/screens/1 HTTP/1.1\r\nHost: h\r\nContent-Length: 18\r\n\r\n{\"brightness\": 12}");
+        const QByteArray patched = raw("PATCH /api/v1/monitors/lan-10-77-0-12/screens/1 HTTP/1.1\r\nHost: localhost\r\nContent-Length: 18\r\n\r\n{\"brightness\": 12}");
         QVERIFY2(patched.startsWith("HTTP/1.1 200"), patched);
         QTRY_COMPARE(lanSim.monitors[1].screens[0].record.get(Field::brightness), 12);
-        const QByteArray found = raw("POST /api/v1/discover HTTP/1.1\r\nHost: h\r\nContent-Length: 13\r\n\r\n{\"lan\": true}");
+        const QByteArray found = raw("POST /api/v1/discover HTTP/1.1\r\nHost: localhost\r\nContent-Length: 13\r\n\r\n{\"lan\": true}");
         QVERIFY2(found.contains(R"({"added":[],"found":["lan-10-77-0-7","lan-10-77-0-12"]})"), found);
     }
 };
