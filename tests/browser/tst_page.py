@@ -45,6 +45,8 @@ class TstPage(unittest.TestCase):
         cls.service = harness.Service(TELVANORD, {n: f"{line}#{i}" for i, n in enumerate(cls.screens, 1) if n != "ghost"}
                                       | {"ghost": f"{line}#9"}, token=TOKEN)
         cls.d = harness.browser(1280, 900)
+        cls.d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": "window.WebSocket = class extends WebSocket "
+                              "{ constructor(u, p) { super(u, p); (window.socketUrls ||= []).push(String(u)); } };"})
 
     @classmethod
     def tearDownClass(cls):
@@ -77,6 +79,8 @@ class TstPage(unittest.TestCase):
         self.css("#token-input").send_keys(TOKEN)
         self.css("#token-ok").click()
         self.until("document.querySelectorAll('.tile').length === 6")
+        urls = self.js("return window.socketUrls")  # a URL lands in proxy logs: a ticket, never the token
+        self.assertTrue(urls and all("?ticket=" in u and TOKEN not in u for u in urls), urls)
         section = self.css(".link").get_attribute("data-link")
         self.assertEqual(section, f"serial:{self.sim.pty}")
         for name, count in self.screens.items():
