@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -121,12 +122,14 @@ const QVector<Api::Route> &Api::routes()
         {"POST", "/discover", &Api::postDiscover},
         {"GET", "/openapi.json", &Api::getOpenApi},
         {"GET", "/fields", &Api::getFields},
+        {"POST", "/events/ticket", &Api::postTicket},
     };
     return table;
 }
 
 Api::Api(Fleet::Fleet *f, const Options &o, QObject *parent) : QObject(parent), fleet(f), options(o)
 {
+    clock.start();
     // Once a monitor's type is known, every screen it has is read on the cadence.
     connect(fleet, &Fleet::Fleet::identified, this, [this](const QString &key) {
         const Fleet::Monitor *m = fleet->find(key);
@@ -175,7 +178,7 @@ static QByteArray bearer(const Http::Request &r)
     return space > 0 && value.left(space).toLower() == "bearer" ? value.mid(space + 1).trimmed() : QByteArray();
 }
 
-Http::Response Api::upgrade(const Http::Request &r) const
+Http::Response Api::upgrade(const Http::Request &r)
 {
     const Http::Response wrongHost = misdirected(r);
     if (wrongHost.status)
@@ -187,8 +190,10 @@ Http::Response Api::upgrade(const Http::Request &r) const
         && origin != "http://" + r.header("host") && origin != "https://" + r.header("host"))
         return error(403, QStringLiteral("origin not allowed: %1").arg(QString::fromUtf8(origin)));
     if (!options.token.isEmpty() && !sameBytes(bearer(r), options.token)
+        && !takeTicket(r.query.queryItemValue(QStringLiteral("ticket"), QUrl::FullyDecoded).toUtf8())
         && !sameBytes(r.query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toUtf8(), options.token))
-        return error(401, QStringLiteral("a token is needed: Authorization: Bearer TOKEN or ?token=TOKEN"));
+        return error(401, QStringLiteral("a token is needed: Authorization: Bearer TOKEN, ?ticket= from POST %1/events/ticket, "
+                                         "or ?token=TOKEN").arg(kBase));
     return Http::Response{0, {}, {}, {}};
 }
 
@@ -205,7 +210,8 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
             return respondRaw(error(403, QStringLiteral("origin not allowed: %1").arg(QString::fromUtf8(origin))));
     }
     QPointer<Api> self(this);
-    const bool changes = r.method != "GET";
+    // A ticket changes nothing and is its asker's alone: no event or log line tells it.
+    const bool changes = r.method != "GET" && r.path != kBase + QStringLiteral("/events/ticket");
     const QString method = QString::fromLatin1(r.method), path = r.path;
     Http::Respond respond = [respondRaw, cors, self, changes, method, path](const Http::Response &resp) {
         Http::Response out = resp;
@@ -1037,4 +1043,39 @@ void Api::getOpenApi(const Http::Request &, const QStringList &, const Http::Res
     Http::Response r;
     r.body = doc;
     respond(r);
+}
+
+// ---- events tickets ----
+
+// A browser cannot give a WebSocket a header, and a token in the URL lands in
+// every proxy's access log: the page opens the events with a ticket instead,
+// good for one upgrade within its lifetime.
+void Api::postTicket(const Http::Request &, const QStringList &, const Http::Respond &respond)
+{
+    takeTicket(QByteArray()); // the expired ones go
+    if (tickets.size() >= MostTickets)
+        tickets.removeFirst();
+    quint32 words[8];
+    QRandomGenerator::system()->fillRange(words);
+    const QByteArray value = QByteArray(reinterpret_cast<const char *>(words), sizeof words)
+                                 .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    tickets.append({value, clock.elapsed() + options.ticketMs});
+    Http::Response r = reply(200, QJsonObject{{"ticket", QString::fromLatin1(value)}, {"expiresInMs", options.ticketMs}});
+    r.headers += {{"Cache-Control", "no-store"}};
+    respond(r);
+}
+
+bool Api::takeTicket(const QByteArray &ticket)
+{
+    const qint64 now = clock.elapsed();
+    tickets.removeIf([now](const Ticket &t) { return t.untilMs <= now; });
+    // Every ticket compared whole: the time taken tells nothing of which one is near.
+    int found = -1;
+    for (int i = 0; i < tickets.size(); ++i)
+        if (sameBytes(tickets.at(i).value, ticket) && !ticket.isEmpty())
+            found = i;
+    if (found < 0)
+        return false;
+    tickets.remove(found);
+    return true;
 }

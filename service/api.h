@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -25,6 +26,7 @@ public:
     static constexpr int MaxBody = 64 * 1024;
     static constexpr int MostPresets = 1000;
     static constexpr int SendLimitMs = 30000; // a request whose frames have not gone out by then fails
+    static constexpr int MostTickets = 64;    // events tickets outstanding; the oldest goes first
 
     struct Options {
         QString presetsDir;
@@ -34,6 +36,7 @@ public:
         QByteArray token;          // empty: none asked for
         QStringList corsOrigins;
         QStringList hosts;         // names besides localhost and address literals the service is reached by
+        int ticketMs = 30000;      // how long an events ticket opens the socket
     };
 
     // One route: a method and a path pattern with {name}, {n} or {preset} segments.
@@ -57,8 +60,9 @@ public:
     // page whose own name was made to resolve to this machine): its refusal, else
     // status 0. Checked before anything else, the page's files and upgrades included.
     Http::Response misdirected(const Http::Request &request) const;
-    // The verdict on a WebSocket upgrade: status 0 accepts it.
-    Http::Response upgrade(const Http::Request &request) const;
+    // The verdict on a WebSocket upgrade: status 0 accepts it. A ticket it is
+    // opened with is used up.
+    Http::Response upgrade(const Http::Request &request);
 
     QJsonObject monitorJson(const QString &name, bool withScreens) const;
     QJsonObject screenJson(const Fleet::Monitor &m, int screen) const;
@@ -120,6 +124,7 @@ private:
     void postDiscover(const Http::Request &, const QStringList &, const Http::Respond &);
     void getOpenApi(const Http::Request &, const QStringList &, const Http::Respond &);
     void getFields(const Http::Request &, const QStringList &, const Http::Respond &);
+    void postTicket(const Http::Request &, const QStringList &, const Http::Respond &);
 
     // The monitor of a name with its type known (probed when not), or an error response.
     void withMonitor(const QString &name, const Http::Respond &respond, const std::function<void(Fleet::Monitor &)> &then);
@@ -143,6 +148,8 @@ private:
     // The label a frame carries to a monitor that files every frame's text as UMD 1's.
     bool labelKnown(const Fleet::Monitor &m, int screen) const;
     static QString outboxKey(const QString &key, int screen, int group, int textSlot);
+    // True once for a ticket given out and not expired: it is removed.
+    bool takeTicket(const QByteArray &ticket);
     QString presetPath(const QString &name) const;
     void writePreset(const QString &name, const QJsonObject &preset, const Http::Respond &respond);
 
@@ -154,4 +161,10 @@ private:
     QHash<QString, Outbox> outbox;
     bool searching = false;
     int sendCount = 0;
+    struct Ticket {
+        QByteArray value;
+        qint64 untilMs;                   // on the clock
+    };
+    QVector<Ticket> tickets;              // oldest first
+    QElapsedTimer clock;
 };

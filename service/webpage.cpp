@@ -48,8 +48,9 @@ bool WebPage::serve(const Http::Request &r, Http::Response *out)
         out->type = typeOf(file);
         out->body = r.method == "HEAD" ? QByteArray() : f.readAll();
         // Everything comes from the service itself; nothing runs that it did not send.
+        // 'self' covers the service's own ws: and wss: URLs, and no other host's.
         out->headers += {{"Content-Security-Policy",
-                          "default-src 'self'; connect-src 'self' ws: wss:; img-src 'self' data:; "
+                          "default-src 'self'; connect-src 'self'; img-src 'self' data:; "
                           "frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
                          {"X-Content-Type-Options", "nosniff"},
                          {"Referrer-Policy", "no-referrer"},

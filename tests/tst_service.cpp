@@ -473,6 +473,28 @@ private slots:
         service->events()->setPing(Events::PingEveryMs, Events::SilentMs);
     }
 
+    // The page's way in: a ticket, asked for with the token, opens the events once, and only within its life.
+    void eventsTicket()
+    {
+        const QString ticket = QJsonDocument::fromJson(call("POST", "/events/ticket").body).object().value("ticket").toString();
+        for (int opens : {1, 0}) {
+            QWebSocket ws;
+            QSignalSpy connected(&ws, &QWebSocket::connected), gone(&ws, &QWebSocket::disconnected);
+            ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events?ticket=%2").arg(service->port()).arg(ticket)));
+            QTRY_VERIFY(connected.size() + gone.size() > 0);
+            QCOMPARE(connected.size(), opens);
+        }
+        Api::Options o;
+        o.token = kToken;
+        o.ticketMs = 0;
+        Api brief(service->fleet(), o);
+        Http::Request r{"POST", QStringLiteral("/api/v1/events/ticket"), {}, {{"authorization", "Bearer " + kToken}}, {}, {}, false};
+        brief.handle(r, [&r](const Http::Response &a) { r.query = QUrlQuery({{"ticket", QJsonDocument::fromJson(a.body)["ticket"].toString()}}); });
+        r.path = QStringLiteral("/api/v1/events");
+        r.headers.clear();
+        QCOMPARE(brief.upgrade(r).status, 401);
+    }
+
     // Connections past the cap, a body without end and a request that never completes.
     void limits()
     {
@@ -600,8 +622,9 @@ private slots:
         QCOMPARE(r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
         QVERIFY2(r->header(QNetworkRequest::ContentTypeHeader).toByteArray().startsWith(type), r->rawHeader("Content-Type"));
         QVERIFY2(body.contains(says), body.left(200));
-        if (status == 200)
-            QVERIFY(r->rawHeader("Content-Security-Policy").contains("default-src 'self'"));
+        const QByteArray csp = r->rawHeader("Content-Security-Policy");
+        if (status == 200) // WebSockets to the service alone: no scheme of any host
+            QVERIFY2(csp.contains("default-src 'self'") && !csp.contains(" ws:") && !csp.contains(" wss:"), csp);
         r->deleteLater();
     }
 

@@ -68,30 +68,37 @@ export const path = (...parts) => parts.map((p) => `/${encodeURIComponent(p)}`).
 
 // The event stream: a snapshot first, then one message per change. When the
 // service goes away it is opened again, every second at first and then less
-// often; the first message after that is a new snapshot.
+// often; the first message after that is a new snapshot. Each opening takes a
+// new single-use ticket, asked for with the token: the token itself never goes
+// into a URL, where a proxy would log it.
 export function connectEvents(onMessage, onState) {
   let delay = 500;
-  const open = () => {
+  const later = () => {
+    setTimeout(open, delay);
+    delay = Math.min(delay * 2, 4000);
+  };
+  const open = async () => {
     onState('connecting');
     const url = new URL(`${base}/events`, location.href);
     url.protocol = location.protocol === 'https:' ? 'wss:' : 'ws:';
-    if (token()) url.searchParams.set('token', token());
+    try {
+      const { ticket } = await request('POST', '/events/ticket');
+      url.searchParams.set('ticket', ticket);
+    } catch {
+      onState('closed'); // away: try again later
+      later();
+      return;
+    }
     const ws = new WebSocket(url);
-    let opened = false;
-    ws.onopen = () => { opened = true; delay = 500; onState('open'); };
+    ws.onopen = () => { delay = 500; onState('open'); };
     ws.onmessage = (e) => {
       let message;
       try { message = JSON.parse(e.data); } catch { return; }
       onMessage(message);
     };
-    ws.onclose = async () => {
+    ws.onclose = () => {
       onState('closed');
-      if (!opened) {
-        // Refused at once: a token wanted (a request shows it) or the service away.
-        try { await request('GET', '/fields'); } catch { /* away: try again later */ }
-      }
-      setTimeout(open, delay);
-      delay = Math.min(delay * 2, 4000);
+      later();
     };
   };
   open();

@@ -208,6 +208,18 @@ export function createMonitorView(model, root) {
     return fs;
   }
 
+  // A page far down a phone's single column is one tap away; the keyboard's
+  // focus follows, so that Tab goes on from there.
+  function jumpTo(target, key, caption) {
+    const b = el('button', { type: 'button', 'data-jump': key, text: caption });
+    target.tabIndex = -1;
+    b.addEventListener('click', () => {
+      target.scrollIntoView({ block: 'start' });
+      target.focus({ preventScroll: true });
+    });
+    return b;
+  }
+
   function refreshHeader() {
     const m = monitor();
     if (!header || !m) return;
@@ -250,11 +262,14 @@ export function createMonitorView(model, root) {
       el('h1', { text: name, tabIndex: -1 }), header.device, header.status, tabs);
     const s = current();
     const body = el('div', { className: 'pages' });
+    const jumps = el('nav', { className: 'jumps', 'aria-label': 'Pages' });
     const err = errorLine('screen');
     if (s && s.settings) {
       for (const g of model.pages) {
         const page = pageOf(g, s.settings);
-        if (page.childElementCount > 1) body.append(page);
+        if (page.childElementCount < 2) continue;
+        body.append(page);
+        jumps.append(jumpTo(page, String(g.group), g.caption));
       }
     } else {
       body.append(el('p', { className: 'note', text: 'Waiting for the monitor to answer…' }), err);
@@ -262,7 +277,8 @@ export function createMonitorView(model, root) {
       // builds the controls. A monitor that does not answer says so here.
       run(err, 'GET', screenPath()).catch(() => {});
     }
-    root.replaceChildren(head, body, presets.element);
+    jumps.append(jumpTo(presets.element, 'presets', 'Presets'));
+    root.replaceChildren(head, jumps, body, presets.element);
     presets.show(name, screen);
     refresh();
   }

@@ -18,7 +18,7 @@ export function createPresets(model) {
     el('div', { className: 'control text' }, el('label', { for: 'preset-name', text: 'Preset name' }), nameInput, save),
     list,
     el('fieldset', { className: 'recall-to' }, el('legend', { text: 'Recall onto' }), targets,
-      el('div', { className: 'check' }, force, el('label', { for: 'preset-force', text: 'Also onto monitors of another type' }))),
+      el('label', { className: 'check' }, force, 'Also onto monitors of another type')),
     result, error);
   let shown = { name: null, screen: 1 };
 
@@ -54,9 +54,9 @@ export function createPresets(model) {
     const here = model.monitors.get(shown.name);
     const rows = [];
     const add = (m, n, checked) => {
-      const id = `t-${rows.length}`;
-      const box = el('input', { type: 'checkbox', id, 'data-target': `${m.name}/${n}`, checked });
-      rows.push(el('div', { className: 'check' }, box, el('label', { for: id, text: `${m.name} screen ${n}` })));
+      // The label holds its box: the whole row, 44 px high, is one target.
+      const box = el('input', { type: 'checkbox', 'data-target': `${m.name}/${n}`, checked });
+      rows.push(el('label', { className: 'check' }, box, `${m.name} screen ${n}`));
     };
     const mons = [...model.monitors.values()];
     mons.sort((a, b) => (b === here) - (a === here) || (b.type === here?.type) - (a.type === here?.type));

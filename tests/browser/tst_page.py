@@ -15,6 +15,7 @@ import harness  # noqa: E402
 
 TELVANORD, SIM, ARGV = harness.paths()
 TOKEN = "browser-suite-token-0123"
+NAME = '<b>X</b> "Q" & 1'  # a monitor's own name with markup: text to the page, never HTML
 
 # A frame the monitor receives, as the simulator logs it with --hex: the monitor
 # ID is byte 7, the command byte 8, a setting frame's record bytes follow.
@@ -37,7 +38,7 @@ def setting_frames(sim, since, monitor_id):
 class TstPage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sim = harness.Sim(SIM, "type=1,id=1,name=CAM 1", "type=2,id=2,name=CAM 2", "type=4,id=3,name=RACK,pad=zero",
+        cls.sim = harness.Sim(SIM, f"type=1,id=1,name={NAME}", "type=2,id=2,name=CAM 2", "type=4,id=3,name=RACK,pad=zero",
                               extra=["--hex"])
         line = f"serial:{cls.sim.pty}"
         # "ghost" has no simulated monitor: it never answers.
@@ -45,6 +46,8 @@ class TstPage(unittest.TestCase):
         cls.service = harness.Service(TELVANORD, {n: f"{line}#{i}" for i, n in enumerate(cls.screens, 1) if n != "ghost"}
                                       | {"ghost": f"{line}#9"}, token=TOKEN)
         cls.d = harness.browser(1280, 900)
+        cls.d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": "window.WebSocket = class extends WebSocket "
+                              "{ constructor(u, p) { super(u, p); (window.socketUrls ||= []).push(String(u)); } };"})
 
     @classmethod
     def tearDownClass(cls):
@@ -77,6 +80,10 @@ class TstPage(unittest.TestCase):
         self.css("#token-input").send_keys(TOKEN)
         self.css("#token-ok").click()
         self.until("document.querySelectorAll('.tile').length === 6")
+        urls = self.js("return window.socketUrls")  # a URL lands in proxy logs: a ticket, never the token
+        self.assertTrue(urls and all("?ticket=" in u and TOKEN not in u for u in urls), urls)
+        self.until(lambda d: self.css(".tile[data-monitor=cam1] .tile-device").get_attribute("textContent") == NAME
+                   and not d.find_elements(By.CSS_SELECTOR, "#links b"))
         section = self.css(".link").get_attribute("data-link")
         self.assertEqual(section, f"serial:{self.sim.pty}")
         for name, count in self.screens.items():
@@ -203,6 +210,21 @@ class TstPage(unittest.TestCase):
                 act()
                 shown = self.until(lambda d: d.find_element(By.CSS_SELECTOR, f".error[data-for={key}]").text)
                 self.assertIn(text, shown)
+
+    def test_6_phone_width(self):
+        self.d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+        self.addCleanup(self.d.execute_cdp_cmd, "Emulation.clearDeviceMetricsOverride", {})
+        self.open("cam1")
+        self.until(lambda d: self.css("#monitor .device").get_attribute("textContent").startswith(NAME)
+                   and not d.find_elements(By.CSS_SELECTOR, "#monitor b"))
+        self.click("details summary")
+        targets = self.js("return [...document.querySelectorAll('input[type=checkbox]')]"
+                          ".map(b => b.closest('label')?.getBoundingClientRect().height ?? 0)")
+        self.assertEqual(len(targets), 7)  # a box and its label make one target of 44 px or more
+        self.assertGreaterEqual(min(targets), 44, targets)
+        self.css("[data-jump='6']").send_keys(Keys.ENTER)  # UMD, the last page, far down one column
+        self.until("(p => p.top >= document.querySelector('.jumps').getBoundingClientRect().bottom - 1 && p.top < innerHeight / 2)"
+                   "(document.querySelector('fieldset.page[data-group=\"6\"]').getBoundingClientRect())")
 
     def test_7_service_away_and_back(self):
         self.d.get(self.service.url)
