@@ -7,11 +7,14 @@ telvanor_packages=(
   ninja-build dpkg-dev file
   iproute2
   chromium chromium-driver python3-selenium
+  nodejs
 )
 
 ensure_packages() {
-  local missing=() p
-  for p in "${telvanor_packages[@]}" "$@"; do
+  local missing=() p wanted=("${telvanor_packages[@]}" "$@")
+  # npm (the OpenAPI lint's installer): Debian's, unless Node.js came with its own.
+  command -v npm >/dev/null 2>&1 || wanted+=(npm)
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
