@@ -475,6 +475,12 @@ private slots:
         QTest::newRow("any address, no token") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\n\"listen\": \"0.0.0.0\"}}") << ":2: http: listen: 0.0.0.0 is reachable";
         QTest::newRow("token file missing") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\n\"tokenFile\": \"nope\"}}") << ":2: http: tokenFile: ";
         QTest::newRow("bridge map fault") << QByteArray("{\"discover\": {\"lan\": true}, \"bridgeMap\": \"telvanord.json\"}") << "telvanord.json:1: listen: give";
+        QVERIFY(QFile::link(line->path(), dir.filePath("ttyLINK")));
+        QTest::newRow("one port by a link") << QStringLiteral("{\"monitors\": {\"a\": \"serial:%1#5\",\n\"b\": \"serial:%2#5\"}}").arg(line->path(), dir.filePath("ttyLINK")).toUtf8()
+                                            << ":2: b: the same monitor as \"a\" on line 1";
+        QTest::newRow("a leading zero") << QByteArray("{\"monitors\": {\"a\": \"lan:10.78.9.10\",\n\"b\": \"lan:10.78.9.010\"}}") << ":2: b: the same monitor as \"a\" on line 1 (lan:10.78.9.10)";
+        QTest::newRow("one name twice") << QByteArray("{\"monitors\": {\"a\": \"lan:10.0.0.7\",\n\"a\": \"lan:10.0.0.8\"}}") << ":2: monitors: \"a\" given twice (first on line 1)";
+        QTest::newRow("no host name") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\"hosts\": [\"panel\",\n\"studio_panel\"]}}") << ":2: http: hosts: \"studio_panel\" is no host name";
     }
 
     void configFaults()
@@ -485,6 +491,16 @@ private slots:
         QString error;
         QCOMPARE(config(text, &c, &error), 9);
         QVERIFY2(error.contains(says), qPrintable(error));
+    }
+
+    // A check changes nothing: a presets folder still to make is made at start alone.
+    void checkChangesNothing()
+    {
+        QFile f(dir.filePath("check.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(R"({"discover": {"lan": true}, "presets": "later/presets"})") > 0);
+        f.close();
+        QCOMPARE(QProcess::execute(TELVANORD, {"--check", f.fileName()}), 0);
+        QVERIFY(!QFileInfo::exists(dir.filePath("later")));
     }
 
     // The description served names every route, and no route it lacks; its
