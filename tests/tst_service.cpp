@@ -290,6 +290,24 @@ private slots:
         QVERIFY(std::none_of(changed.begin(), changed.end(), [&](const QList<QVariant> &c) { return c[0].toString() == key; }));
     }
 
+    // A serial port missing at start is said to be missing once, however often it is tried.
+    void missingPortSaidOnce()
+    {
+        static QStringList said; // Qt's messages meanwhile
+        const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { said << m; });
+        const auto restore = qScopeGuard([before] { qInstallMessageHandler(before); });
+        ServiceConfig c;
+        QString why;
+        QCOMPARE(config(QStringLiteral(R"({"monitors": {"gone": "serial:%1#1"}, "readEveryMs": 1000})").arg(dir.filePath("ttyGONE")).toUtf8(), &c, &why), 0);
+        c.port = 0;
+        Service gone(c);
+        QSignalSpy logged(&gone, &Service::logLine);
+        QCOMPARE(gone.start(&why), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(gone.fleet()->find(gone.api()->keyOf("gone"))->failures == 2, 10000); // the port tried each second meanwhile
+        QCOMPARE(std::count_if(logged.begin(), logged.end(), [](const QList<QVariant> &l) { return l[0].toString().contains("ttyGONE"); }), 1);
+        QVERIFY2(said.filter("ttyGONE").size() <= 1, qPrintable(said.join('\n')));
+    }
+
     // Read back: taken, and not taken.
     void verify()
     {
