@@ -1,9 +1,12 @@
 #include "ctlargs.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <algorithm>
 
 #include "captions.h"
 #include "domains.h"
@@ -28,7 +31,31 @@ bool number(const QString &text, int *out)
     *out = text.toInt(&ok, 10);
     return ok;
 }
+
+// Four parts of 1-3 decimal digits, 0-255 each. A leading zero does not make a
+// part octal, as QHostAddress and inet_aton read it ("010" is 10, not 8), and
+// "0x" parts are refused.
+bool lanAddress(const QString &text, QString *out)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    quint32 address = 0;
+    for (const QString &p : parts) {
+        int n = 0;
+        const bool digits = std::all_of(p.begin(), p.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+        if (parts.size() != 4 || p.isEmpty() || p.size() > 3 || !digits || !number(p, &n) || n > 255)
+            return false;
+        address = address << 8 | quint32(n);
+    }
+    *out = QHostAddress(address).toString();
+    return true;
+}
 } // namespace
+
+QString canonicalPort(const QString &port)
+{
+    const QString real = QFileInfo(port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port).canonicalFilePath();
+    return real.isEmpty() ? port : real;
+}
 
 QString CtlTarget::text() const
 {
@@ -52,9 +79,7 @@ bool parseCtlTarget(const QString &text, CtlTarget *out, QString *error)
         rest = rest.left(at);
     }
     if (rest.startsWith(QLatin1String("lan:"))) {
-        t.ip = rest.mid(4);
-        QHostAddress a;
-        if (!a.setAddress(t.ip) || a.protocol() != QAbstractSocket::IPv4Protocol || t.ip.count(QLatin1Char('.')) != 3) {
+        if (!lanAddress(rest.mid(4), &t.ip)) {
             *error = QStringLiteral("bad address in target '%1' (lan:A.B.C.D)").arg(text);
             return false;
         }
@@ -67,6 +92,7 @@ bool parseCtlTarget(const QString &text, CtlTarget *out, QString *error)
             *error = QStringLiteral("bad serial target '%1' (serial:PORT#ID, ID 0-126)").arg(text);
             return false;
         }
+        t.port = canonicalPort(t.port);
     } else {
         *error = QStringLiteral("unknown target '%1' (lan:A.B.C.D, serial:PORT#ID or a name from --targets)").arg(text);
         return false;

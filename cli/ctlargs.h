@@ -75,7 +75,14 @@ struct CtlRequest {
 int parseCtlArguments(const QStringList &args, CtlRequest *out, QString *error);
 
 // Reads "lan:A.B.C.D", "serial:PORT#ID", each optionally followed by "@SCREEN".
+// One monitor has one form: the address written back in plain decimal
+// ("10.0.0.07" is 10.0.0.7), the port as canonicalPort() gives it.
 bool parseCtlTarget(const QString &text, CtlTarget *out, QString *error);
+
+// A serial port by the device it leads to: the real path behind symbolic links
+// (/dev/serial/by-id/... is /dev/ttyUSB0) when the port exists, else as written.
+// A bare name is taken from /dev, as the serial port opens it.
+QString canonicalPort(const QString &port);
 
 // A target file: lines "NAME TARGET" (lines starting with '#' are comments) or a JSON object
 // {"NAME": "TARGET", ...}.

@@ -45,9 +45,14 @@ void PortDevice::setSerialPort(const QString &portName, int baudRate)
     uartGatherer.reset();
     serial->setPortName(portName);
     if (!serial->open(QIODevice::ReadWrite)) {
-        qCDebug(lcLink) << "serial port" << portName << "did not open:" << serial->errorString();
+        // Said once, not at every try: a port that has gone is tried again every second.
+        const QString failure = portName + QLatin1Char('\n') + serial->errorString();
+        if (failure != openFailure)
+            qCDebug(lcLink) << "serial port" << portName << "did not open:" << serial->errorString();
+        openFailure = failure;
         return;
     }
+    openFailure.clear();
     serial->setBaudRate(baudRate, QSerialPort::AllDirections);
     serial->setDataBits(QSerialPort::Data8);
     serial->setParity(QSerialPort::NoParity);

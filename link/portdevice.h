@@ -91,5 +91,6 @@ private:
     void onSerialError(QSerialPort::SerialPortError error);
 
     FrameGatherer uartGatherer;      // bytes of the serial frame being gathered
+    QString openFailure;             // the port that last failed to open and why, until one opens
     QElapsedTimer clock;
 };

@@ -1008,9 +1008,10 @@ void Api::postDiscover(const Http::Request &r, const QStringList &, const Http::
     for (const QJsonValue &v : body.value("serial").toArray()) {
         if (!v.isString() || v.toString().isEmpty())
             return respond(error(400, QStringLiteral("serial: a list of serial ports"), QStringLiteral("serial")));
-        if (!known.contains(v.toString()))
+        const QString port = canonicalPort(v.toString());
+        if (!known.contains(port))
             return respond(error(400, QStringLiteral("serial: %1 is not a port the configuration names").arg(v.toString()), QStringLiteral("serial")));
-        serial << v.toString();
+        serial << port;
     }
     const bool lan = body.isEmpty() ? options.discoverLan : body.value("lan").toBool(false);
     if (body.isEmpty())

@@ -3,10 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QVector>
+
+#include <utility>
 
 namespace {
 
@@ -29,7 +33,7 @@ constexpr KeyKind kTopKeys[] = {
 constexpr KeyKind kDiscoverKeys[] = {{"lan", QJsonValue::Bool}, {"serial", QJsonValue::Array}};
 constexpr KeyKind kHttpKeys[] = {
     {"listen", QJsonValue::String}, {"port", QJsonValue::Double}, {"tokenFile", QJsonValue::String},
-    {"maxClients", QJsonValue::Double}, {"corsOrigins", QJsonValue::Array},
+    {"maxClients", QJsonValue::Double}, {"corsOrigins", QJsonValue::Array}, {"hosts", QJsonValue::Array},
 };
 
 QString kindText(QJsonValue::Type t)
@@ -71,11 +75,75 @@ QString printable(QString text)
     return text;
 }
 
+struct TwiceGiven {
+    QString where; // "http: ", "monitors: "; empty at the top
+    QString key;
+    int first = 0, second = 0; // lines
+};
+
+// The first key given twice in one object of raw, JSON the parser took (the
+// parser keeps the last of the two, dropping the first without a word).
+bool keyGivenTwice(const QByteArray &raw, TwiceGiven *out)
+{
+    struct Open {
+        bool object;
+        QString where;
+        QHash<QString, int> keys; // their lines
+    };
+    QVector<Open> open;
+    QString key;          // the last key read
+    bool keyNext = false; // after '{' or ',' in an object
+    int line = 1;
+    for (int i = 0; i < raw.size(); ++i) {
+        const char ch = raw.at(i);
+        if (ch == '\n') {
+            ++line;
+        } else if (ch == '{' || ch == '[') {
+            const QString where = open.isEmpty() ? QString() : open.last().where + (open.last().object ? key + QStringLiteral(": ") : QString());
+            open.append({ch == '{', where, {}});
+            keyNext = ch == '{';
+        } else if ((ch == '}' || ch == ']') && !open.isEmpty()) {
+            open.removeLast();
+        } else if (ch == ',' && !open.isEmpty()) {
+            keyNext = open.last().object;
+        } else if (ch == '"') {
+            const int start = i;
+            for (++i; i < raw.size() && raw.at(i) != '"'; ++i)
+                i += raw.at(i) == '\\';
+            if (!std::exchange(keyNext, false) || open.isEmpty())
+                continue;
+            const QByteArray token = raw.mid(start, i + 1 - start);
+            key = token.contains('\\') ? QJsonDocument::fromJson('[' + token + ']').array().at(0).toString()
+                                        : QString::fromUtf8(token.mid(1, token.size() - 2));
+            Open &o = open.last();
+            if (o.keys.contains(key)) {
+                *out = {o.where, key, o.keys.value(key), line};
+                return true;
+            }
+            o.keys.insert(key, line);
+        }
+    }
+    return false;
+}
+
+// A folder this service can write to; at start it is made when missing, on a
+// check one still to make is judged by the nearest folder above it that exists.
+bool writableFolder(const QString &path, ConfigUse use)
+{
+    if (use == ConfigUse::Start && !QDir().mkpath(path))
+        return false;
+    QFileInfo f(path);
+    while (!f.exists() && !f.isSymLink() && !f.isRoot())
+        f.setFile(f.absolutePath());
+    return f.isDir() && f.isWritable();
+}
+
 } // namespace
 
 bool validName(const QString &name)
 {
-    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    // Anchored whole: "$" alone would also take a name ending in a line break.
+    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_-]{1,64}")));
     return re.match(name).hasMatch();
 }
 
@@ -87,7 +155,7 @@ QString nameForPlace(const CtlTarget &t)
     return place.replace(other, QStringLiteral("-")).left(ServiceConfigLimits::MostNameLength);
 }
 
-int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
+int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, ConfigUse use)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -106,6 +174,9 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
     if (!doc.isObject())
         return bad(1, QStringLiteral("not a JSON object"));
     const QJsonObject top = doc.object();
+    TwiceGiven twice;
+    if (keyGivenTwice(raw, &twice))
+        return bad(twice.second, QStringLiteral("%1\"%2\" given twice (first on line %3)").arg(twice.where, twice.key).arg(twice.first));
     const QDir base = QFileInfo(path).absoluteDir();
     auto place = [&](const QString &p) { return QDir::cleanPath(base.absoluteFilePath(p)); };
     QByteArray key;
@@ -127,7 +198,8 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
             return bad(line, QStringLiteral("%1: %2").arg(it.key(), reason.isEmpty() ? QStringLiteral("a target \"lan:A.B.C.D\" or \"serial:PORT#ID\"") : reason));
         for (auto other = c.monitors.cbegin(); other != c.monitors.cend(); ++other)
             if (other.value().key() == t.key())
-                return bad(line, QStringLiteral("%1: the same monitor as \"%2\"").arg(it.key(), other.key()));
+                return bad(line, QStringLiteral("%1: the same monitor as \"%2\" on line %3 (%4)")
+                                     .arg(it.key(), other.key()).arg(lineOf(raw, other.key().toUtf8(), qMax(0, monitorsAt))).arg(t.text()));
         t.name = it.key();
         c.monitors.insert(it.key(), t);
     }
@@ -147,7 +219,10 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
     for (const QJsonValue &v : discover.value("serial").toArray()) {
         if (!v.isString() || v.toString().isEmpty())
             return bad(lineOf(raw, "serial"), QStringLiteral("discover: serial: a list of serial ports"));
-        c.discoverSerial << v.toString();
+        const QString port = canonicalPort(v.toString());
+        if (c.discoverSerial.contains(port))
+            return bad(lineOf(raw, "serial"), QStringLiteral("discover: serial: %1 given twice").arg(port));
+        c.discoverSerial << port;
     }
     if (c.monitors.isEmpty() && !c.discoverLan && c.discoverSerial.isEmpty())
         return bad(1, QStringLiteral("no monitors: give \"monitors\" or \"discover\""));
@@ -160,7 +235,7 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
         return bad(lineOf(raw, "readEveryMs"), QStringLiteral("readEveryMs: at least %1").arg(ServiceConfigLimits::MinReadEveryMs));
 
     c.presetsDir = place(top.value("presets").toString(QStringLiteral("presets")));
-    if (!QDir().mkpath(c.presetsDir) || !QFileInfo(c.presetsDir).isWritable())
+    if (!writableFolder(c.presetsDir, use))
         return bad(lineOf(raw, "presets"), QStringLiteral("presets: %1 is no folder this service can write").arg(c.presetsDir));
 
     const int httpAt = qMax(0, raw.indexOf("\"http\""));
@@ -185,6 +260,17 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error)
         if (!v.isString() || !(o.startsWith(QLatin1String("http://")) || o.startsWith(QLatin1String("https://"))))
             return bad(lineOf(raw, "corsOrigins", httpAt), QStringLiteral("http: corsOrigins: a list of origins such as \"http://panel.example:8000\""));
         c.corsOrigins << o;
+    }
+    const int hostsAt = qMax(0, raw.indexOf("\"hosts\"", httpAt));
+    for (const QJsonValue &v : http.value("hosts").toArray()) {
+        static const QRegularExpression hostName(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9.-]{1,253}")));
+        if (!v.isString())
+            return bad(lineOf(raw, "hosts", httpAt), QStringLiteral("http: hosts: a list of host names"));
+        const QByteArray written = v.toString().toUtf8();
+        if (!hostName.match(v.toString()).hasMatch()) // on the line of the name, when it is written as it reads
+            return bad(raw.indexOf('"' + written + '"', hostsAt) >= 0 ? lineOf(raw, written, hostsAt) : lineOf(raw, "hosts", httpAt),
+                       QStringLiteral("http: hosts: \"%1\" is no host name (1-253 of A-Z a-z 0-9 - .)").arg(v.toString()));
+        c.hosts << v.toString().toLower();
     }
     if (http.contains("tokenFile")) {
         c.tokenFile = place(http.value("tokenFile").toString());

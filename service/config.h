@@ -26,7 +26,7 @@ struct ServiceConfig {
     QByteArray token;                     // empty: no token asked for
     int maxClients = 64;
     QStringList corsOrigins;
-    QStringList hosts;
+    QStringList hosts;                    // Host names browsers may reach it by, in lower case
     bool hasBridge = false;
     QString bridgeMapPath;
     BridgeMap bridgeMap;
@@ -44,6 +44,13 @@ bool validName(const QString &name);
 // The name of a monitor found by a search, from where it is: "lan-10-0-0-7", "serial-ttyUSB0-5".
 QString nameForPlace(const CtlTarget &t);
 
+// What the file is read for: to start, which makes the presets folder when it is
+// missing, or to check, which changes nothing (a folder still to make is fine
+// when the nearest folder above it that exists is one the service can write).
+enum class ConfigUse { Start, Check };
+
 // Reads and checks the file and what it names (token file, presets folder, bridge
-// map). ExitOk, or ExitFile with *error "FILE:LINE: reason".
-int readServiceConfig(const QString &path, ServiceConfig *out, QString *error);
+// map). ExitOk, or ExitFile with *error "FILE:LINE: reason". Refused too: a key
+// given twice in one object, and two names for one monitor (ports and addresses
+// compared in the form parseCtlTarget gives them).
+int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, ConfigUse use = ConfigUse::Start);

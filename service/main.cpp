@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     }
     ServiceConfig config;
     QString error;
-    int status = readServiceConfig(path, &config, &error);
+    int status = readServiceConfig(path, &config, &error, check ? ConfigUse::Check : ConfigUse::Start);
     if (status != ExitOk) {
         std::fprintf(stderr, "%s\n", error.toUtf8().constData());
         return status;

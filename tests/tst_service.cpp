@@ -311,6 +311,24 @@ private slots:
         QVERIFY(std::none_of(changed.begin(), changed.end(), [&](const QList<QVariant> &c) { return c[0].toString() == key; }));
     }
 
+    // A serial port missing at start is said to be missing once, however often it is tried.
+    void missingPortSaidOnce()
+    {
+        static QStringList said; // Qt's messages meanwhile
+        const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { said << m; });
+        const auto restore = qScopeGuard([before] { qInstallMessageHandler(before); });
+        ServiceConfig c;
+        QString why;
+        QCOMPARE(config(QStringLiteral(R"({"monitors": {"gone": "serial:%1#1"}, "readEveryMs": 1000})").arg(dir.filePath("ttyGONE")).toUtf8(), &c, &why), 0);
+        c.port = 0;
+        Service gone(c);
+        QSignalSpy logged(&gone, &Service::logLine);
+        QCOMPARE(gone.start(&why), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(gone.fleet()->find(gone.api()->keyOf("gone"))->failures == 2, 10000); // the port tried each second meanwhile
+        QCOMPARE(std::count_if(logged.begin(), logged.end(), [](const QList<QVariant> &l) { return l[0].toString().contains("ttyGONE"); }), 1);
+        QVERIFY2(said.filter("ttyGONE").size() <= 1, qPrintable(said.join('\n')));
+    }
+
     // Read back: taken, and not taken.
     void verify()
     {
@@ -353,6 +371,7 @@ private slots:
         QCOMPARE(call("PUT", "/presets/odd", R"({"format": "other"})").status, 400);
         QCOMPARE(call("PUT", "/presets/odd", QByteArray(day).replace("30", "101")).status, 422);
         QCOMPARE(call("PUT", "/presets/no.dots", day).status, 400);
+        QCOMPARE(call("PUT", "/presets/line%0A", day).status, 400); // a name ending in a line break
         QVERIFY(call("GET", "/presets").body.contains(R"("name":"day")"));
         const int before = sim.monitors[0].commandsApplied;
         const Answer a = call("POST", "/monitors/multi/recall", R"({"preset": "day"})");
@@ -562,6 +581,12 @@ private slots:
         QTest::newRow("any address, no token") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\n\"listen\": \"0.0.0.0\"}}") << ":2: http: listen: 0.0.0.0 is reachable";
         QTest::newRow("token file missing") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\n\"tokenFile\": \"nope\"}}") << ":2: http: tokenFile: ";
         QTest::newRow("bridge map fault") << QByteArray("{\"discover\": {\"lan\": true}, \"bridgeMap\": \"telvanord.json\"}") << "telvanord.json:1: listen: give";
+        QVERIFY(QFile::link(line->path(), dir.filePath("ttyLINK")));
+        QTest::newRow("one port by a link") << QStringLiteral("{\"monitors\": {\"a\": \"serial:%1#5\",\n\"b\": \"serial:%2#5\"}}").arg(line->path(), dir.filePath("ttyLINK")).toUtf8()
+                                            << ":2: b: the same monitor as \"a\" on line 1";
+        QTest::newRow("a leading zero") << QByteArray("{\"monitors\": {\"a\": \"lan:10.78.9.10\",\n\"b\": \"lan:10.78.9.010\"}}") << ":2: b: the same monitor as \"a\" on line 1 (lan:10.78.9.10)";
+        QTest::newRow("one name twice") << QByteArray("{\"monitors\": {\"a\": \"lan:10.0.0.7\",\n\"a\": \"lan:10.0.0.8\"}}") << ":2: monitors: \"a\" given twice (first on line 1)";
+        QTest::newRow("no host name") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\"hosts\": [\"panel\",\n\"studio_panel\"]}}") << ":2: http: hosts: \"studio_panel\" is no host name";
     }
 
     void configFaults()
@@ -572,6 +597,16 @@ private slots:
         QString error;
         QCOMPARE(config(text, &c, &error), 9);
         QVERIFY2(error.contains(says), qPrintable(error));
+    }
+
+    // A check changes nothing: a presets folder still to make is made at start alone.
+    void checkChangesNothing()
+    {
+        QFile f(dir.filePath("check.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(R"({"discover": {"lan": true}, "presets": "later/presets"})") > 0);
+        f.close();
+        QCOMPARE(QProcess::execute(TELVANORD, {"--check", f.fileName()}), 0);
+        QVERIFY(!QFileInfo::exists(dir.filePath("later")));
     }
 
     // The description served names every route, and no route it lacks; its
