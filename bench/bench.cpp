@@ -371,7 +371,7 @@ int lineRate()
         m.name = QStringLiteral("CAM %1").arg(i);
         m.text = m.name;
         m.label = false;
-        parseCtlTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(id), &m.target, &why);
+        Fleet::parseTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(id), &m.target, &why);
         map.displays << m;
     }
     // When a tally frame's last byte was through, on the line's own clock.
@@ -467,7 +467,7 @@ void tallyBridge()
         BridgeMapping m;
         m.address = i;
         m.name = QStringLiteral("CAM %1").arg(i);
-        parseCtlTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(i), &m.target, &why);
+        Fleet::parseTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(i), &m.target, &why);
         map.displays << m;
     }
     sim.logReads = false;
@@ -588,7 +588,7 @@ int serviceLineRate()
     for (int id = 0; id < count; ++id) {
         sim.monitors << Sim::makeMonitor(1, id, {});
         config.names << QStringLiteral("cam%1").arg(id);
-        parseCtlTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(id), &config.monitors[config.names.last()], &why);
+        Fleet::parseTarget(QStringLiteral("serial:%1#%2").arg(link.path()).arg(id), &config.monitors[config.names.last()], &why);
     }
     QVector<double> arrivedAt(count, -1);
     QObject::connect(&sim, &Simulator::logLine, [&](const QString &line) {

@@ -32,76 +32,9 @@ bool number(const QString &text, int *out)
     return ok;
 }
 
-// Four parts of 1-3 decimal digits, 0-255 each. A leading zero does not make a
-// part octal, as QHostAddress and inet_aton read it ("010" is 10, not 8), and
-// "0x" parts are refused.
-bool lanAddress(const QString &text, QString *out)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    quint32 address = 0;
-    for (const QString &p : parts) {
-        int n = 0;
-        const bool digits = std::all_of(p.begin(), p.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
-        if (parts.size() != 4 || p.isEmpty() || p.size() > 3 || !digits || !number(p, &n) || n > 255)
-            return false;
-        address = address << 8 | quint32(n);
-    }
-    *out = QHostAddress(address).toString();
-    return true;
-}
 } // namespace
 
-QString canonicalPort(const QString &port)
-{
-    const QString real = QFileInfo(port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port).canonicalFilePath();
-    return real.isEmpty() ? port : real;
-}
-
-QString CtlTarget::text() const
-{
-    QString t = serial ? QStringLiteral("serial:%1#%2").arg(port).arg(id) : QStringLiteral("lan:%1").arg(ip);
-    return screen >= 0 ? t + QStringLiteral("@%1").arg(screen + 1) : t;
-}
-
-bool parseCtlTarget(const QString &text, CtlTarget *out, QString *error)
-{
-    CtlTarget t;
-    t.name = text;
-    QString rest = text;
-    const int at = rest.lastIndexOf(QLatin1Char('@'));
-    if (at > 0) {
-        int screen = 0;
-        if (!number(rest.mid(at + 1), &screen) || screen < 1 || screen > MachineDevice::MaxScreens) {
-            *error = QStringLiteral("bad screen in target '%1' (1-8)").arg(text);
-            return false;
-        }
-        t.screen = screen - 1;
-        rest = rest.left(at);
-    }
-    if (rest.startsWith(QLatin1String("lan:"))) {
-        if (!lanAddress(rest.mid(4), &t.ip)) {
-            *error = QStringLiteral("bad address in target '%1' (lan:A.B.C.D)").arg(text);
-            return false;
-        }
-    } else if (rest.startsWith(QLatin1String("serial:"))) {
-        t.serial = true;
-        const int hash = rest.lastIndexOf(QLatin1Char('#'));
-        t.port = rest.mid(7, hash - 7);
-        if (hash < 0 || t.port.isEmpty() || !number(rest.mid(hash + 1), &t.id) || t.id < 0
-            || t.id > 126) {
-            *error = QStringLiteral("bad serial target '%1' (serial:PORT#ID, ID 0-126)").arg(text);
-            return false;
-        }
-        t.port = canonicalPort(t.port);
-    } else {
-        *error = QStringLiteral("unknown target '%1' (lan:A.B.C.D, serial:PORT#ID or a name from --targets)").arg(text);
-        return false;
-    }
-    *out = t;
-    return true;
-}
-
-int readTargetFile(const QString &path, QMap<QString, CtlTarget> *out, QString *error)
+int readTargetFile(const QString &path, QMap<QString, Fleet::Target> *out, QString *error)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
@@ -132,9 +65,9 @@ int readTargetFile(const QString &path, QMap<QString, CtlTarget> *out, QString *
         }
     }
     for (const auto &e : entries) {
-        CtlTarget t;
+        Fleet::Target t;
         QString why;
-        if (!parseCtlTarget(e.second, &t, &why))
+        if (!Fleet::parseTarget(e.second, &t, &why))
             return fail(error, ExitFile, QStringLiteral("%1: %2: %3").arg(path, e.first, why));
         t.name = e.first;
         out->insert(e.first, t);
@@ -279,7 +212,7 @@ int parseCtlArguments(const QStringList &args, CtlRequest *out, QString *error)
     }
     targetWords += positional;
 
-    QMap<QString, CtlTarget> named;
+    QMap<QString, Fleet::Target> named;
     r.targetsFile = values.value("--targets");
     if (values.contains("--targets")) {
         const int status = readTargetFile(values.value("--targets"), &named, error);
@@ -287,21 +220,21 @@ int parseCtlArguments(const QStringList &args, CtlRequest *out, QString *error)
             return status;
     }
     for (const QString &w : qAsConst(targetWords)) {
-        CtlTarget t;
+        Fleet::Target t;
         const int at = w.lastIndexOf(QLatin1Char('@'));
         const QString base = at > 0 ? w.left(at) : w;
         if (named.contains(base)) {
             t = named.value(base);
             QString why;
-            CtlTarget withScreen;
+            Fleet::Target withScreen;
             if (at > 0) {
-                if (!parseCtlTarget(t.text() + w.mid(at), &withScreen, &why))
+                if (!Fleet::parseTarget(t.text() + w.mid(at), &withScreen, &why))
                     return fail(error, ExitUsage, why);
                 t.screen = withScreen.screen;
             }
         } else {
             QString why;
-            if (!parseCtlTarget(w, &t, &why))
+            if (!Fleet::parseTarget(w, &t, &why))
                 return fail(error, w.contains(QLatin1Char(':')) ? ExitUsage : ExitUnknownName, why);
         }
         r.targets.append(t);

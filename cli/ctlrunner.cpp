@@ -65,15 +65,15 @@ bool CtlRunner::waitUntil(const std::function<bool()> &done, int ms)
     return true;
 }
 
-QString CtlRunner::label(const CtlTarget &t, int screen) const
+QString CtlRunner::label(const Fleet::Target &t, int screen) const
 {
-    CtlTarget base = t;
+    Fleet::Target base = t;
     base.screen = -1;
     const QString where = t.name.contains(QLatin1Char(':')) ? base.text() : QStringLiteral("%1 (%2)").arg(t.name, base.text());
     return screen < 0 ? where : QStringLiteral("%1 screen %2").arg(where).arg(screen + 1);
 }
 
-int CtlRunner::useLink(const CtlTarget &t)
+int CtlRunner::useLink(const Fleet::Target &t)
 {
     if (fleet->openLine(t.address()))
         return ExitOk;
@@ -91,7 +91,7 @@ bool CtlRunner::ask(const std::function<void(Fleet::Fleet::Done)> &request)
     return *answer == 1;
 }
 
-int CtlRunner::locate(const CtlTarget &t, Fleet::Monitor **device)
+int CtlRunner::locate(const Fleet::Target &t, Fleet::Monitor **device)
 {
     const int status = useLink(t);
     if (status != ExitOk)
@@ -105,7 +105,7 @@ int CtlRunner::locate(const CtlTarget &t, Fleet::Monitor **device)
     return ExitOk;
 }
 
-int CtlRunner::readScreen(const CtlTarget &t, int screen, Fleet::Monitor **device)
+int CtlRunner::readScreen(const Fleet::Target &t, int screen, Fleet::Monitor **device)
 {
     int status = locate(t, device);
     if (status != ExitOk)
@@ -119,7 +119,7 @@ int CtlRunner::readScreen(const CtlTarget &t, int screen, Fleet::Monitor **devic
     return fail(ExitNoReply, QStringLiteral("%1: no reply").arg(label(t, screen)));
 }
 
-int CtlRunner::locateScreens(const CtlTarget &t, Fleet::Monitor **found, QVector<int> *screens)
+int CtlRunner::locateScreens(const Fleet::Target &t, Fleet::Monitor **found, QVector<int> *screens)
 {
     const int status = locate(t, found);
     if (status != ExitOk)
@@ -140,9 +140,9 @@ int CtlRunner::locateScreens(const CtlTarget &t, Fleet::Monitor **found, QVector
     return ExitOk;
 }
 
-int CtlRunner::search(bool serial, const QString &port, QVector<CtlTarget> *found)
+int CtlRunner::search(bool serial, const QString &port, QVector<Fleet::Target> *found)
 {
-    CtlTarget link;
+    Fleet::Target link;
     link.serial = serial;
     link.port = port;
     int status = useLink(link);
@@ -158,7 +158,7 @@ int CtlRunner::search(bool serial, const QString &port, QVector<CtlTarget> *foun
     waitUntil([&] { return *done; }, kSearchLimitMs);
     for (const QString &key : qAsConst(*keys)) {
         const Fleet::Monitor *m = fleet->find(key);
-        CtlTarget t;
+        Fleet::Target t;
         t.serial = serial;
         t.port = port;
         t.id = m->address.id;
@@ -316,7 +316,7 @@ int CtlRunner::run()
 
 int CtlRunner::discover()
 {
-    QVector<CtlTarget> found;
+    QVector<Fleet::Target> found;
     int status = ExitOk;
     if (req.allLan || req.allSerialPort.isEmpty())
         status = search(false, QString(), &found);
@@ -325,7 +325,7 @@ int CtlRunner::discover()
     if (status != ExitOk)
         return status;
     QJsonArray list;
-    for (const CtlTarget &t : qAsConst(found)) {
+    for (const Fleet::Target &t : qAsConst(found)) {
         Fleet::Monitor *d = nullptr;
         QJsonArray inputs;
         QStringList shown;
@@ -358,7 +358,7 @@ int CtlRunner::discover()
 int CtlRunner::get()
 {
     QJsonArray list;
-    for (const CtlTarget &t : qAsConst(req.targets)) {
+    for (const Fleet::Target &t : qAsConst(req.targets)) {
         Fleet::Monitor *d = nullptr;
         QVector<int> screens;
         int status = locateScreens(t, &d, &screens);
@@ -396,12 +396,12 @@ int CtlRunner::get()
     return ExitOk;
 }
 
-int CtlRunner::changeScreens(const std::function<int(const CtlTarget &, const Fleet::Monitor &)> &check,
+int CtlRunner::changeScreens(const std::function<int(const Fleet::Target &, const Fleet::Monitor &)> &check,
                              const std::function<void(Plan &)> &change)
 {
     QVector<Plan> plans;
     // Every monitor is reached and checked before anything is read or sent.
-    for (const CtlTarget &t : qAsConst(req.targets)) {
+    for (const Fleet::Target &t : qAsConst(req.targets)) {
         Fleet::Monitor *d = nullptr;
         QVector<int> screens;
         int status = locateScreens(t, &d, &screens);
@@ -430,7 +430,7 @@ int CtlRunner::setFields()
 {
     if (req.command == QLatin1String("tally"))
         req.assignments = {{Field::tally, req.tally}};
-    auto check = [this](const CtlTarget &t, const Fleet::Monitor &d) {
+    auto check = [this](const Fleet::Target &t, const Fleet::Monitor &d) {
         for (const CtlAssignment &a : qAsConst(req.assignments)) {
             if (!typeHasField(d.type, a.field))
                 return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has no %3")
@@ -455,7 +455,7 @@ int CtlRunner::setFields()
 
 int CtlRunner::umd()
 {
-    auto check = [this](const CtlTarget &t, const Fleet::Monitor &d) {
+    auto check = [this](const Fleet::Target &t, const Fleet::Monitor &d) {
         if (req.slot > 1 && d.type != 2)
             return fail(ExitWrongType, QStringLiteral("%1: a type %2 monitor has one UMD").arg(label(t, -1)).arg(d.type));
         return int(ExitOk);
@@ -469,7 +469,7 @@ int CtlRunner::umd()
 
 int CtlRunner::save()
 {
-    const CtlTarget &t = req.targets.first();
+    const Fleet::Target &t = req.targets.first();
     Fleet::Monitor *d = nullptr;
     QVector<int> screens;
     int status = locateScreens(t, &d, &screens);
@@ -510,7 +510,7 @@ int CtlRunner::load()
         wanted.first().screen = req.screens.first(); // one preset screen onto --screen N
 
     QVector<Plan> plans;
-    for (const CtlTarget &t : qAsConst(req.targets)) {
+    for (const Fleet::Target &t : qAsConst(req.targets)) {
         Fleet::Monitor *d = nullptr;
         int status = locate(t, &d);
         if (status != ExitOk)
@@ -542,7 +542,7 @@ int CtlRunner::load()
 
 int CtlRunner::copy()
 {
-    const CtlTarget from = req.targets.at(0), to = req.targets.at(1);
+    const Fleet::Target from = req.targets.at(0), to = req.targets.at(1);
     if (from.screen < 0 && to.screen < 0 && !req.screensGiven)
         req.screens.clear(); // monitor to monitor: every screen
     Fleet::Monitor *src = nullptr, *dst = nullptr;
@@ -577,9 +577,9 @@ int CtlRunner::copy()
 
 int CtlRunner::watch()
 {
-    struct Watched { CtlTarget target; int screen; bool seen; ST_BasicData record; QString input; bool silent; };
+    struct Watched { Fleet::Target target; int screen; bool seen; ST_BasicData record; QString input; bool silent; };
     QVector<Watched> list;
-    for (const CtlTarget &t : qAsConst(req.targets)) {
+    for (const Fleet::Target &t : qAsConst(req.targets)) {
         Fleet::Monitor *d = nullptr;
         QVector<int> screens;
         int status = locateScreens(t, &d, &screens);
@@ -622,7 +622,7 @@ int CtlRunner::watch()
 
 int CtlRunner::tallyBridge()
 {
-    QMap<QString, CtlTarget> names;
+    QMap<QString, Fleet::Target> names;
     QString error;
     if (!req.targetsFile.isEmpty())
         readTargetFile(req.targetsFile, &names, &error); // read (and checked) by the parser already

@@ -28,7 +28,7 @@ public:
 
 private:
     struct Plan {                 // what one screen of one monitor gets
-        CtlTarget target;
+        Fleet::Target target;
         Fleet::Monitor *device = nullptr;
         int screen = 0;
         ST_BasicData before, after;
@@ -37,18 +37,18 @@ private:
     };
 
     int fail(int status, const QString &line);
-    int useLink(const CtlTarget &t);
-    int locate(const CtlTarget &t, Fleet::Monitor **device);
-    int readScreen(const CtlTarget &t, int screen, Fleet::Monitor **device);
+    int useLink(const Fleet::Target &t);
+    int locate(const Fleet::Target &t, Fleet::Monitor **device);
+    int readScreen(const Fleet::Target &t, int screen, Fleet::Monitor **device);
     // The monitor and the screens the options or TARGET@N name, checked against its type.
-    int locateScreens(const CtlTarget &t, Fleet::Monitor **device, QVector<int> *screens);
-    int search(bool serial, const QString &port, QVector<CtlTarget> *found);
+    int locateScreens(const Fleet::Target &t, Fleet::Monitor **device, QVector<int> *screens);
+    int search(bool serial, const QString &port, QVector<Fleet::Target> *found);
     int expandAll();
     int checkUmdText(const Plan &plan);
     int send(const Plan &plan);
     bool waitUntil(const std::function<bool()> &done, int ms);
     bool ask(const std::function<void(std::function<void(bool)>)> &request);
-    QString label(const CtlTarget &t, int screen) const;
+    QString label(const Fleet::Target &t, int screen) const;
 
     int discover();
     int get();
@@ -63,7 +63,7 @@ private:
     // A change to the screens of every target: each monitor is reached and
     // checked (check may refuse it) before any screen is read, then each screen
     // is read and change() fills in its plan.
-    int changeScreens(const std::function<int(const CtlTarget &, const Fleet::Monitor &)> &check,
+    int changeScreens(const std::function<int(const Fleet::Target &, const Fleet::Monitor &)> &check,
                       const std::function<void(Plan &)> &change);
 
     CtlRequest req;

@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         Api api(&fleet, options);
         QHash<QString, const Fleet::Monitor *> named;
         for (int type : {1, 2, 4, -1}) {
-            CtlTarget t; // on the LAN at no address: what is sent to it goes nowhere
+            Fleet::Target t; // on the LAN at no address: what is sent to it goes nowhere
             t.ip = QStringLiteral("fe80::%1").arg(type < 0 ? 9 : type);
             const QString n = type < 0 ? QStringLiteral("tx") : QStringLiteral("t%1").arg(type);
             api.addMonitor(n, t);

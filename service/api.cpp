@@ -140,9 +140,9 @@ Api::Api(Fleet::Fleet *f, const Options &o, QObject *parent) : QObject(parent), 
     });
 }
 
-void Api::addMonitor(const QString &name, const CtlTarget &target)
+void Api::addMonitor(const QString &name, const Fleet::Target &target)
 {
-    CtlTarget t = target;
+    Fleet::Target t = target;
     t.name = name;
     monitors.insert(name, t);
     order << name;
@@ -304,7 +304,7 @@ QJsonObject Api::screenJson(const Fleet::Monitor &m, int screen) const
 
 QJsonObject Api::monitorJson(const QString &name, bool withScreens) const
 {
-    const CtlTarget t = monitors.value(name);
+    const Fleet::Target t = monitors.value(name);
     const Fleet::Monitor *m = fleet->find(t.address().key());
     QJsonObject o{{"name", name}, {"target", t.text()}, {"link", t.address().lineKey()}};
     if (!m)
@@ -945,7 +945,7 @@ void Api::discover(bool lan, const QStringList &serial, const std::function<void
             if (!m)
                 continue;
             if (!self->byKey.contains(key)) {
-                CtlTarget t;
+                Fleet::Target t;
                 t.serial = m->address.onSerial();
                 t.port = m->address.port;
                 t.ip = m->address.ip;
@@ -1002,13 +1002,13 @@ void Api::postDiscover(const Http::Request &r, const QStringList &, const Http::
     QStringList serial;
     // Only ports the configuration names are opened: a path given here could be any device.
     QStringList known = options.discoverSerial;
-    for (const CtlTarget &t : qAsConst(monitors))
+    for (const Fleet::Target &t : qAsConst(monitors))
         if (t.serial)
             known << t.port;
     for (const QJsonValue &v : body.value("serial").toArray()) {
         if (!v.isString() || v.toString().isEmpty())
             return respond(error(400, QStringLiteral("serial: a list of serial ports"), QStringLiteral("serial")));
-        const QString port = canonicalPort(v.toString());
+        const QString port = Fleet::canonicalPort(v.toString());
         if (!known.contains(port))
             return respond(error(400, QStringLiteral("serial: %1 is not a port the configuration names").arg(v.toString()), QStringLiteral("serial")));
         serial << port;

@@ -10,7 +10,8 @@
 
 #include <functional>
 
-#include "ctlargs.h"
+#include "exitstatus.h"
+#include "target.h"
 #include "fleet.h"
 #include "httpgate.h"
 #include "settingsjson.h"
@@ -50,7 +51,7 @@ public:
     Api(Fleet::Fleet *fleet, const Options &options, QObject *parent = nullptr);
 
     // A monitor under a name; its screens are read from now on.
-    void addMonitor(const QString &name, const CtlTarget &target);
+    void addMonitor(const QString &name, const Fleet::Target &target);
     QStringList names() const { return order; }
     QString nameOf(const QString &fleetKey) const { return byKey.value(fleetKey); }
     QString keyOf(const QString &name) const { return monitors.value(name).address().key(); }
@@ -155,7 +156,7 @@ private:
 
     Fleet::Fleet *fleet;
     Options options;
-    QHash<QString, CtlTarget> monitors;   // by name
+    QHash<QString, Fleet::Target> monitors;   // by name
     QStringList order;
     QHash<QString, QString> byKey;        // name of each fleet key
     QHash<QString, Outbox> outbox;

@@ -147,7 +147,7 @@ bool validName(const QString &name)
     return re.match(name).hasMatch();
 }
 
-QString nameForPlace(const CtlTarget &t)
+QString nameForPlace(const Fleet::Target &t)
 {
     QString place = t.serial ? QStringLiteral("serial-%1-%2").arg(QFileInfo(t.port).fileName()).arg(t.id)
                              : QStringLiteral("lan-") + t.ip;
@@ -192,9 +192,9 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, C
         const int line = lineOf(raw, it.key().toUtf8(), qMax(0, monitorsAt));
         if (!validName(it.key()))
             return bad(line, QStringLiteral("monitor name \"%1\": 1-64 of A-Z a-z 0-9 _ -").arg(it.key()));
-        CtlTarget t;
+        Fleet::Target t;
         QString reason;
-        if (!it.value().isString() || !parseCtlTarget(it.value().toString(), &t, &reason) || t.screen >= 0)
+        if (!it.value().isString() || !Fleet::parseTarget(it.value().toString(), &t, &reason) || t.screen >= 0)
             return bad(line, QStringLiteral("%1: %2").arg(it.key(), reason.isEmpty() ? QStringLiteral("a target \"lan:A.B.C.D\" or \"serial:PORT#ID\"") : reason));
         for (auto other = c.monitors.cbegin(); other != c.monitors.cend(); ++other)
             if (other.value().key() == t.key())
@@ -219,7 +219,7 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, C
     for (const QJsonValue &v : discover.value("serial").toArray()) {
         if (!v.isString() || v.toString().isEmpty())
             return bad(lineOf(raw, "serial"), QStringLiteral("discover: serial: a list of serial ports"));
-        const QString port = canonicalPort(v.toString());
+        const QString port = Fleet::canonicalPort(v.toString());
         if (c.discoverSerial.contains(port))
             return bad(lineOf(raw, "serial"), QStringLiteral("discover: serial: %1 given twice").arg(port));
         c.discoverSerial << port;

@@ -6,13 +6,14 @@
 #include <QString>
 #include <QStringList>
 
-#include "ctlargs.h"
+#include "exitstatus.h"
+#include "target.h"
 #include "tallybridge.h"
 
 // What telvanord is told in its configuration file (JSON).
 struct ServiceConfig {
     QString path;
-    QMap<QString, CtlTarget> monitors;    // by name
+    QMap<QString, Fleet::Target> monitors;    // by name
     QStringList names;                    // in file order
     bool discoverLan = false;
     QStringList discoverSerial;           // serial ports searched at start
@@ -42,7 +43,7 @@ constexpr int MostNameLength = 64;
 // Whether a monitor or preset name is one the service takes: 1-64 of A-Z a-z 0-9 _ -.
 bool validName(const QString &name);
 // The name of a monitor found by a search, from where it is: "lan-10-0-0-7", "serial-ttyUSB0-5".
-QString nameForPlace(const CtlTarget &t);
+QString nameForPlace(const Fleet::Target &t);
 
 // What the file is read for: to start, which makes the presets folder when it is
 // missing, or to check, which changes nothing (a folder still to make is fine
@@ -52,5 +53,5 @@ enum class ConfigUse { Start, Check };
 // Reads and checks the file and what it names (token file, presets folder, bridge
 // map). ExitOk, or ExitFile with *error "FILE:LINE: reason". Refused too: a key
 // given twice in one object, and two names for one monitor (ports and addresses
-// compared in the form parseCtlTarget gives them).
+// compared in the form Fleet::parseTarget gives them).
 int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, ConfigUse use = ConfigUse::Start);

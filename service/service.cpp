@@ -96,7 +96,7 @@ void Service::reopenLines()
 {
     QSet<QString> seen;
     for (const QString &name : apiPart->names()) {
-        const CtlTarget t = config.monitors.contains(name) ? config.monitors.value(name) : CtlTarget();
+        const Fleet::Target t = config.monitors.contains(name) ? config.monitors.value(name) : Fleet::Target();
         if (!t.serial)
             continue;
         const Fleet::Address a = t.address();

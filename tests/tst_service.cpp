@@ -292,8 +292,8 @@ private slots:
         auto gone = std::make_unique<SerialLink>(&other);
         QString why;
         QVERIFY2(gone->openPty(&why), qPrintable(why));
-        CtlTarget t;
-        QVERIFY(parseCtlTarget(QStringLiteral("serial:%1#6").arg(gone->path()), &t, &why));
+        Fleet::Target t;
+        QVERIFY(Fleet::parseTarget(QStringLiteral("serial:%1#6").arg(gone->path()), &t, &why));
         service->api()->addMonitor("unplugged", t);
         const QString key = service->api()->keyOf("unplugged");
         QTRY_VERIFY_WITH_TIMEOUT(service->fleet()->find(key)->screens[0].known, 10000);

@@ -8,7 +8,8 @@
 #include <array>
 
 #include "basicdata.h"
-#include "ctlargs.h"
+#include "exitstatus.h"
+#include "target.h"
 #include "fleet.h"
 #include "tsl.h"
 
@@ -25,7 +26,7 @@ struct BridgeMapping {
     int address = 0;     // v3.1 display address
     int screen = 0;      // v5 screen
     int index = 0;       // v5 display index
-    CtlTarget target;
+    Fleet::Target target;
     int monitorScreen = 0; // 0-7
     int slot = 0;          // UMD slot 0-3
     // Which TSL tally drives the monitor's tally lamp.
@@ -45,7 +46,7 @@ struct BridgeMap {
 };
 
 // Reads a map file (JSON). On a fault: ExitFile and "FILE:LINE: reason".
-int readBridgeMap(const QString &path, const QMap<QString, CtlTarget> &names, BridgeMap *out, QString *error);
+int readBridgeMap(const QString &path, const QMap<QString, Fleet::Target> &names, BridgeMap *out, QString *error);
 
 // Listens for TSL tally and labels and drives the monitors' tally lamps and UMD
 // slots: only changes go out, a burst for one display collapses to its latest
@@ -81,7 +82,7 @@ private:
         bool dirty = false;      // a change not yet sent
     };
     struct Monitor {
-        CtlTarget target;
+        Fleet::Target target;
         QString fleetKey;
         QHash<int, Screen> screens;
         bool silent = false;
@@ -111,8 +112,8 @@ private:
     Fleet::Fleet *fleet = nullptr;
     Tsl::Receiver *tsl = nullptr;
     QTimer *ticker = nullptr;
-    QHash<QString, Monitor> monitors;              // by CtlTarget::key()
-    QHash<QString, QString> byFleetKey;            // CtlTarget::key() of each fleet key
+    QHash<QString, Monitor> monitors;              // by Fleet::Target::key()
+    QHash<QString, QString> byFleetKey;            // Fleet::Target::key() of each fleet key
     QHash<QString, Line> lines;                    // serial lines, by the fleet's line key
     struct Shown {                                 // per mapping: what it last asked for (the change filter)
         int lamp = -1;

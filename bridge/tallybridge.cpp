@@ -116,7 +116,7 @@ bool BridgeMapping::matches(const Tsl::Display &d) const
     return (d.screen == screen || d.screen == kAnyScreen) && (d.index == index || d.index == kAnyIndex);
 }
 
-int readBridgeMap(const QString &path, const QMap<QString, CtlTarget> &names, BridgeMap *out, QString *error)
+int readBridgeMap(const QString &path, const QMap<QString, Fleet::Target> &names, BridgeMap *out, QString *error)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -189,7 +189,7 @@ int readBridgeMap(const QString &path, const QMap<QString, CtlTarget> &names, Br
         QString why;
         if (names.contains(target))
             m.target = names.value(target);
-        else if (!parseCtlTarget(target, &m.target, &why) || m.target.screen >= 0)
+        else if (!Fleet::parseTarget(target, &m.target, &why) || m.target.screen >= 0)
             return bad(line, why.isEmpty() ? QStringLiteral("target: give the screen with \"screen\"") : why);
         m.monitorScreen = o.value("screen").toInt(1) - 1;
         if (m.monitorScreen < 0 || m.monitorScreen >= MachineDevice::MaxScreens)
