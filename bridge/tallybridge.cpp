@@ -227,10 +227,8 @@ TallyBridge::TallyBridge(const BridgeMap &m, bool dry, int rate, QObject *parent
     : QObject(parent), map(m), dryRun(dry), baud(rate), fleet(shared)
 {
     tsl = new Tsl::Receiver(this);
-    ticker = new QTimer(this);
     shown.resize(map.displays.size());
     connect(tsl, &Tsl::Receiver::displayReceived, this, &TallyBridge::onDisplay);
-    connect(ticker, &QTimer::timeout, this, &TallyBridge::tick);
     for (const BridgeMapping &d : qAsConst(map.displays)) {
         Monitor &mon = monitors[d.target.key()];
         mon.target = d.target;
@@ -241,8 +239,6 @@ TallyBridge::TallyBridge(const BridgeMap &m, bool dry, int rate, QObject *parent
             s.text[static_cast<std::size_t>(d.slot)] = d.text;
             s.textKnown[static_cast<std::size_t>(d.slot)] = true;
         }
-        if (d.target.serial)
-            lines[d.target.address().lineKey()].address = d.target.address();
     }
 }
 
@@ -273,8 +269,12 @@ int TallyBridge::start(QString *error)
     }
     if (dryRun)
         return ExitOk;
-    if (!fleet)
+    if (!fleet) {
         fleet = new Fleet::Fleet(baud, this);
+        // A fleet of its own: its lines' comings and goings are the bridge's to say.
+        connect(fleet, &Fleet::Fleet::lineChanged, this, [this](const QString &, bool, const QString &text) { log(text); });
+    }
+    connect(fleet, &Fleet::Fleet::lineChanged, this, &TallyBridge::onLine);
     connect(fleet, &Fleet::Fleet::identified, this, &TallyBridge::onIdentified);
     connect(fleet, &Fleet::Fleet::recordRead, this, &TallyBridge::onRead);
     connect(fleet, &Fleet::Fleet::onlineChanged, this, &TallyBridge::onOnline);
@@ -283,13 +283,8 @@ int TallyBridge::start(QString *error)
         for (auto sc = m.screens.cbegin(); sc != m.screens.cend(); ++sc)
             fleet->watch(m.fleetKey, sc.key(), CheckEveryMs, QStringLiteral("bridge"));
     }
-    for (Line &l : lines) {
-        if (!fleet->openLine(l.address)) {
-            log(QStringLiteral("serial port %1 does not open (%2); retrying").arg(l.address.port, fleet->lineError(l.address.lineKey())));
-            l.portReported = true;
-        }
-    }
-    ticker->start(TicksMs);
+    for (const Monitor &m : qAsConst(monitors))
+        fleet->openLine(m.target.address()); // one that does not open is said by the fleet, and tried again
     return ExitOk;
 }
 
@@ -450,24 +445,14 @@ void TallyBridge::bringUpToDate(Monitor &m)
     }
 }
 
-void TallyBridge::tick()
+// A serial line back: its monitors may have missed changes, or be others now.
+void TallyBridge::onLine(const QString &lineKey, bool open)
 {
-    for (auto it = lines.begin(); it != lines.end(); ++it) {
-        Line &l = it.value();
-        if (fleet->lineIsOpen(it.key()) || now() - l.reopenedAt < Tsl::Receiver::RetryMs)
-            continue;
-        l.reopenedAt = now();
-        if (fleet->openLine(l.address)) {
-            log(QStringLiteral("serial port %1 open again").arg(l.address.port));
-            l.portReported = false;
-            for (Monitor &m : monitors)
-                if (m.target.serial && m.target.address().lineKey() == it.key())
-                    bringUpToDate(m); // it may have missed changes, or be another monitor now
-        } else if (!l.portReported) {
-            log(QStringLiteral("serial port %1 is gone; reopening every %2 s").arg(l.address.port).arg(Tsl::Receiver::RetryMs / 1000));
-            l.portReported = true;
-        }
-    }
+    if (!open)
+        return;
+    for (Monitor &m : monitors)
+        if (m.target.serial && m.target.address().lineKey() == lineKey)
+            bringUpToDate(m);
 }
 
 // The monitor's type is known: mappings it cannot show are reported, screens it
@@ -508,7 +493,7 @@ void TallyBridge::onIdentified(const QString &fleetKey)
         if (sc.key() < fm->screenCount)
             continue;
         log(QStringLiteral("%1: a type %2 monitor has no screen %3").arg(m.target.text()).arg(fm->type).arg(sc.key() + 1));
-        fleet->unwatch(fleetKey, sc.key());
+        fleet->unwatch(fleetKey, sc.key(), QStringLiteral("bridge"));
     }
 }
 

@@ -59,7 +59,6 @@ class TallyBridge : public QObject
     Q_OBJECT
 public:
     static constexpr int CheckEveryMs = 5000;   // each mapped screen is read this often
-    static constexpr int TicksMs = 100;
 
     // With a fleet given the bridge shares its links with the fleet's other users.
     TallyBridge(const BridgeMap &map, bool dryRun, int baud, QObject *parent = nullptr, Fleet::Fleet *fleet = nullptr);
@@ -88,17 +87,12 @@ private:
         bool silent = false;
         bool unwritten = false;  // its last frame could not be written
     };
-    struct Line {                // a serial port, reopened when it goes away
-        Fleet::Address address;
-        qint64 reopenedAt = 0;
-        bool portReported = false;
-    };
 
     void onDisplay(const Tsl::Display &d);
     void schedule(const QString &monitorKey, int screen);
     bool buildFrame(const QString &monitorKey, int screen, Fleet::Fleet::Setting *out);
     void frameSent(const QString &monitorKey, int screen, bool written);
-    void tick();
+    void onLine(const QString &lineKey, bool open);
     void onIdentified(const QString &fleetKey);
     void onRead(const QString &fleetKey, int screen);
     void onOnline(const QString &fleetKey, bool online);
@@ -111,10 +105,8 @@ private:
     int baud;
     Fleet::Fleet *fleet = nullptr;
     Tsl::Receiver *tsl = nullptr;
-    QTimer *ticker = nullptr;
     QHash<QString, Monitor> monitors;              // by Fleet::Target::key()
     QHash<QString, QString> byFleetKey;            // Fleet::Target::key() of each fleet key
-    QHash<QString, Line> lines;                    // serial lines, by the fleet's line key
     struct Shown {                                 // per mapping: what it last asked for (the change filter)
         int lamp = -1;
         int color = -1;

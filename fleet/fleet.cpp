@@ -1,5 +1,6 @@
 #include "fleet.h"
 
+#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "line.h"
 #include "machinedevice.h"
 #include "pacedsender.h"
+#include "target.h"
 
 namespace Fleet {
 
@@ -30,6 +32,9 @@ Fleet::Fleet(int baud_, QObject *parent) : QObject(parent), baud(baud_)
     ticker = new QTimer(this);
     ticker->setSingleShot(true);
     connect(ticker, &QTimer::timeout, this, &Fleet::tick);
+    reopener = new QTimer(this);
+    connect(reopener, &QTimer::timeout, this, &Fleet::checkLines);
+    reopener->start(ReopenMs);
 }
 
 Fleet::~Fleet()
@@ -43,7 +48,7 @@ Line *Fleet::line(const Address &a)
 {
     Line *&l = lines[a.lineKey()];
     if (!l)
-        l = new Line(a.port, baud, this);
+        l = new Line(a.device.isEmpty() ? a.port : a.device, baud, this);
     return l;
 }
 
@@ -67,7 +72,45 @@ Monitor *Fleet::find(const QString &key)
 
 bool Fleet::openLine(const Address &address)
 {
-    return line(address)->reopen();
+    const bool open = line(address)->reopen();
+    if (address.onSerial())
+        checkLines(); // said at once, and its monitors read
+    return open;
+}
+
+// Every serial line that has gone is opened again; a change is said once. A
+// line back has its monitors asked for their type and read at once: the
+// adapter may lead to other monitors now, and every user waits for them.
+void Fleet::checkLines()
+{
+    for (auto it = lines.cbegin(); it != lines.cend(); ++it) {
+        Line *l = it.value();
+        if (!l->onSerial())
+            continue;
+        const bool open = l->reopen();
+        int &said = lineSaid[it.key()];
+        if (said == (open ? 1 : -1) || (said == 0 && open)) {
+            said = open ? 1 : -1;
+            continue;
+        }
+        const bool before = said != 0;
+        said = open ? 1 : -1;
+        const QString port = l->path();
+        if (!open) {
+            emit lineChanged(it.key(), false, before ? QStringLiteral("serial port %1 is gone (%2); opened again when it returns").arg(port, l->errorText())
+                                                     : QStringLiteral("serial port %1 does not open (%2); opened when it appears").arg(port, l->errorText()));
+            continue;
+        }
+        const qint64 now = msSinceStart();
+        for (Monitor *m : qAsConst(monitors))
+            if (m->address.lineKey() == it.key())
+                m->reprobe = m->type >= 0;
+        for (Watched &w : watched)
+            if (!w.inFlight && find(w.key) && find(w.key)->address.lineKey() == it.key())
+                w.dueMs = now;
+        ticker->start(0);
+        emit lineChanged(it.key(), true, QStringLiteral("serial port %1 open again").arg(port));
+    }
 }
 
 void Fleet::receive(const Address &from, const QByteArray &frame)
@@ -110,12 +153,16 @@ bool Fleet::applyProbe(Monitor &m, const QByteArray &reply)
 {
     MachineDevice d;
     d.setDeviceType(Frame::byteAt(reply, Frame::OffType));
-    const bool first = m.type < 0;
+    const bool changed = m.type != d.deviceType; // the first answer, or another monitor at the same place
+    if (changed && m.type >= 0)
+        for (ScreenState &st : m.screens)
+            st = ScreenState(); // another layout: nothing it showed holds, nor a label sent to the one before
     m.type = d.deviceType;
     m.screenCount = d.screenCount;
+    m.reprobe = false;
     if (!m.address.onSerial())
         m.id = Frame::byteAt(reply, Frame::OffId); // frames to a LAN monitor carry the ID it reports
-    if (first)
+    if (changed)
         emit identified(m.address.key());
     return true;
 }
@@ -142,7 +189,7 @@ void Fleet::probe(const QString &key, Done done, const QString &user)
         if (done)
             done(ok);
     };
-    line(m->address)->enqueue(user, std::move(r));
+    enqueue(m->address, user, std::move(r), false, done);
 }
 
 bool Fleet::applyRead(Monitor &m, int screen, const QByteArray &reply, quint64 askedAt)
@@ -187,7 +234,7 @@ void Fleet::changeRecord(Monitor &m, int screen, const ST_BasicData &after)
             emit fieldChanged(m.address.key(), screen, fi.field, before.get(fi.field), after.get(fi.field));
 }
 
-void Fleet::read(const QString &key, int screen, Done done, const QString &user)
+void Fleet::read(const QString &key, int screen, Done done, const QString &user, bool urgent)
 {
     Monitor *m = find(key);
     if (!m || screen < 0 || screen >= MachineDevice::MaxScreens) {
@@ -195,10 +242,10 @@ void Fleet::read(const QString &key, int screen, Done done, const QString &user)
             done(false);
         return;
     }
-    if (m->type < 0) { // the reply's layout follows the type: ask for it first
-        probe(key, [this, key, screen, done, user](bool ok) {
+    if (m->type < 0 || m->reprobe) { // the reply's layout follows the type: ask for it first
+        probe(key, [this, key, screen, done, user, urgent](bool ok) {
             if (ok)
-                read(key, screen, done, user);
+                read(key, screen, done, user, urgent);
             else if (done)
                 done(false);
         }, user);
@@ -214,23 +261,32 @@ void Fleet::read(const QString &key, int screen, Done done, const QString &user)
     r.done = [this, key, screen, done, askedAt = sendCount](const QByteArray *reply) {
         Monitor *mon = find(key);
         const bool ok = mon && reply && applyRead(*mon, screen, *reply, askedAt);
+        if (mon && reply && !ok)
+            mon->reprobe = true; // a reply whose layout is not its type's: another monitor answers there now
         if (mon)
             answered(*mon, reply != nullptr);
         if (done)
             done(ok);
     };
-    line(m->address)->enqueue(user, std::move(r));
+    enqueue(m->address, user, std::move(r), urgent, done);
 }
 
-void Fleet::scan(const QString &port, int id, QStringList found, const std::function<void(QStringList)> &done,
+// A request the link has no room for ends unanswered once the caller has
+// returned; it says nothing of the monitor.
+void Fleet::enqueue(const Address &a, const QString &user, Request r, bool urgent, const Done &done)
+{
+    if (!line(a)->enqueue(user, std::move(r), urgent) && done)
+        QTimer::singleShot(0, this, [done] { done(false); });
+}
+
+void Fleet::scan(const Address &port, int id, QStringList found, const std::function<void(QStringList)> &done,
                  const QString &user)
 {
     if (id > LastSerialId) {
         done(found);
         return;
     }
-    Address a;
-    a.port = port;
+    Address a = port;
     a.id = id;
     const QString key = a.key();
     Request r;
@@ -247,15 +303,27 @@ void Fleet::scan(const QString &port, int id, QStringList found, const std::func
         }
         scan(port, id + 1, found, done, user);
     };
-    line(a)->enqueue(user, std::move(r));
+    if (!line(a)->enqueue(user, std::move(r)))
+        QTimer::singleShot(0, this, [found, done] { done(found); }); // no room: the search ends with what it found
 }
 
-void Fleet::discoverSerial(const QString &port, std::function<void(QStringList)> done, const QString &user)
+Address Fleet::serialLine(const QString &device) const
 {
     Address a;
-    a.port = port;
+    a.device = device;
+    for (auto it = lines.cbegin(); it != lines.cend(); ++it)
+        if (it.value()->onSerial() && it.value()->path() == device)
+            a.port = it.key().mid(int(qstrlen("serial:")));
+    if (a.port.isEmpty())
+        a.port = canonicalPort(device);
+    return a;
+}
+
+void Fleet::discoverSerial(const QString &device, std::function<void(QStringList)> done, const QString &user)
+{
+    const Address a = serialLine(device);
     line(a);
-    scan(port, 0, {}, done, user.isEmpty() ? QStringLiteral("discovery") : user);
+    scan(a, 0, {}, done, user.isEmpty() ? QStringLiteral("discovery") : user);
 }
 
 void Fleet::discoverLan(std::function<void(QStringList)> done)
@@ -346,27 +414,66 @@ void Fleet::send(const QString &key, const QString &requestKey, std::function<bo
 void Fleet::watch(const QString &key, int screen, int everyMs, const QString &user)
 {
     for (Watched &w : watched)
-        if (w.key == key && w.screen == screen) {
+        if (w.key == key && w.screen == screen && w.user == user) {
             w.everyMs = everyMs;
             return;
         }
     watched.append({key, screen, everyMs, user, msSinceStart(), false});
-    QTimer::singleShot(0, this, &Fleet::tick);
+    if (!std::exchange(spreadDue, true))
+        QTimer::singleShot(0, this, &Fleet::spread); // once for many screens watched at once
 }
 
-void Fleet::unwatch(const QString &key, int screen)
+void Fleet::unwatch(const QString &key, int screen, const QString &user)
 {
     watched.erase(std::remove_if(watched.begin(), watched.end(),
-                                 [&](const Watched &w) { return w.key == key && w.screen == screen; }),
+                                 [&](const Watched &w) { return w.key == key && w.screen == screen && w.user == user; }),
                   watched.end());
 }
 
+// The watched screens of each link are due one after the other, evenly over
+// their cadence, from now on: the n-th of N at n/N of it.
+void Fleet::spread()
+{
+    spreadDue = false;
+    const qint64 now = msSinceStart();
+    QHash<QString, QVector<Watched *>> byLine;
+    for (Watched &w : watched)
+        if (const Monitor *m = find(w.key))
+            byLine[m->address.lineKey()].append(&w);
+    for (const QVector<Watched *> &ws : qAsConst(byLine))
+        for (int i = 0; i < ws.size(); ++i)
+            if (!ws[i]->inFlight)
+                ws[i]->dueMs = now + qint64(ws[i]->everyMs) * i / ws.size();
+    tick();
+}
+
+void Fleet::readEnded(const QString &key, int screen, bool ok)
+{
+    const Monitor *m = find(key);
+    const bool offline = m && m->failures >= OfflineAfter;
+    const qint64 now = msSinceStart();
+    for (Watched &x : watched) {
+        if (x.key != key || x.screen != screen)
+            continue;
+        x.inFlight = false;
+        // On its cadence when it answered (the spread kept); else soon again.
+        const qint64 next = ok ? std::max(x.dueMs + x.everyMs, now + x.everyMs / 2) : now + (offline ? OfflineReadMs : RetryMs);
+        x.dueMs = std::min(next, now + x.everyMs);
+    }
+    ticker->start(0); // one pass over the watched screens for all the reads that end together
+}
+
 // Every watched screen that is due is asked for, in list order, so each link
-// serves its monitors round robin; the next turn is planned for the earliest due.
+// serves its monitors round robin; a screen watched by several users is read
+// once for all. The next turn is planned for the earliest due.
 void Fleet::tick()
 {
     const qint64 now = msSinceStart();
     qint64 next = std::numeric_limits<qint64>::max();
+    QSet<QString> asked;
+    for (const Watched &w : qAsConst(watched))
+        if (w.inFlight)
+            asked.insert(w.key + QLatin1Char('/') + QString::number(w.screen));
     for (Watched &w : watched) {
         if (w.inFlight || !find(w.key))
             continue;
@@ -374,20 +481,16 @@ void Fleet::tick()
             next = std::min(next, w.dueMs);
             continue;
         }
-        w.inFlight = true;
         const QString key = w.key;
         const int screen = w.screen;
-        read(key, screen, [this, key, screen](bool ok) {
-            for (Watched &x : watched) {
-                if (x.key != key || x.screen != screen)
-                    continue;
-                const Monitor *m = find(key);
-                const bool offline = m && m->failures >= OfflineAfter;
-                x.inFlight = false;
-                x.dueMs = msSinceStart() + (ok ? x.everyMs : offline ? OfflineReadMs : RetryMs);
-            }
-            ticker->start(0); // one pass over the watched screens for all the reads that end together
-        }, w.user);
+        const QString id = key + QLatin1Char('/') + QString::number(screen);
+        if (asked.contains(id))
+            continue; // another user's read of it is on its way; its end counts for this one
+        asked.insert(id);
+        for (Watched &x : watched)
+            if (x.key == key && x.screen == screen)
+                x.inFlight = true;
+        read(key, screen, [this, key, screen](bool ok) { readEnded(key, screen, ok); }, w.user);
     }
     if (next != std::numeric_limits<qint64>::max())
         ticker->start(static_cast<int>(std::max<qint64>(0, next - now)));

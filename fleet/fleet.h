@@ -18,12 +18,15 @@ class QTimer;
 namespace Fleet {
 
 class Line;
+struct Request;
 
 // Where a monitor is: a device ID on a serial port, or an address on the LAN.
 struct Address {
-    QString port; // serial port; empty on the LAN
+    QString port; // serial port (the device it leads to); empty on the LAN
     QString ip;   // LAN address
     int id = 0;   // serial device ID 0-126
+    QString device; // the path the port is opened by, when not port: a link such as
+                    // /dev/serial/by-id/... follows an adapter plugged back in
 
     bool onSerial() const { return !port.isEmpty(); }
     QString key() const;     // "serial:PORT#ID" or "lan:IP"
@@ -48,6 +51,7 @@ struct Monitor {
     QString name;
     bool online = false;
     int failures = 0;     // requests unanswered in a row
+    bool reprobe = false; // asked for its type again before the next read: it may be another monitor now
     qint64 lastAnswerMs = -1; // on the fleet's clock (msSinceStart); -1: never
     std::array<ScreenState, 8> screens;
 };
@@ -69,6 +73,7 @@ public:
     static constexpr int RetryMs = 1000;        // a watched screen whose read failed is tried again after this
     static constexpr int OfflineReadMs = 5000;  // an offline monitor is tried this often
     static constexpr int SearchSettleMs = 1000; // a LAN search listens this long after its broadcast
+    static constexpr int ReopenMs = 500;        // a serial port that has gone is tried again this often
 
     explicit Fleet(int baud = 38400, QObject *parent = nullptr);
     ~Fleet() override;
@@ -82,11 +87,13 @@ public:
     using Done = std::function<void(bool answered)>;
     // A search request to one monitor: tells its type (and, on the LAN, its ID).
     void probe(const QString &key, Done done, const QString &user = QString());
-    // A read of one screen (0-7); the record lands in the monitor's state.
-    void read(const QString &key, int screen, Done done, const QString &user = QString());
+    // A read of one screen (0-7); the record lands in the monitor's state. An
+    // urgent read (a screen someone has just opened) goes before the others waiting.
+    void read(const QString &key, int screen, Done done, const QString &user = QString(), bool urgent = false);
     // Every monitor that answers on a serial port (IDs 0-126) or on the LAN;
-    // the keys of those found, in ID or address order.
-    void discoverSerial(const QString &port, std::function<void(QStringList)> done, const QString &user = QString());
+    // the keys of those found, in ID or address order. The port as written (a
+    // link is followed, and opened again by its own name when it comes back).
+    void discoverSerial(const QString &device, std::function<void(QStringList)> done, const QString &user = QString());
     void discoverLan(std::function<void(QStringList)> done);
 
     // What one setting frame carries, asked for when the monitor's turn comes.
@@ -104,14 +111,21 @@ public:
     using Sent = std::function<void(bool written)>;
     void send(const QString &key, const QString &requestKey, std::function<bool(Setting *)> build, Sent sent = {});
 
-    // Watched screens are read every everyMs, round robin on each link; a failed
-    // read is tried again after RetryMs, an offline monitor every OfflineReadMs.
+    // Watched screens are read every everyMs, each user at its own cadence (a
+    // read for one counts for all); a link's screens are due evenly spread over
+    // the cadence, not together. A failed read is tried again after RetryMs, an
+    // offline monitor every OfflineReadMs.
     void watch(const QString &key, int screen, int everyMs, const QString &user = QStringLiteral("watch"));
-    void unwatch(const QString &key, int screen);
+    void unwatch(const QString &key, int screen, const QString &user = QStringLiteral("watch"));
 
     // The link of this address, made on first use; a serial port that has gone
-    // is opened again. True when the link is open.
+    // is opened again. True when the link is open. The fleet itself tries every
+    // serial port that has gone each ReopenMs, for all its users at once.
     bool openLine(const Address &address);
+    QStringList lineKeys() const { return lines.keys(); }
+    // The serial line a port as written leads to: the fleet's line opened by that
+    // name when there is one (its device may be another now), else the device.
+    Address serialLine(const QString &device) const;
     QString lineError(const QString &lineKey) const;
     bool lineIsOpen(const QString &lineKey) const;
     // Requests waiting or outstanding on a link.
@@ -124,7 +138,10 @@ public:
 
 signals:
     void onlineChanged(const QString &key, bool online);
-    void identified(const QString &key); // its type (and screen count) became known
+    void identified(const QString &key); // its type (and screen count) became known, or changed
+    // A serial line went (or did not open) or came back: text says so for a log.
+    // Each change is said once; a line back has its monitors read at once.
+    void lineChanged(const QString &lineKey, bool open, const QString &text);
     // A field changed: read from the monitor, or sent to it.
     void fieldChanged(const QString &key, int screen, Field field, int before, int after);
     void inputChanged(const QString &key, int screen, const QString &text);
@@ -151,7 +168,12 @@ private:
     // The screen's record becomes after; a fieldChanged for each field that differs.
     void changeRecord(Monitor &m, int screen, const ST_BasicData &after);
     bool applyProbe(Monitor &m, const QByteArray &reply);
-    void scan(const QString &port, int id, QStringList found, const std::function<void(QStringList)> &done,
+    void checkLines();
+    void enqueue(const Address &a, const QString &user, Request r, bool urgent, const Done &done);
+    void spread();
+    // Watched entries of a screen, once a read of it has ended.
+    void readEnded(const QString &key, int screen, bool ok);
+    void scan(const Address &port, int id, QStringList found, const std::function<void(QStringList)> &done,
               const QString &user);
     void tick();
 
@@ -159,6 +181,9 @@ private:
     QHash<QString, Monitor *> monitors;
     QStringList order;
     QHash<QString, Line *> lines;
+    QHash<QString, int> lineSaid; // per serial line: 1 open, -1 not, 0 not said yet
+    QTimer *reopener = nullptr;
+    bool spreadDue = false;
     PacedSender *paced = nullptr;
     QVector<Watched> watched;
     QTimer *ticker = nullptr;

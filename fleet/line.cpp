@@ -12,8 +12,7 @@ namespace Fleet {
 Line::Line(const QString &port_, int baud_, QObject *parent) : QObject(parent), portName(port_), baud(baud_)
 {
     if (onSerial()) {
-        port = new PortDevice(this);
-        port->udp->close(); // replies on the network belong to the LAN's line
+        port = new PortDevice(this, PortDevice::SerialOnly); // the network belongs to the LAN's line
         port->keepInputOnWrite = true;
         port->setSerialPort(portName, baud);
         connect(port, &PortDevice::signalUartRecvFrame, this, [this](const QByteArray &f) { receive(QString(), f); });
@@ -48,18 +47,22 @@ QString Line::errorText() const
 
 int Line::waiting() const
 {
-    int n = outstanding.size();
+    int n = outstanding.size() + urgentQueue.size();
     for (const QQueue<Request> &q : queues)
         n += q.size();
     return n;
 }
 
-void Line::enqueue(const QString &user, Request request)
+bool Line::enqueue(const QString &user, Request request, bool urgent)
 {
-    if (!queues.contains(user))
+    QQueue<Request> &q = urgent ? urgentQueue : queues[user];
+    if (q.size() >= MostWaitingPerUser)
+        return false;
+    if (!urgent && !users.contains(user))
         users.append(user);
-    queues[user].enqueue(std::move(request));
+    q.enqueue(std::move(request));
     pump();
+    return true;
 }
 
 bool Line::write(const QString &ip, const QByteArray &frame)
@@ -80,21 +83,33 @@ void Line::broadcast(const QByteArray &frame)
 void Line::pump()
 {
     int passed = 0;
-    while (!users.isEmpty() && passed < users.size()) {
+    while ((!users.isEmpty() && passed < users.size()) || !urgentQueue.isEmpty()) {
         if (onSerial() && !outstanding.isEmpty())
             return;
-        const QString user = users.at((users.indexOf(lastServed) + 1 + passed) % users.size());
-        QQueue<Request> &q = queues[user];
-        int at = 0;
-        while (at < q.size() && outstanding.contains(slotOf(q.at(at))))
-            ++at;
-        if (at == q.size()) {
-            ++passed;
-            continue;
+        auto free = [&](const QQueue<Request> &q) {
+            int at = 0;
+            while (at < q.size() && outstanding.contains(slotOf(q.at(at))))
+                ++at;
+            return at;
+        };
+        Request r;
+        const int urgentAt = free(urgentQueue);
+        if (urgentAt < urgentQueue.size()) {
+            r = urgentQueue.takeAt(urgentAt);
+        } else {
+            if (users.isEmpty() || passed >= users.size())
+                return;
+            const QString user = users.at((users.indexOf(lastServed) + 1 + passed) % users.size());
+            QQueue<Request> &q = queues[user];
+            const int at = free(q);
+            if (at == q.size()) {
+                ++passed;
+                continue;
+            }
+            passed = 0;
+            lastServed = user;
+            r = q.takeAt(at);
         }
-        passed = 0;
-        lastServed = user;
-        Request r = q.takeAt(at);
         const std::uint8_t link = onSerial() ? Frame::LinkSerial : Frame::LinkNetwork;
         const QByteArray frame = r.kind == Request::Read ? Frame::readRequest(link, r.mask, r.id)
                                                          : Frame::searchRequest(link, r.id);

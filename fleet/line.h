@@ -41,17 +41,21 @@ class Line : public QObject
 {
     Q_OBJECT
 public:
-    // port empty: the LAN.
+    // port empty: the LAN. A serial port is opened by the path given, as written.
     Line(const QString &port, int baud, QObject *parent = nullptr);
+    static constexpr int MostWaitingPerUser = 4096;
     ~Line() override;
 
     bool onSerial() const { return !portName.isEmpty(); }
+    QString path() const { return portName; } // the serial port as it is opened
     bool isOpen() const;
     // Opens the serial port again when it has gone; true when it is open.
     bool reopen();
     QString errorText() const;
 
-    void enqueue(const QString &user, Request request);
+    // An urgent request goes before every other waiting. False, and the request
+    // dropped, when its user (or the urgent queue) has MostWaitingPerUser waiting.
+    bool enqueue(const QString &user, Request request, bool urgent = false);
     // A frame that needs no answer (a setting command), written at once; false
     // when it did not reach an open port or socket.
     bool write(const QString &ip, const QByteArray &frame);
@@ -81,6 +85,7 @@ private:
     PortDevice *port = nullptr; // a serial line's
     LanSocket *lan = nullptr;   // the LAN's: every local interface at once
     QHash<QString, QQueue<Request>> queues; // per user
+    QQueue<Request> urgentQueue;             // served first
     QStringList users;                       // in order of first request; served in turn
     QString lastServed;                      // the user whose request went out last
     QHash<QString, Outstanding> outstanding; // per monitor on the LAN, one ("") on a serial line

@@ -77,6 +77,7 @@ bool parseTarget(const QString &text, Target *out, QString *error)
             *error = QStringLiteral("bad serial target '%1' (serial:PORT#ID, ID 0-126)").arg(text);
             return false;
         }
+        t.device = t.port;
         t.port = canonicalPort(t.port);
     } else {
         *error = QStringLiteral("unknown target '%1' (lan:A.B.C.D, serial:PORT#ID or a name from --targets)").arg(text);

@@ -12,7 +12,8 @@ struct Target {
     QString name;     // as written by the caller (a target file name or the target itself)
     bool serial = false;
     QString ip;
-    QString port;
+    QString port;     // the device the port leads to (canonicalPort): one port has one name
+    QString device;   // the port as written, which opens it: a link follows an adapter plugged back
     int id = 0;
     int screen = -1;  // 0-7 when given with @N
 
@@ -22,6 +23,7 @@ struct Target {
     {
         Address a;
         a.port = serial ? port : QString();
+        a.device = serial ? device : QString();
         a.ip = serial ? QString() : ip;
         a.id = serial ? id : 0;
         return a;

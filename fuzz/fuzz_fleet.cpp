@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto fleet = std::make_unique<Fleet::Fleet>();
     Fleet::Address asked, other;
     if (serial) {
-        asked = {QStringLiteral("/nonexistent/fuzz-line"), {}, 7};
-        other = {asked.port, {}, 9};
+        asked = {QStringLiteral("/nonexistent/fuzz-line"), {}, 7, {}};
+        other = {asked.port, {}, 9, {}};
     } else {
         // Loopback addresses: the read request the fleet writes stays on this machine.
         asked.ip = QStringLiteral("127.254.254.7");

@@ -9,7 +9,7 @@
 Q_LOGGING_CATEGORY(lcLink, "telvanor.link")
 Q_LOGGING_CATEGORY(lcLinkFrames, "telvanor.link.frames", QtInfoMsg)
 
-PortDevice::PortDevice(QObject *parent) : QObject(parent)
+PortDevice::PortDevice(QObject *parent, Links links) : QObject(parent), withUdp(links == SerialAndUdp)
 {
     clock.start();
     openPorts();
@@ -29,6 +29,8 @@ void PortDevice::openPorts()
     serial = new QSerialPort(this);
     connect(serial, &QSerialPort::readyRead, this, &PortDevice::slotUartRecv);
     connect(serial, &QSerialPort::errorOccurred, this, &PortDevice::onSerialError);
+    if (!withUdp)
+        return;
     collectLocalAddresses();
     // With no usable local address the socket listens on every address.
     bindAddr = localAddrs.isEmpty() ? QString() : localAddrs.first();
@@ -121,6 +123,8 @@ void PortDevice::slotUartRecv()
 
 bool PortDevice::udpSendTo(const QString &ipAddr, const char *data, int length)
 {
+    if (!udp)
+        return false;
     qCDebug(lcLinkFrames) << "udp >" << ipAddr << QByteArray(data, length).toHex(' ');
     return udp->writeDatagram(data, length, QHostAddress(ipAddr), DeviceUdpPort) == length;
 }
@@ -172,7 +176,7 @@ void PortDevice::createUdpSocket()
 
 void PortDevice::bindLocal(int index)
 {
-    if (index < 0 || index >= localAddrs.size())
+    if (!withUdp || index < 0 || index >= localAddrs.size())
         return;
     bindAddr = localAddrs.at(index);
     QList<QPair<QString, QByteArray>> drained;
@@ -253,6 +257,8 @@ bool PortDevice::isBroadcasting() const
 void PortDevice::udpBroadcast(const char *data, int length)
 {
     const QByteArray frame(data, length);
+    if (!withUdp)
+        return;
     if (broadcastTimer->isActive()) {
         // Every frame goes out from every interface, in the order handed over.
         broadcastQueue.enqueue(frame);

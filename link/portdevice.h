@@ -33,7 +33,9 @@ public:
     // Room for a burst of a few hundred replies to one search.
     static constexpr int UdpReceiveBufferBytes = 4 * 1024 * 1024;
 
-    explicit PortDevice(QObject *parent = nullptr);
+    // Without UDP the device is a serial port alone: no socket is made or bound.
+    enum Links { SerialAndUdp, SerialOnly };
+    explicit PortDevice(QObject *parent = nullptr, Links links = SerialAndUdp);
     ~PortDevice() override;
 
     void openPorts();
@@ -65,6 +67,7 @@ public:
     // whose monitors answer while requests go out to others.
     bool keepInputOnWrite = false;
     QUdpSocket *udp = nullptr;
+    const bool withUdp = true;
     QHostAddress senderAddr;
     QStringList localAddrs;          // usable local IPv4 addresses, in system order
     QList<int> localPrefixes;        // netmask prefix length of each entry of localAddrs

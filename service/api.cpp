@@ -130,13 +130,18 @@ const QVector<Api::Route> &Api::routes()
 Api::Api(Fleet::Fleet *f, const Options &o, QObject *parent) : QObject(parent), fleet(f), options(o)
 {
     clock.start();
-    // Once a monitor's type is known, every screen it has is read on the cadence.
+    // Once a monitor's type is known (or has changed), every screen it has is
+    // read on the cadence, and only those.
     connect(fleet, &Fleet::Fleet::identified, this, [this](const QString &key) {
         const Fleet::Monitor *m = fleet->find(key);
         if (!m || !byKey.contains(key))
             return;
-        for (int s = 0; s < m->screenCount; ++s)
-            fleet->watch(key, s, options.readEveryMs);
+        for (int s = 0; s < MachineDevice::MaxScreens; ++s) {
+            if (s < m->screenCount)
+                fleet->watch(key, s, options.readEveryMs);
+            else
+                fleet->unwatch(key, s);
+        }
     });
 }
 
@@ -405,7 +410,7 @@ void Api::withScreen(const QStringList &args, bool fresh, const Http::Respond &r
             if (!answered || !found)
                 return respond(error(503, QStringLiteral("monitor '%1' is not answering").arg(name)));
             then(*found, s);
-        }, QStringLiteral("api"));
+        }, QStringLiteral("api"), fresh);
     });
 }
 
@@ -948,6 +953,7 @@ void Api::discover(bool lan, const QStringList &serial, const std::function<void
                 Fleet::Target t;
                 t.serial = m->address.onSerial();
                 t.port = m->address.port;
+                t.device = m->address.device;
                 t.ip = m->address.ip;
                 t.id = m->address.id;
                 QString name = nameForPlace(t);
@@ -972,12 +978,9 @@ void Api::discover(bool lan, const QStringList &serial, const std::function<void
             return done(*found, *added);
         }
         const QString port = ports->takeFirst();
-        Fleet::Address a;
-        a.port = port;
-        if (!self->fleet->openLine(a)) {
-            emit self->logLine(QStringLiteral("serial port %1 does not open: %2").arg(port, self->fleet->lineError(a.lineKey())));
+        const Fleet::Address a = self->fleet->serialLine(port);
+        if (!self->fleet->openLine(a)) // the fleet says so, and searches it again when it opens
             return (*next)();
-        }
         self->fleet->discoverSerial(port, [take, next](const QStringList &keys) { take(keys); (*next)(); }, QStringLiteral("api"));
     };
     if (!lan)
@@ -1001,17 +1004,20 @@ void Api::postDiscover(const Http::Request &r, const QStringList &, const Http::
         return respond(error(400, QStringLiteral("serial: a list of serial ports"), QStringLiteral("serial")));
     QStringList serial;
     // Only ports the configuration names are opened: a path given here could be any device.
-    QStringList known = options.discoverSerial;
+    // Each is opened by the path the configuration gives it.
+    QHash<QString, QString> known; // device by canonical port
+    for (const QString &d : qAsConst(options.discoverSerial))
+        known.insert(Fleet::canonicalPort(d), d);
     for (const Fleet::Target &t : qAsConst(monitors))
-        if (t.serial)
-            known << t.port;
+        if (t.serial && !known.contains(t.port))
+            known.insert(t.port, t.device.isEmpty() ? t.port : t.device);
     for (const QJsonValue &v : body.value("serial").toArray()) {
         if (!v.isString() || v.toString().isEmpty())
             return respond(error(400, QStringLiteral("serial: a list of serial ports"), QStringLiteral("serial")));
         const QString port = Fleet::canonicalPort(v.toString());
         if (!known.contains(port))
             return respond(error(400, QStringLiteral("serial: %1 is not a port the configuration names").arg(v.toString()), QStringLiteral("serial")));
-        serial << port;
+        serial << known.value(port);
     }
     const bool lan = body.isEmpty() ? options.discoverLan : body.value("lan").toBool(false);
     if (body.isEmpty())

@@ -220,9 +220,9 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, C
         if (!v.isString() || v.toString().isEmpty())
             return bad(lineOf(raw, "serial"), QStringLiteral("discover: serial: a list of serial ports"));
         const QString port = Fleet::canonicalPort(v.toString());
-        if (c.discoverSerial.contains(port))
+        if (std::any_of(c.discoverSerial.begin(), c.discoverSerial.end(), [&](const QString &d) { return Fleet::canonicalPort(d) == port; }))
             return bad(lineOf(raw, "serial"), QStringLiteral("discover: serial: %1 given twice").arg(port));
-        c.discoverSerial << port;
+        c.discoverSerial << v.toString(); // opened by the path given: a link follows the adapter
     }
     if (c.monitors.isEmpty() && !c.discoverLan && c.discoverSerial.isEmpty())
         return bad(1, QStringLiteral("no monitors: give \"monitors\" or \"discover\""));

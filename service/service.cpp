@@ -1,19 +1,14 @@
 #include "service.h"
 
-#include <QSet>
-#include <QTimer>
 #include <QWebSocket>
 
 #include "api.h"
 #include "events.h"
 #include "fleet.h"
+#include "target.h"
 #include "httpgate.h"
 #include "tallybridge.h"
 #include "webpage.h"
-
-namespace {
-constexpr int kReopenMs = 1000;
-}
 
 Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), config(c)
 {
@@ -52,8 +47,16 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     connect(fleetPart, &Fleet::Fleet::onlineChanged, this, [this](const QString &key, bool online) {
         emit logLine(QStringLiteral("%1: %2").arg(apiPart->nameOf(key), online ? QStringLiteral("answering") : QStringLiteral("not answering")));
     });
-    ticker = new QTimer(this);
-    connect(ticker, &QTimer::timeout, this, &Service::reopenLines);
+    // The fleet reopens every serial line that has gone; said once each way. A
+    // port the configuration has searched is searched again when it comes back
+    // (or first appears): the monitors on it may be others now.
+    for (const QString &d : qAsConst(config.discoverSerial))
+        searchedLines.insert(QStringLiteral("serial:") + Fleet::canonicalPort(d), d);
+    connect(fleetPart, &Fleet::Fleet::lineChanged, this, [this](const QString &lineKey, bool open, const QString &text) {
+        emit logLine(text);
+        if (open && started && searchedLines.contains(lineKey))
+            search(false, {searchedLines.value(lineKey)});
+    });
 }
 
 Service::~Service() = default;
@@ -82,32 +85,15 @@ int Service::start(QString *error)
         if (status != ExitOk)
             return status;
     }
-    reopenLines();
-    ticker->start(kReopenMs);
+    started = true;
     if (config.discoverLan || !config.discoverSerial.isEmpty())
-        apiPart->discover(config.discoverLan, config.discoverSerial, [this](const QStringList &found, const QStringList &added) {
-            emit logLine(QStringLiteral("search: %1 monitor(s) found, %2 new").arg(found.size()).arg(added.size()));
-        });
+        search(config.discoverLan, config.discoverSerial);
     return ExitOk;
 }
 
-// A serial port that does not open, or has gone, is reported once and tried every second.
-void Service::reopenLines()
+void Service::search(bool lan, const QStringList &serial)
 {
-    QSet<QString> seen;
-    for (const QString &name : apiPart->names()) {
-        const Fleet::Target t = config.monitors.contains(name) ? config.monitors.value(name) : Fleet::Target();
-        if (!t.serial)
-            continue;
-        const Fleet::Address a = t.address();
-        if (seen.contains(a.lineKey()) || fleetPart->lineIsOpen(a.lineKey()))
-            continue;
-        seen.insert(a.lineKey());
-        const bool open = fleetPart->openLine(a);
-        if (!open && !lineReported.value(a.lineKey()))
-            emit logLine(QStringLiteral("serial port %1 does not open (%2); trying every second").arg(a.port, fleetPart->lineError(a.lineKey())));
-        else if (open && lineReported.value(a.lineKey()))
-            emit logLine(QStringLiteral("serial port %1 open again").arg(a.port));
-        lineReported.insert(a.lineKey(), !open);
-    }
+    apiPart->discover(lan, serial, [this](const QStringList &found, const QStringList &added) {
+        emit logLine(QStringLiteral("search: %1 monitor(s) found, %2 new").arg(found.size()).arg(added.size()));
+    });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -8,7 +9,6 @@
 class Api;
 class Events;
 class TallyBridge;
-class QTimer;
 namespace Fleet {
 class Fleet;
 }
@@ -38,14 +38,13 @@ signals:
     void logLine(const QString &line);
 
 private:
-    void reopenLines();
-
+    void search(bool lan, const QStringList &serial);
     ServiceConfig config;
     Fleet::Fleet *fleetPart = nullptr;
     Api *apiPart = nullptr;
     Events *eventsPart = nullptr;
     Http::Server *serverPart = nullptr;
     TallyBridge *bridge = nullptr;
-    QTimer *ticker = nullptr;
-    QHash<QString, bool> lineReported; // serial lines reported as not open
+    QHash<QString, QString> searchedLines; // the configuration's search ports: device by line key
+    bool started = false;
 };

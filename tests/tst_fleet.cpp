@@ -30,7 +30,7 @@ class TestFleet : public QObject
         QVERIFY2(link->openPty(&why), qPrintable(why));
         fleet = std::make_unique<Fleet::Fleet>(38400);
         for (int id : {5, 6, 9}) {
-            Fleet::Monitor &m = fleet->add({link->path(), {}, id});
+            Fleet::Monitor &m = fleet->add({link->path(), {}, id, {}});
             m.type = 4;
             m.screenCount = 3;
         }
@@ -138,14 +138,51 @@ private slots:
         QVERIFY2(readsOfFive >= 3, qPrintable(QString::number(readsOfFive)));
     }
 
+    // Users in turn, an urgent read before them all; a user with more than a
+    // link's room waiting has the rest ended at once, without the others waiting.
     void usersServedInTurn()
     {
         start();
         for (int i = 0; i < 5; ++i)
             read(5, i % 3, "bridge");
         read(6, 0, "script");
-        QTRY_COMPARE(done.size(), 6);
-        QCOMPARE(done.indexOf("6@1 +"), 1);
+        fleet->read(key(6), 2, [this](bool ok) { done << QStringLiteral("page %1").arg(ok ? '+' : '-'); }, "page", true);
+        QTRY_COMPARE(done.size(), 7);
+        QCOMPARE(done.mid(0, 3), (QStringList{"5@1 +", "page +", "6@1 +"})); // the first was on its way
+        done.clear();
+        for (int i = 0; i < 4096 + 76; ++i) // one on its way, 4096 waiting
+            read(9, 0, "flood");
+        read(5, 1, "script");
+        QTRY_COMPARE(done.size(), 75);
+        QCOMPARE(done.count("9@1 -"), 75);
+        QTRY_VERIFY(done.contains("5@2 +")); // after the read on its way, not after the flood
+        QCOMPARE(fleet->find(key(9))->failures, 1);
+    }
+
+    // Screens watched together are read spread over their cadence, not in one
+    // burst; each user keeps its own cadence for a screen both watch.
+    void watchedCadence()
+    {
+        start();
+        QElapsedTimer clock;
+        clock.start();
+        QVector<qint64> at;
+        int secondScreen = 0;
+        connect(fleet.get(), &Fleet::Fleet::recordRead, fleet.get(), [&](const QString &k, int screen) {
+            if (k == key(6) && screen == 1)
+                ++secondScreen;
+            else
+                at << clock.elapsed();
+        });
+        for (int id : {5, 6})
+            for (int screen : {0, 2})
+                fleet->watch(key(id), screen, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(at.size() >= 4, 8000);
+        // Together they would all come within a few tens of ms; spread, the fourth at 3/4 of it.
+        QVERIFY2(at[3] - at[0] >= 1500, qPrintable(QString::number(at[3] - at[0])));
+        fleet->watch(key(6), 1, 300, "page");
+        fleet->watch(key(6), 1, 600000, "bridge");
+        QTRY_VERIFY_WITH_TIMEOUT(secondScreen >= 4, 5000);
     }
 
     // The fleet's host on 10.78.1.0/24 and 10.78.2.0/24, a monitors' namespace

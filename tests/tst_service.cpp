@@ -12,6 +12,8 @@
 #include <QWebSocket>
 #include <QtTest>
 
+#include <sys/socket.h>
+
 #include "api.h"
 #include "config.h"
 #include "events.h"
@@ -103,7 +105,8 @@ class TestService : public QObject
     }
 
     // Straight to the API, without a client: the request is taken before this returns.
-    void direct(const QByteArray &method, const QString &path, const QByteArray &body, QList<Answer> *answers, const char *query = "")
+    void direct(const QByteArray &method, const QString &path, const QByteArray &body, QList<Answer> *answers, const char *query = "",
+                Api *to = nullptr)
     {
         Http::Request r;
         r.method = method;
@@ -111,7 +114,7 @@ class TestService : public QObject
         r.query = QUrlQuery(QLatin1String(query));
         r.headers.insert("authorization", "Bearer " + kToken);
         r.body = body;
-        service->api()->handle(r, [answers](const Http::Response &resp) { answers->append({resp.status, resp.body}); });
+        (to ? to : service->api())->handle(r, [answers](const Http::Response &resp) { answers->append({resp.status, resp.body}); });
     }
 
 private slots:
@@ -293,7 +296,9 @@ private slots:
         QString why;
         QVERIFY2(gone->openPty(&why), qPrintable(why));
         Fleet::Target t;
-        QVERIFY(Fleet::parseTarget(QStringLiteral("serial:%1#6").arg(gone->path()), &t, &why));
+        const QString unplugged = dir.filePath("ttyUNPLUGGED"); // gone for good: its number may serve another line later
+        QVERIFY(QFile::link(gone->path(), unplugged));
+        QVERIFY(Fleet::parseTarget(QStringLiteral("serial:%1#6").arg(unplugged), &t, &why));
         service->api()->addMonitor("unplugged", t);
         const QString key = service->api()->keyOf("unplugged");
         QTRY_VERIFY_WITH_TIMEOUT(service->fleet()->find(key)->screens[0].known, 10000);
@@ -303,6 +308,7 @@ private slots:
         QList<Answer> answers;
         direct("POST", "/monitors/unplugged/screens/1/tally", R"({"tally": "red"})", &answers);
         gone.reset();
+        QFile::remove(unplugged);
         QTRY_COMPARE(answers.size(), 1);
         for (const Answer &a : {answers[0], call("PATCH", "/monitors/unplugged/screens/1", R"({"brightness": 29})")})
             QVERIFY2(a.status == 503 && a.body.contains("line"), a.body);
@@ -311,22 +317,90 @@ private slots:
         QVERIFY(std::none_of(changed.begin(), changed.end(), [&](const QList<QVariant> &c) { return c[0].toString() == key; }));
     }
 
-    // A serial port missing at start is said to be missing once, however often it is tried.
-    void missingPortSaidOnce()
+    // A USB adapter pulled and plugged back (its pseudo-terminal gone, a new one
+    // behind the same name) with a monitor of another type now at the same ID: the
+    // fleet opens it again for the API and the bridge alike, asks the type again,
+    // and says each change once. A searched port missing at start is said once,
+    // searched when it appears. No UDP socket is made for serial lines.
+    void adapterPluggedBack()
     {
         static QStringList said; // Qt's messages meanwhile
         const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { said << m; });
         const auto restore = qScopeGuard([before] { qInstallMessageHandler(before); });
-        ServiceConfig c;
+        auto udpSockets = [] {
+            int n = 0;
+            for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System)) {
+                int type = 0;
+                socklen_t len = sizeof type;
+                sockaddr_storage a{};
+                socklen_t alen = sizeof a;
+                const int f = fd.fileName().toInt();
+                n += getsockopt(f, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_DGRAM
+                    && getsockname(f, reinterpret_cast<sockaddr *>(&a), &alen) == 0 && (a.ss_family == AF_INET || a.ss_family == AF_INET6);
+            }
+            return n;
+        };
+        const int udpBefore = udpSockets();
+        Simulator rackSim, laterSim;
+        rackSim.monitors = {Sim::makeMonitor(4, 5, {})};
+        laterSim.monitors = {Sim::makeMonitor(1, 7, {})};
+        auto rack = std::make_unique<SerialLink>(&rackSim);
+        SerialLink later(&laterSim);
         QString why;
-        QCOMPARE(config(QStringLiteral(R"({"monitors": {"gone": "serial:%1#1"}, "readEveryMs": 1000})").arg(dir.filePath("ttyGONE")).toUtf8(), &c, &why), 0);
+        QVERIFY2(rack->openPty(&why) && later.openPty(&why), qPrintable(why));
+        const QString rackPath = dir.filePath("ttyRACK"), laterPath = dir.filePath("ttyLATER");
+        QVERIFY(QFile::link(rack->path(), rackPath));
+        QFile map(dir.filePath("map-rack.json"));
+        QVERIFY(map.open(QIODevice::WriteOnly));
+        map.write(QStringLiteral(R"({"listen": {"tcp5": %1}, "displays": [{"tsl": "5.0/0/3", "target": "rack"}]})").arg(tslPort + 1).toUtf8());
+        map.close();
+        ServiceConfig c;
+        QCOMPARE(config(QStringLiteral(R"({"monitors": {"rack": "serial:%1#5"}, "discover": {"serial": ["%2"]},
+            "readEveryMs": 1000, "bridgeMap": "map-rack.json"})").arg(rackPath, laterPath).toUtf8(), &c, &why), 0);
         c.port = 0;
-        Service gone(c);
-        QSignalSpy logged(&gone, &Service::logLine);
-        QCOMPARE(gone.start(&why), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(gone.fleet()->find(gone.api()->keyOf("gone"))->failures == 2, 10000); // the port tried each second meanwhile
-        QCOMPARE(std::count_if(logged.begin(), logged.end(), [](const QList<QVariant> &l) { return l[0].toString().contains("ttyGONE"); }), 1);
-        QVERIFY2(said.filter("ttyGONE").size() <= 1, qPrintable(said.join('\n')));
+        Service svc(c);
+        QSignalSpy logged(&svc, &Service::logLine);
+        auto count = [&](const QString &text) {
+            return std::count_if(logged.begin(), logged.end(), [&](const QList<QVariant> &l) { return l[0].toString().contains(text); });
+        };
+        QCOMPARE(svc.start(&why), 0);
+        const QString key = svc.api()->keyOf("rack");
+        QTRY_VERIFY(svc.fleet()->find(key)->screens[0].known);
+        QTcpSocket tsl; // the mixer's TSL 5.0 stream
+        tsl.connectToHost(QHostAddress::LocalHost, tslPort + 1);
+        QVERIFY(tsl.waitForConnected(5000));
+        auto tally = [&](int left) { // DLE STX, byte count 14, version, flags, screen 0; index 3, left tally, 4 bytes "RACK"
+            tsl.write(QByteArray::fromHex("fe02 0e00 00 00 0000 0300") + char(left << 4) + QByteArray::fromHex("00 0400") + "RACK");
+        };
+        tally(1);
+        QTRY_COMPARE(rackSim.monitors[0].screens[0].record.get(Field::tally), 1);
+
+        rack.reset(); // pulled
+        QTRY_COMPARE(count("ttyRACK is gone ("), 1);
+        QVERIFY(count("ttyLATER does not open") == 1);
+        QList<Answer> answers;
+        direct("PATCH", "/monitors/rack/screens/1", R"({"brightness": 33})", &answers, "", svc.api());
+        QTRY_COMPARE(answers.size(), 1);
+        QVERIFY2(answers[0].status == 503, answers[0].body);
+        rackSim.monitors = {Sim::makeMonitor(2, 5, {})}; // another monitor at ID 5 now
+        rack = std::make_unique<SerialLink>(&rackSim);
+        QVERIFY2(rack->openPty(&why), qPrintable(why));
+        QVERIFY(QFile::remove(rackPath) && QFile::link(rack->path(), rackPath));
+        QTRY_COMPARE(count("ttyRACK open again"), 1);
+        QTRY_COMPARE(svc.fleet()->find(key)->type, 2);
+        direct("PATCH", "/monitors/rack/screens/1", R"({"brightness": 41})", &answers, "", svc.api());
+        QTRY_COMPARE(answers.size(), 2);
+        QVERIFY2(answers[1].status == 200, answers[1].body);
+        QCOMPARE(rackSim.monitors[0].screens[0].record.get(Field::brightness), 41);
+        tally(2); // the bridge: brought up to date on the new monitor, then on with the mixer
+        QTRY_COMPARE(rackSim.monitors[0].screens[0].record.get(Field::tally), 2);
+
+        QVERIFY(QFile::link(later.path(), laterPath)); // plugged in after the start
+        QTRY_VERIFY_WITH_TIMEOUT(svc.api()->names().contains("serial-ttyLATER-7"), 15000); // 127 IDs asked
+        QCOMPARE(count("ttyRACK is gone ("), 1);
+        QCOMPARE(count("does not open"), 1);
+        QVERIFY2(said.filter("ttyLATER").size() <= 1, qPrintable(said.join('\n')));
+        QCOMPARE(udpSockets(), udpBefore);
     }
 
     // Read back: taken, and not taken.

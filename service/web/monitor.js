@@ -288,7 +288,12 @@ export function createMonitorView(model, root) {
       const same = n === name && s === screen && root.childElementCount;
       name = n;
       screen = s;
-      if (!same) build();
+      if (!same) {
+        // The screen just opened is read before the others waiting their turn:
+        // what it shows now comes as events a moment later.
+        if (current()?.settings) request('GET', `${screenPath()}?fresh=true`).catch(() => {});
+        build();
+      }
       root.querySelector('h1')?.focus?.();
     },
     hide() {
