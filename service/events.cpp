@@ -131,15 +131,24 @@ void Events::add(QWebSocket *socket)
         socket->deleteLater();
     });
     connect(socket, &QWebSocket::pong, this, [this, socket] { heardAt.insert(socket, nowMs()); });
-    QJsonArray monitors;
-    for (const QString &name : api->names())
-        monitors.append(api->monitorJson(name, true));
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(QJsonObject{{"type", "snapshot"}, {"monitors", monitors}, {"state", api->state()}})
-                                                  .toJson(QJsonDocument::Compact)));
+    // One snapshot for every client until something changes (or its silences age):
+    // built once, and handed to the kernel at once rather than kept per client.
+    const qint64 now = nowMs();
+    if (snapshotAt < 0 || now - snapshotAt > SnapshotFreshMs) {
+        QJsonArray monitors;
+        for (const QString &name : api->names())
+            monitors.append(api->monitorJson(name, true));
+        snapshot = QString::fromUtf8(QJsonDocument(QJsonObject{{"type", "snapshot"}, {"monitors", monitors}, {"state", api->state()}})
+                                         .toJson(QJsonDocument::Compact));
+        snapshotAt = now;
+    }
+    socket->sendTextMessage(snapshot);
+    socket->flush();
 }
 
 void Events::publish(const QJsonObject &message)
 {
+    snapshotAt = -1; // every change is published: the next client gets a snapshot built anew
     // A monitor a search has just found is announced by "added" once it has a name.
     const QJsonValue monitor = message.value("monitor");
     if (sockets.isEmpty() || (monitor.isString() && monitor.toString().isEmpty()))

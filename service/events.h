@@ -3,6 +3,7 @@
 #include <QJsonObject>
 #include <QHash>
 #include <QObject>
+#include <QString>
 #include <QVector>
 
 #include "basicdata.h"
@@ -25,6 +26,7 @@ class Events : public QObject
     Q_OBJECT
 public:
     static constexpr qint64 MaxQueuedBytes = 4 * 1024 * 1024;
+    static constexpr int SnapshotFreshMs = 1000; // a snapshot is shared this long at most (its silences age)
     // Every client is pinged this often and closed when it has not answered for
     // so long: one whose link went down without a close gives its place back.
     static constexpr int PingEveryMs = 10000;
@@ -55,4 +57,6 @@ private:
     QHash<QWebSocket *, qint64> heardAt; // ms on the monotonic clock
     QTimer *pinger = nullptr;
     int silentMs = SilentMs;
+    QString snapshot;       // shared by the clients that connect until a change
+    qint64 snapshotAt = -1; // when it was built; -1: to build
 };

@@ -46,8 +46,11 @@ QByteArray rawResponse(int status, const char *reason, const QByteArray &json)
         + "\r\nConnection: close\r\n\r\n" + json;
 }
 
+// One request of a connection, answered in the order the requests came.
 struct Pending {
     std::optional<QHttpServerResponder> responder;
+    std::optional<Response> answer; // given, and waiting for the answers before it
+    bool close = false;             // the client asked to close after this answer
 };
 } // namespace
 
@@ -223,39 +226,63 @@ protected:
         }
         auto pending = std::make_shared<Pending>();
         pending->responder.emplace(makeResponder(r, socket));
+        // The client asked to close after this answer (HTTP/1.0 unless it keeps the connection alive).
+        const QByteArray connection = req.header("connection").toLower();
+        pending->close = connection.contains("close") || (g->http10 && !connection.contains("keep-alive"));
         g->pending.append(pending);
         QPointer<QTcpSocket> alive(socket);
         Gate *gateOf = gate;
-        // The client asked to close after this answer (HTTP/1.0 unless it keeps the connection alive).
-        const QByteArray connection = req.header("connection").toLower();
-        const bool close = connection.contains("close") || (g->http10 && !connection.contains("keep-alive"));
-        handler(req, [pending, alive, gateOf, close](const Response &resp) {
-            if (!pending->responder || !alive)
+        handler(req, [pending, alive, gateOf](const Response &resp) {
+            if (!pending->responder || !alive || pending->answer)
                 return;
-            Response out = resp;
-            if (close)
-                out.headers += {{"Connection", "close"}};
-            write(*pending->responder, out);
-            pending->responder.reset();
-            if (Gate::Guard *g = gateOf->guard(alive.data())) {
-                g->pending.removeAll(pending);
-                g->lastActivityMs = gateOf->now();
-            }
-            if (close)
-                alive->disconnectFromHost(); // once the answer is written
-            else if (alive->bytesToWrite() > kMostUnread)
-                alive->abort();
+            pending->answer = resp;
+            flush(gateOf, alive.data());
         });
         return true;
     }
 
+    // Answers go out in the order their requests came: one given early waits for
+    // those before it.
+    static void flush(Gate *gate, QTcpSocket *socket)
+    {
+        Gate::Guard *g = gate->guard(socket);
+        if (!g)
+            return;
+        while (!g->pending.isEmpty() && g->pending.first()->answer) {
+            const std::shared_ptr<Pending> p = g->pending.takeFirst();
+            Response out = *p->answer;
+            if (p->close)
+                out.headers += {{"Connection", "close"}};
+            write(*p->responder, out);
+            p->responder.reset();
+            g->lastActivityMs = gate->now();
+            if (p->close) {
+                for (const auto &later : qAsConst(g->pending))
+                    later->responder.reset();
+                g->pending.clear();
+                socket->disconnectFromHost(); // once the answer is written
+                return;
+            }
+        }
+        if (socket->bytesToWrite() > kMostUnread)
+            socket->abort();
+    }
+
     void missingHandler(const QHttpServerRequest &r, QTcpSocket *socket) override
     {
-        QHttpServerResponder responder = makeResponder(r, socket);
         Response resp = refusals.take(socket);
         if (resp.status == 0)
             resp = Response{404, R"({"error":"not found"})", "application/json", {}};
-        write(responder, resp);
+        Gate::Guard *g = gate->guard(socket);
+        if (!g) {
+            QHttpServerResponder responder = makeResponder(r, socket);
+            return write(responder, resp);
+        }
+        auto pending = std::make_shared<Pending>();
+        pending->responder.emplace(makeResponder(r, socket));
+        pending->answer = resp;
+        g->pending.append(pending);
+        flush(gate, socket);
     }
 
 private:

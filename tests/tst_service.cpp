@@ -490,6 +490,22 @@ private slots:
         QCOMPARE(got[0].value("type").toString(), QStringLiteral("snapshot"));
         QCOMPARE(at(got[0], {"state", "multi", "1", "umd3"}).toString(), QStringLiteral("ISO 3"));
         QCOMPARE(got[0].value("monitors").toArray().size(), 5);
+        // A change since: the next client's snapshot holds it (snapshots are shared until one).
+        const QString quad = service->api()->keyOf("quad");
+        const ST_BasicData shown = service->fleet()->find(quad)->screens[0].record;
+        service->fleet()->send(quad, "test", [shown](Fleet::Fleet::Setting *s) { s->record = shown; s->record.set(Field::brightness, 23); return true; });
+        QWebSocket late;
+        QJsonObject lateSnapshot;
+        QTRY_COMPARE(service->fleet()->find(quad)->screens[0].record.get(Field::brightness), 23);
+        connect(&late, &QWebSocket::textMessageReceived, this, [&](const QString &m) {
+            if (lateSnapshot.isEmpty())
+                lateSnapshot = QJsonDocument::fromJson(m.toUtf8()).object();
+        });
+        late.open(ws.requestUrl());
+        QTRY_VERIFY(!lateSnapshot.isEmpty());
+        QCOMPARE(at(lateSnapshot, {"state", "quad", "1", "brightness"}).toInt(), 23);
+        late.close();
+        QTRY_COMPARE(service->events()->clients(), 1);
         auto seen = [&](const char *type, const char *key, const QJsonValue &v) {
             return std::any_of(got.begin(), got.end(), [&](const QJsonObject &o) { return o.value("type") == QLatin1String(type) && o.value(QLatin1String(key)) == v; });
         };
@@ -547,6 +563,22 @@ private slots:
             const QByteArray got = raw(request, &s);
             QVERIFY2(got.startsWith(QByteArray("HTTP/1.1") + status), got);
         }
+        // Pipelined: a PATCH that waits for the monitor's pace, then a GET answered at once: in order.
+        QTcpSocket piped;
+        piped.connectToHost(QHostAddress::LocalHost, service->port());
+        for (const QByteArray &body : {QByteArray(R"({"brightness": 61})"), QByteArray(R"({"brightness": 62})")})
+            piped.write("PATCH /api/v1/monitors/quad/screens/3 HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\nContent-Length: "
+                        + QByteArray::number(body.size()) + auth + "\r\n\r\n" + body);
+        piped.write("GET /api/v1/presets HTTP/1.1\r\nHost: localhost" + auth + "\r\n\r\n");
+        QByteArray answers;
+        QTRY_COMPARE_WITH_TIMEOUT((answers += piped.readAll()).count("HTTP/1.1 200"), 3, 10000);
+        const QList<QByteArray> parts = answers.split('\n');
+        QStringList order;
+        for (const QByteArray &l : parts)
+            if (l.startsWith('{'))
+                order << (l.contains("\"presets\"") ? "presets" : l.contains("\"brightness\":62") ? "62" : "61");
+        QCOMPARE(order, (QStringList{"61", "62", "presets"}));
+
         const int before = service->server()->clients();
         QTcpSocket greedy; // pipelines its requests and reads none of the answers
         greedy.setReadBufferSize(1024);
