@@ -36,6 +36,8 @@ public:
 
     void add(QWebSocket *socket);
     int clients() const { return sockets.size(); }
+    // Clients closed by the service since start: not keeping up, or not answering.
+    quint64 dropped() const { return droppedCount; }
     void publish(const QJsonObject &message);
 
 signals:
@@ -55,4 +57,5 @@ private:
     QHash<QWebSocket *, qint64> heardAt; // ms on the monotonic clock
     QTimer *pinger = nullptr;
     int silentMs = SilentMs;
+    quint64 droppedCount = 0;
 };

@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
 #include <QWebSocket>
@@ -7,6 +8,7 @@
 #include "api.h"
 #include "events.h"
 #include "fleet.h"
+#include "health.h"
 #include "httpgate.h"
 #include "tallybridge.h"
 #include "webpage.h"
@@ -33,7 +35,14 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     limits.maxClients = config.maxClients;
     serverPart = new Http::Server(
         limits,
-        [this](const Http::Request &r, const Http::Respond &respond) {
+        [this](const Http::Request &r, const Http::Respond &answer) {
+            // Every request answered is counted, whoever answers it.
+            const QPointer<Health> health(apiPart->health());
+            const Http::Respond respond = [health, answer, method = r.method](const Http::Response &resp) {
+                if (health)
+                    health->countRequest(method, resp.status);
+                answer(resp);
+            };
             const Http::Response wrongHost = apiPart->misdirected(r);
             if (wrongHost.status)
                 return respond(wrongHost);
@@ -52,8 +61,14 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     connect(fleetPart, &Fleet::Fleet::onlineChanged, this, [this](const QString &key, bool online) {
         emit logLine(QStringLiteral("%1: %2").arg(apiPart->nameOf(key), online ? QStringLiteral("answering") : QStringLiteral("not answering")));
     });
+    apiPart->health()->watchEvents(eventsPart);
     ticker = new QTimer(this);
     connect(ticker, &QTimer::timeout, this, &Service::reopenLines);
+    connect(ticker, &QTimer::timeout, this, [this] {
+        const QString now = apiPart->health()->summary();
+        if (now != statusLine)
+            emit statusChanged(statusLine = now);
+    });
 }
 
 Service::~Service() = default;
@@ -81,6 +96,7 @@ int Service::start(QString *error)
         const int status = bridge->start(error);
         if (status != ExitOk)
             return status;
+        apiPart->health()->watchTally(bridge->receiver(), config.bridgeMap);
     }
     reopenLines();
     ticker->start(kReopenMs);

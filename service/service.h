@@ -36,6 +36,8 @@ public:
 
 signals:
     void logLine(const QString &line);
+    // The service's health in one line, when it changes ("ok: ...", "degraded: ...").
+    void statusChanged(const QString &status);
 
 private:
     void reopenLines();
@@ -48,4 +50,5 @@ private:
     TallyBridge *bridge = nullptr;
     QTimer *ticker = nullptr;
     QHash<QString, bool> lineReported; // serial lines reported as not open
+    QString statusLine;                // as last told by statusChanged
 };
