@@ -13,8 +13,8 @@
 #include "captions.h"
 #include "config.h"
 #include "domains.h"
-#include "health.h"
 #include "frames.h"
+#include "health.h"
 #include "machinedevice.h"
 #include "typerules.h"
 
