@@ -170,7 +170,7 @@ Http::Response Health::metrics() const
             if (const QByteArray v = value(*served[i]); !v.isEmpty())
                 e.sample(name, {{"monitor", api->names().at(i)}}, v);
     };
-    perMonitor("telvanor_monitor_answering", "gauge", "Whether a monitor answers (it stops after 3 requests in a row go unanswered).",
+    perMonitor("telvanor_monitor_answering", "gauge", "Whether a monitor answers (0 once 3 requests in a row have gone unanswered, and before its first answer).",
                [](const Fleet::Monitor &m) { return QByteArray(m.online ? "1" : "0"); });
     perMonitor("telvanor_monitor_silent_seconds", "gauge", "Seconds since the monitor last answered (none before its first answer).",
                [this](const Fleet::Monitor &m) { return m.lastAnswerMs < 0 ? QByteArray() : seconds(api->silentMs(m).toInteger()); });
