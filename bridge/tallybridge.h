@@ -66,6 +66,8 @@ public:
 
     // Opens the TSL listeners; ExitOk, or ExitPort with *error set.
     int start(QString *error);
+    // Where TSL comes in (a service counts its messages).
+    Tsl::Receiver *receiver() const { return tsl; }
 
 signals:
     void logLine(const QString &line);

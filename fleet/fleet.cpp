@@ -138,6 +138,7 @@ int Fleet::waiting(const QString &lineKey) const
 
 void Fleet::answered(Monitor &m, bool yes)
 {
+    ++(yes ? m.answers : m.timeouts);
     if (yes) {
         m.failures = 0;
         m.lastAnswerMs = msSinceStart();
@@ -368,11 +369,13 @@ void Fleet::send(const QString &key, const QString &requestKey, std::function<bo
         h.id = static_cast<std::uint8_t>(m->id);
         const QByteArray frame = Frame::settingCommand(s.group, h, s.record, s.umdText, m->type == 2);
         if (frame.isEmpty() || !line(m->address)->write(m->address.ip, frame)) {
+            ++m->framesNotWritten;
             if (sent)
                 sent(false);
             return;
         }
         ++sendCount;
+        ++m->framesWritten;
         const GroupBytes *g = groupBytes(s.group);
         // What went out is each screen's state until a read says otherwise, so
         // that the next frame to the monitor, whoever builds it, carries it on.

@@ -54,6 +54,9 @@ struct Monitor {
     bool reprobe = false; // asked for its type again before the next read: it may be another monitor now
     qint64 lastAnswerMs = -1; // on the fleet's clock (msSinceStart); -1: never
     std::array<ScreenState, 8> screens;
+    // Counted since the monitor was added (a service's metrics): setting frames
+    // written to its line or not, requests (reads, probes) answered or timed out.
+    quint64 framesWritten = 0, framesNotWritten = 0, answers = 0, timeouts = 0;
 };
 
 // The monitors on their links, for programs that serve many monitors at once

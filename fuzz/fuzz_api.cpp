@@ -171,6 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const QJsonDocument doc = QJsonDocument::fromJson(resp.body);
             if (resp.status == 204)
                 return check(r.method == "OPTIONS" && resp.body.isEmpty());
+            if (resp.type != "application/json") // the metrics, in Prometheus' text format
+                return check(resp.status == 200 && r.path == QLatin1String("/metrics"));
             check(QVector<int>{200, 201, 400, 401, 403, 404, 405, 409, 413, 422, 500, 502, 503}.contains(resp.status));
             check(doc.isObject() && (resp.status < 400 || doc.object().value("error").isString()));
         });

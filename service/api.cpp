@@ -14,6 +14,7 @@
 #include "config.h"
 #include "domains.h"
 #include "frames.h"
+#include "health.h"
 #include "machinedevice.h"
 #include "typerules.h"
 
@@ -123,6 +124,8 @@ const QVector<Api::Route> &Api::routes()
         {"GET", "/openapi.json", &Api::getOpenApi},
         {"GET", "/fields", &Api::getFields},
         {"POST", "/events/ticket", &Api::postTicket},
+        {"GET", "/health", &Api::getHealth},
+        {"GET", "/metrics", &Api::getMetrics, true},
     };
     return table;
 }
@@ -130,6 +133,7 @@ const QVector<Api::Route> &Api::routes()
 Api::Api(Fleet::Fleet *f, const Options &o, QObject *parent) : QObject(parent), fleet(f), options(o)
 {
     clock.start();
+    healthPart = new Health(this, fleet, this);
     // Once a monitor's type is known (or has changed), every screen it has is
     // read on the cadence, and only those.
     connect(fleet, &Fleet::Fleet::identified, this, [this](const QString &key) {
@@ -244,11 +248,12 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
     }
     if (r.body.size() > MaxBody)
         return respond(error(413, QStringLiteral("request body over %1 bytes").arg(MaxBody)));
-    if (!r.path.startsWith(kBase + QLatin1Char('/')))
-        return respond(error(404, QStringLiteral("not found: %1 (the API is under %2)").arg(r.path, kBase)));
-    const QStringList parts = r.path.mid(kBase.size() + 1).split(QLatin1Char('/'));
+    const bool inApi = r.path.startsWith(kBase + QLatin1Char('/'));
+    const QStringList parts = r.path.mid(inApi ? kBase.size() + 1 : 1).split(QLatin1Char('/'));
     QStringList allowed;
     for (const Route &route : routes()) {
+        if (route.atRoot == inApi)
+            continue;
         const QStringList pattern = QString::fromLatin1(route.pattern).mid(1).split(QLatin1Char('/'));
         if (pattern.size() != parts.size())
             continue;
@@ -267,7 +272,8 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
         allowed << QString::fromLatin1(route.method);
     }
     if (allowed.isEmpty())
-        return respond(error(404, QStringLiteral("not found: %1").arg(r.path)));
+        return respond(error(404, inApi ? QStringLiteral("not found: %1").arg(r.path)
+                                        : QStringLiteral("not found: %1 (the API is under %2)").arg(r.path, kBase)));
     Http::Response wrong = error(405, QStringLiteral("%1 takes %2").arg(r.path, allowed.join(QLatin1String(", "))));
     wrong.headers += {{"Allow", allowed.join(QLatin1String(", ")).toLatin1()}};
     respond(wrong);
@@ -1050,6 +1056,16 @@ void Api::getOpenApi(const Http::Request &, const QStringList &, const Http::Res
     Http::Response r;
     r.body = doc;
     respond(r);
+}
+
+void Api::getHealth(const Http::Request &, const QStringList &, const Http::Respond &respond)
+{
+    respond(healthPart->report());
+}
+
+void Api::getMetrics(const Http::Request &, const QStringList &, const Http::Respond &respond)
+{
+    respond(healthPart->metrics());
 }
 
 // ---- events tickets ----

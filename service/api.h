@@ -20,6 +20,8 @@
 // UMD labels and tally, presets, searches. Requests are checked whole before
 // anything is sent; setting frames go out through the fleet, paced per monitor,
 // and frames still waiting for the same screen and packet group are merged.
+class Health;
+
 class Api : public QObject
 {
     Q_OBJECT
@@ -40,11 +42,13 @@ public:
         int ticketMs = 30000;      // how long an events ticket opens the socket
     };
 
-    // One route: a method and a path pattern with {name}, {n} or {preset} segments.
+    // One route: a method and a path pattern with {name}, {n} or {preset} segments,
+    // under /api/v1 unless atRoot.
     struct Route {
         const char *method;
         const char *pattern;
         void (Api::*handler)(const Http::Request &, const QStringList &args, const Http::Respond &);
+        bool atRoot = false;
     };
     static const QVector<Route> &routes();
 
@@ -88,6 +92,8 @@ public:
     static QJsonObject typeTable();
     // How long the monitor has been silent, in ms; null before its first answer.
     QJsonValue silentMs(const Fleet::Monitor &m) const;
+    // The health and metrics served at /api/v1/health and /metrics.
+    Health *health() const { return healthPart; }
 
 signals:
     void monitorAdded(const QString &name);
@@ -126,6 +132,8 @@ private:
     void getOpenApi(const Http::Request &, const QStringList &, const Http::Respond &);
     void getFields(const Http::Request &, const QStringList &, const Http::Respond &);
     void postTicket(const Http::Request &, const QStringList &, const Http::Respond &);
+    void getHealth(const Http::Request &, const QStringList &, const Http::Respond &);
+    void getMetrics(const Http::Request &, const QStringList &, const Http::Respond &);
 
     // The monitor of a name with its type known (probed when not), or an error response.
     void withMonitor(const QString &name, const Http::Respond &respond, const std::function<void(Fleet::Monitor &)> &then);
@@ -168,4 +176,5 @@ private:
     };
     QVector<Ticket> tickets;              // oldest first
     QElapsedTimer clock;
+    Health *healthPart = nullptr;
 };

@@ -82,6 +82,7 @@ void Events::pingAll()
 void Events::drop(QWebSocket *s, const QString &why)
 {
     emit logLine(QStringLiteral("events: %1 %2; closed").arg(s->peerAddress().toString(), why));
+    ++droppedCount;
     sockets.removeAll(s);
     heardAt.remove(s);
     s->disconnect(this);

@@ -38,6 +38,8 @@ public:
 
     void add(QWebSocket *socket);
     int clients() const { return sockets.size(); }
+    // Clients closed by the service since start: not keeping up, or not answering.
+    quint64 dropped() const { return droppedCount; }
     void publish(const QJsonObject &message);
 
 signals:
@@ -59,4 +61,5 @@ private:
     int silentMs = SilentMs;
     QString snapshot;       // shared by the clients that connect until a change
     qint64 snapshotAt = -1; // when it was built; -1: to build
+    quint64 droppedCount = 0;
 };

@@ -7,6 +7,7 @@
 #include "config.h"
 #include "service.h"
 #include "stopsignals.h"
+#include "systemdnotify.h"
 
 namespace {
 void out(const QString &line)
@@ -72,12 +73,19 @@ int main(int argc, char *argv[])
     exitOnStopSignals(&app, 0);
     Service service(config);
     QObject::connect(&service, &Service::logLine, &app, logLine);
+    SystemdNotify manager;
     status = service.start(&error);
     if (status != ExitOk) {
         std::fprintf(stderr, "telvanord: %s\n", error.toUtf8().constData());
         return status;
     }
     const QString host = config.listen.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(config.listenText) : config.listenText;
-    out(QStringLiteral("telvanord: listening on http://%1:%2/api/v1").arg(host).arg(service.port()));
-    return app.exec();
+    const QString listening = QStringLiteral("listening on http://%1:%2/api/v1").arg(host).arg(service.port());
+    out(QStringLiteral("telvanord: ") + listening);
+    // Only now can a client connect: the service manager starts what waits for it.
+    manager.ready(listening);
+    QObject::connect(&service, &Service::statusChanged, &manager, &SystemdNotify::status);
+    status = app.exec();
+    manager.stopping();
+    return status;
 }

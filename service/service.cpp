@@ -1,14 +1,21 @@
 #include "service.h"
 
+#include <QPointer>
+#include <QTimer>
 #include <QWebSocket>
 
 #include "api.h"
 #include "events.h"
 #include "fleet.h"
+#include "health.h"
 #include "target.h"
 #include "httpgate.h"
 #include "tallybridge.h"
 #include "webpage.h"
+
+namespace {
+constexpr int kStatusMs = 1000;
+}
 
 Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), config(c)
 {
@@ -28,7 +35,14 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     limits.maxClients = config.maxClients;
     serverPart = new Http::Server(
         limits,
-        [this](const Http::Request &r, const Http::Respond &respond) {
+        [this](const Http::Request &r, const Http::Respond &answer) {
+            // Every request answered is counted, whoever answers it.
+            const QPointer<Health> health(apiPart->health());
+            const Http::Respond respond = [health, answer, method = r.method](const Http::Response &resp) {
+                if (health)
+                    health->countRequest(method, resp.status);
+                answer(resp);
+            };
             const Http::Response wrongHost = apiPart->misdirected(r);
             if (wrongHost.status)
                 return respond(wrongHost);
@@ -57,6 +71,13 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
         if (open && started && searchedLines.contains(lineKey))
             search(false, {searchedLines.value(lineKey)});
     });
+    apiPart->health()->watchEvents(eventsPart);
+    statusTicker = new QTimer(this);
+    connect(statusTicker, &QTimer::timeout, this, [this] {
+        const QString now = apiPart->health()->summary();
+        if (now != statusLine)
+            emit statusChanged(statusLine = now);
+    });
 }
 
 Service::~Service() = default;
@@ -84,8 +105,10 @@ int Service::start(QString *error)
         const int status = bridge->start(error);
         if (status != ExitOk)
             return status;
+        apiPart->health()->watchTally(bridge->receiver(), config.bridgeMap);
     }
     started = true;
+    statusTicker->start(kStatusMs);
     if (config.discoverLan || !config.discoverSerial.isEmpty())
         search(config.discoverLan, config.discoverSerial);
     return ExitOk;

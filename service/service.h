@@ -9,6 +9,7 @@
 class Api;
 class Events;
 class TallyBridge;
+class QTimer;
 namespace Fleet {
 class Fleet;
 }
@@ -36,6 +37,8 @@ public:
 
 signals:
     void logLine(const QString &line);
+    // The service's health in one line, when it changes ("ok: ...", "degraded: ...").
+    void statusChanged(const QString &status);
 
 private:
     void search(bool lan, const QStringList &serial);
@@ -47,4 +50,6 @@ private:
     TallyBridge *bridge = nullptr;
     QHash<QString, QString> searchedLines; // the configuration's search ports: device by line key
     bool started = false;
+    QTimer *statusTicker = nullptr;        // the health summary, looked at every second
+    QString statusLine;                    // as last told by statusChanged
 };

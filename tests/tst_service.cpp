@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -24,6 +25,12 @@
 #include "seriallink.h"
 #include "service.h"
 #include "simulator.h"
+#include "systemdnotify.h"
+
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 const QByteArray kToken = "sixteen-or-more-characters";
@@ -53,6 +60,9 @@ class TestService : public QObject
     QNetworkAccessManager nam;
     QString base;
     const quint16 tslPort = quint16(41000 + QCoreApplication::applicationPid() % 1000);
+    Simulator loneSim; // one monitor on a line of its own, for the health rows
+    std::unique_ptr<SerialLink> loneLine;
+    std::unique_ptr<Service> lone;
 
     // Writes a config file and reads it: the status, and the message when it is refused.
     int config(const QByteArray &text, ServiceConfig *out, QString *error)
@@ -115,6 +125,32 @@ class TestService : public QObject
         r.headers.insert("authorization", "Bearer " + kToken);
         r.body = body;
         (to ? to : service->api())->handle(r, [answers](const Http::Response &resp) { answers->append({resp.status, resp.body}); });
+    }
+
+    // A scrape of /metrics: each sample by its series, "name{label=value,...}", the label
+    // values as the text format's escapes (\\ \" \n) give them back.
+    QHash<QString, double> scrape(QByteArray *text = nullptr)
+    {
+        const Answer a = call("GET", "/../../metrics");
+        if (text)
+            *text = a.body;
+        QHash<QString, double> samples;
+        for (const QByteArray &l : a.body.split('\n')) {
+            QByteArray series;
+            bool quoted = false;
+            int i = 0;
+            for (; i < l.size() && (quoted || l[i] != ' ') && !l.startsWith('#'); ++i) {
+                if (quoted && l[i] == '\\')
+                    series += l[++i] == 'n' ? '\n' : l[i];
+                else if (l[i] == '"')
+                    quoted = !quoted;
+                else
+                    series += l[i];
+            }
+            if (i > 0)
+                samples.insert(QString::fromUtf8(series), l.mid(i + 1).toDouble());
+        }
+        return samples;
     }
 
 private slots:
@@ -222,6 +258,10 @@ private slots:
         row("a level past any integer", "PATCH", "/monitors/multi/screens/1", R"({"brightness": 4294967346})", 422, "takes 0-100", 0, 0);
         row("a number past the field's bits", "PATCH", "/monitors/multi/screens/1", R"({"colorTemp": 9})", 422, "colorTemp takes 0-5", 0, 0);
         row("a tally past its values", "POST", "/monitors/multi/screens/1/tally", R"({"tally": 7})", 422, "tally takes 0-3", 0, 0);
+        row("health with a monitor never heard", "GET", "/health", {}, 503, R"(ghost: not answering (never answered))");
+        row("health without the token", "GET", "/health", {}, 401, "token", 0, -1, "", {}, "None");
+        row("metrics without the token", "GET", "/../../metrics", {}, 401, "token", 0, -1, "", {}, "None");
+        row("metrics through a name made to point here", "GET", "/../../metrics", {}, 403, "host not allowed", 0, -1, "", {}, "Host attacker.example");
     }
 
     void requests()
@@ -543,6 +583,84 @@ private slots:
         QCOMPARE(ws.state(), QAbstractSocket::ConnectedState);
     }
 
+    // The health a plain HTTP check reads, of a service with one monitor on a line of
+    // its own: well, then the monitor silent, then its line gone.
+    void health_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("all well") << 0 << 200 << "\"answering\":true,\"line\":\"serial:";
+        QTest::newRow("its monitor stops answering") << 1 << 503 << R"("status":"degraded")";
+        QTest::newRow("its line gone") << 2 << 503 << ": not open (";
+    }
+
+    void health()
+    {
+        QFETCH(int, step);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QString why;
+        if (!lone) {
+            loneSim.monitors = {Sim::makeMonitor(1, 4, {})};
+            loneLine = std::make_unique<SerialLink>(&loneSim);
+            QVERIFY2(loneLine->openPty(&why), qPrintable(why));
+            ServiceConfig c;
+            QCOMPARE(config(QStringLiteral(R"({"monitors": {"lone": "serial:%1#4"}, "readEveryMs": 1000})").arg(loneLine->path()).toUtf8(), &c, &why), 0);
+            c.port = 0;
+            lone = std::make_unique<Service>(c);
+            QCOMPARE(lone->start(&why), 0);
+        }
+        if (step == 1)
+            loneSim.failures.stopAfter = loneSim.requestCount();
+        else if (step == 2)
+            loneLine.reset();
+        Answer a;
+        QTRY_VERIFY2_WITH_TIMEOUT((a = finish(nam.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/health").arg(lone->port())))))).status == status,
+                                  a.body, 15000);
+        QVERIFY2(a.body.contains(says.toUtf8()) && a.body.contains(step ? "lone: not answering for" : R"("status":"ok")"), a.body);
+        if (step == 2)
+            lone.reset(); // its line does not come back
+    }
+
+    // The metrics as Prometheus scrapes them: counters that move with the frames written
+    // and not, the answers and the requests, and a monitor whose name needs escapes.
+    void metrics()
+    {
+        const QString odd = QStringLiteral("odd \"name\" \\ on\ntwo lines");
+        Fleet::Target t;
+        QString why;
+        QVERIFY(Fleet::parseTarget(QStringLiteral("serial:%1#12").arg(line->path()), &t, &why));
+        service->api()->addMonitor(odd, t);
+        const QHash<QString, double> before = scrape();
+        QCOMPARE(before.value("telvanor_monitor_answering{monitor=" + odd + "}", -1), 0.0);
+        QCOMPARE(before.value("telvanor_monitor_answering{monitor=quad}"), 1.0);
+        QCOMPARE(before.value("telvanor_line_open{line=serial:" + line->path() + "}"), 1.0);
+        // The label went out before its line was pulled, the tally waiting for the pace did not.
+        QCOMPARE(before.value("telvanor_setting_frames_written_total{monitor=unplugged}"), 1.0);
+        QCOMPARE(before.value("telvanor_setting_frames_not_written_total{monitor=unplugged}"), 1.0);
+        QCOMPARE(before.value("telvanor_event_clients_dropped_total"), 1.0); // the client that stopped reading
+        QCOMPARE(call("PATCH", "/monitors/quad/screens/1", R"({"brightness": 61})").status, 200);
+        QUdpSocket tsl;
+        tsl.writeDatagram("\x81", 1, QHostAddress::LocalHost, tslPort); // a TSL packet cut short
+        QHash<QString, double> after;
+        QByteArray text; // the last scrape's
+        auto moved = [&](const QString &series) { return after.value(series) - before.value(series); };
+        QTRY_VERIFY((after = scrape(&text), moved("telvanor_tsl_messages_rejected_total") == 1 && moved("telvanor_reads_answered_total{monitor=quad}") > 0));
+        QCOMPARE(moved("telvanor_setting_frames_written_total{monitor=quad}"), 1.0);
+        QCOMPARE(moved("telvanor_api_requests_total{method=PATCH,code=200}"), 1.0);
+        QVERIFY(after.value("telvanor_reads_timed_out_total{monitor=ghost}") >= 3); // silent since the start
+        QCOMPARE(after.value("telvanor_tsl_messages_received_total"), 2.0); // the bridge's two
+        QProcess promtool;
+        promtool.start("promtool", {"check", "metrics"});
+        if (!promtool.waitForStarted())
+            QSKIP("promtool (Debian's prometheus) is not installed: the text format is not checked");
+        promtool.write(text);
+        promtool.closeWriteChannel();
+        QVERIFY(promtool.waitForFinished(30000));
+        QVERIFY2(promtool.exitCode() == 0, promtool.readAll() + '\n' + text);
+    }
+
     // Connections the service must not keep: a client that asks to close, an upgrade
     // through a name made to point here or without its keys, a client that pipelines
     // and never reads, and a WebSocket client whose link went down without a close.
@@ -715,6 +833,78 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath("later")));
     }
 
+    // telvanord under a service manager: READY=1 once it listens (never when its port is
+    // taken), a keep-alive from its event loop while the loop runs and none while the
+    // process is stopped or the loop hangs, STOPPING=1 at the end.
+    void watchdog()
+    {
+        if (!SystemdNotify::Available)
+            QSKIP("built without libsystemd: telvanord tells a service manager nothing");
+        const QByteArray name = "telvanor-test-" + QByteArray::number(QCoreApplication::applicationPid());
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path + 1, name.constData(), size_t(name.size())); // an abstract name
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&addr), socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()))), 0);
+        QString heard; // since the last forget()
+        auto hear = [&] {
+            char b[512];
+            for (ssize_t n; (n = ::recv(fd, b, sizeof b, 0)) > 0;)
+                heard += QString::fromUtf8(b, int(n)) + '\n';
+            return heard;
+        };
+        auto forget = [&] { hear(), heard.clear(); };
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        const quint16 port = taken.serverPort();
+        QFile f(dir.filePath("notify.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QStringLiteral(R"({"monitors": {"m": "serial:%1#1"}, "http": {"port": %2}})")
+                                                             .arg(dir.filePath("ttyNONE")).arg(port).toUtf8()) > 0);
+        f.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("NOTIFY_SOCKET", '@' + name);
+        env.insert("WATCHDOG_USEC", "400000");
+        QProcess d;
+        d.setProcessEnvironment(env);
+        const QStringList command{"-c", R"(WATCHDOG_PID=$$ exec "$0" "$1")", TELVANORD, f.fileName()};
+        d.start("/bin/sh", command);
+        QVERIFY(d.waitForFinished(20000));
+        QCOMPARE(d.exitCode(), int(ExitPort));
+        QVERIFY(!hear().contains("READY=1"));
+        taken.close();
+        d.start("/bin/sh", command);
+        QTRY_VERIFY_WITH_TIMEOUT(hear().contains("READY=1\nSTATUS=listening on http://127.0.0.1:"), 20000);
+        QTcpSocket client; // it listens already
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(5000));
+        QTRY_VERIFY(hear().count("WATCHDOG=1") >= 3);
+        const auto state = [&] { QFile stat(QStringLiteral("/proc/%1/stat").arg(d.processId())); stat.open(QIODevice::ReadOnly); return stat.readAll().split(')').value(1).trimmed().left(1); };
+        ::kill(pid_t(d.processId()), SIGSTOP);
+        QTRY_COMPARE(state(), QByteArray("T"));
+        forget(); // what it sent before it stopped
+        // 1 s: five of its keep-alive intervals, twice the watchdog's own.
+        QVERIFY(!QTest::qWaitFor([&] { return hear().contains("WATCHDOG=1"); }, 1000));
+        ::kill(pid_t(d.processId()), SIGCONT);
+        QTRY_VERIFY(hear().contains("WATCHDOG=1"));
+        d.terminate();
+        QVERIFY(d.waitForFinished(10000));
+        QVERIFY(d.exitStatus() == QProcess::NormalExit && d.exitCode() == 0 && hear().contains("STOPPING=1"));
+        // In this process: a loop that hangs sends nothing meanwhile, whatever else runs.
+        qputenv("NOTIFY_SOCKET", '@' + name);
+        qputenv("WATCHDOG_USEC", "400000");
+        qputenv("WATCHDOG_PID", QByteArray::number(QCoreApplication::applicationPid()));
+        const auto unset = qScopeGuard([] { qunsetenv("NOTIFY_SOCKET"), qunsetenv("WATCHDOG_USEC"), qunsetenv("WATCHDOG_PID"); });
+        SystemdNotify manager;
+        manager.ready(QStringLiteral("in the test"));
+        forget();
+        QTRY_VERIFY(hear().contains("WATCHDOG=1"));
+        forget();
+        QThread::msleep(1000); // the event loop held: a hang
+        QVERIFY(!hear().contains("WATCHDOG=1"));
+        QTRY_VERIFY(hear().contains("WATCHDOG=1"));
+    }
+
     // The description served names every route, and no route it lacks; its
     // settings are the record's fields.
     void openApiMatchesRoutes()
@@ -724,7 +914,7 @@ private slots:
         const QJsonObject paths = doc.value("paths").toObject();
         for (auto p = paths.begin(); p != paths.end(); ++p)
             for (const QString &m : p.value().toObject().keys())
-                if (m != "parameters")
+                if (m != "parameters" && m != "servers")
                     described << m.toUpper() + ' ' + p.key();
         for (const Api::Route &r : Api::routes())
             routed << QString(r.method) + ' ' + r.pattern;

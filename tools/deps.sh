@@ -3,6 +3,8 @@
 telvanor_packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev
+  libsystemd-dev # telvanord's READY=1 and watchdog keep-alive to systemd
+  prometheus     # promtool, which checks the service's metrics (tst_service)
   qtbase5-dev libqt5serialport5-dev
   ninja-build dpkg-dev file
   iproute2

@@ -41,6 +41,8 @@ public:
     quint16 udp5Port() const { return udp5 ? udp5->localPort() : 0; }
     quint16 tcp5Port() const { return tcp5 ? tcp5->serverPort() : 0; }
     QString errorString() const { return error; }
+    // Whether the v3.1 serial port asked for is open now (false when none is).
+    bool serialOpen() const { return serial && serial->isOpen(); }
 
     static constexpr int RetryMs = 2000;
     static constexpr int DefaultMaxClients = 32;
