@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "config.h"
+#include "statestore.h"
 
 class Api;
 class Events;
@@ -33,12 +34,16 @@ public:
     Events *events() const { return eventsPart; }
     Fleet::Fleet *fleet() const { return fleetPart; }
     Http::Server *server() const { return serverPart; }
+    StateStore *stateStore() const { return store; } // null when no state is kept
 
 signals:
     void logLine(const QString &line);
 
 private:
     void reopenLines();
+    // What an earlier run kept, taken back before anything starts: nothing goes out for it.
+    void restoreState();
+    StateStore::State keptState() const;
 
     ServiceConfig config;
     Fleet::Fleet *fleetPart = nullptr;
@@ -48,4 +53,6 @@ private:
     TallyBridge *bridge = nullptr;
     QTimer *ticker = nullptr;
     QHash<QString, bool> lineReported; // serial lines reported as not open
+    StateStore *store = nullptr;
+    QStringList searched; // monitors a search found, by name
 };
