@@ -244,13 +244,13 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, C
         if (top.value("state").toString().isEmpty())
             return bad(lineOf(raw, "state"), QStringLiteral("state: a folder for what the monitors cannot tell back"));
         c.stateDir = place(top.value("state").toString());
-        c.stateFrom = QStringLiteral("state");
+        c.stateFrom = QStringLiteral("\"state\" in the configuration");
     } else if (!systemdState.isEmpty()) {
         c.stateDir = QDir::cleanPath(QDir::current().absoluteFilePath(systemdState));
         c.stateFrom = QStringLiteral("$STATE_DIRECTORY");
     }
     if (!c.stateDir.isEmpty() && c.stateDir == c.presetsDir)
-        return bad(lineOf(raw, c.stateFrom == QLatin1String("state") ? "state" : "presets"),
+        return bad(lineOf(raw, top.contains("state") ? "state" : "presets"),
                    QStringLiteral("state: %1 is the presets folder: give another").arg(c.stateDir));
 
     const int httpAt = qMax(0, raw.indexOf("\"http\""));

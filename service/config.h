@@ -29,7 +29,7 @@ struct ServiceConfig {
     QStringList corsOrigins;
     QStringList hosts;                    // Host names browsers may reach it by, in lower case
     QString stateDir;                     // what the monitors cannot tell back is kept here; empty: nowhere
-    QString stateFrom;                    // where stateDir was given: "state" or "$STATE_DIRECTORY"
+    QString stateFrom;                    // where stateDir was given, for the log: the key or $STATE_DIRECTORY
     bool hasBridge = false;
     QString bridgeMapPath;
     BridgeMap bridgeMap;

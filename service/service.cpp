@@ -164,7 +164,7 @@ void Service::restoreState()
     }
     int labels = 0;
     for (const StateStore::Label &l : saved.labels)
-        labels += fleetPart->restoreLabel(l.monitor, l.screen, l.slot, l.text);
+        labels += apiPart->keyOf(l.monitor) == l.target && fleetPart->restoreLabel(l.target, l.screen, l.slot, l.text);
     int displays = 0;
     if (bridge) {
         QStringList faults;
@@ -180,12 +180,12 @@ void Service::restoreState()
 StateStore::State Service::keptState() const
 {
     StateStore::State s;
-    for (const QString &key : fleetPart->keys()) {
-        const Fleet::Monitor *m = fleetPart->find(key);
-        for (std::size_t screen = 0; screen < m->screens.size(); ++screen)
+    for (const QString &name : apiPart->names()) {
+        const Fleet::Monitor *m = fleetPart->find(apiPart->keyOf(name));
+        for (std::size_t screen = 0; m && screen < m->screens.size(); ++screen)
             for (std::size_t slot = 0; slot < 4; ++slot)
                 if (m->screens[screen].labelSent[slot])
-                    s.labels.append({key, int(screen), int(slot), m->screens[screen].labels[slot]});
+                    s.labels.append({name, apiPart->keyOf(name), int(screen), int(slot), m->screens[screen].labels[slot]});
     }
     for (const QString &name : searched)
         s.monitors.append({name, apiPart->keyOf(name)});

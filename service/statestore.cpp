@@ -55,11 +55,23 @@ QString shownLabel(QString text)
     return text;
 }
 
+// A monitor's name and place, as "monitor"/"name" and "target" give them.
+QString monitorFault(const QJsonObject &e, const char *nameKey, QString *name, QString *target)
+{
+    *name = e.value(QLatin1String(nameKey)).toString();
+    if (!e.value(QLatin1String(nameKey)).isString() || !validName(*name))
+        return QStringLiteral("%1: takes a monitor's name (1-64 of A-Z a-z 0-9 _ -)").arg(QLatin1String(nameKey));
+    if (!place(e, "target", target))
+        return QStringLiteral("target: takes a target such as \"lan:10.0.0.7\"");
+    return QString();
+}
+
 QString labelFault(const QJsonObject &e, StateStore::Label *l)
 {
     const QString text = e.value("text").toString();
-    if (!place(e, "monitor", &l->monitor))
-        return QStringLiteral("monitor: takes a target such as \"lan:10.0.0.7\"");
+    const QString who = monitorFault(e, "monitor", &l->monitor, &l->target);
+    if (!who.isEmpty())
+        return who;
     if (!whole(e, "screen", 1, MachineDevice::MaxScreens, &l->screen) || !whole(e, "umd", 1, 4, &l->slot))
         return QStringLiteral("screen, umd: take whole numbers 1-8 and 1-4");
     if (!e.value("text").isString())
@@ -76,12 +88,7 @@ QString labelFault(const QJsonObject &e, StateStore::Label *l)
 
 QString foundFault(const QJsonObject &e, StateStore::Found *f)
 {
-    f->name = e.value("name").toString();
-    if (!e.value("name").isString() || !validName(f->name))
-        return QStringLiteral("name: 1-64 of A-Z a-z 0-9 _ -");
-    if (!place(e, "target", &f->target))
-        return QStringLiteral("target: takes a target such as \"lan:10.0.0.7\"");
-    return QString();
+    return monitorFault(e, "name", &f->name, &f->target);
 }
 } // namespace
 
@@ -187,7 +194,8 @@ bool StateStore::write()
     const State s = source ? source() : State();
     QJsonArray labels, monitors;
     for (const Label &l : s.labels)
-        labels.append(QJsonObject{{"monitor", l.monitor}, {"screen", l.screen + 1}, {"umd", l.slot + 1}, {"text", shownLabel(l.text)}});
+        labels.append(QJsonObject{{"monitor", l.monitor}, {"target", l.target}, {"screen", l.screen + 1}, {"umd", l.slot + 1},
+                                  {"text", shownLabel(l.text)}});
     for (const Found &m : s.monitors)
         monitors.append(QJsonObject{{"name", m.name}, {"target", m.target}});
     const QByteArray bytes = QJsonDocument(QJsonObject{{"format", kFormat}, {"version", Version}, {"labels", labels},

@@ -27,8 +27,12 @@ public:
     static constexpr int WriteAfterMs = 1000;
     static constexpr int MostBytes = 16 * 1024 * 1024;
 
+    // A label goes back to a monitor only under the name and at the place it was sent
+    // to: a serial adapter that comes up under another port after a reboot takes no
+    // label meant for the monitor now at its old place.
     struct Label {
-        QString monitor; // the fleet's key: "serial:PORT#ID" or "lan:IP"
+        QString monitor; // its name
+        QString target;  // where it is, as the fleet's key: "serial:PORT#ID" or "lan:IP"
         int screen = 0;  // 0-7
         int slot = 0;    // 0-3
         QString text;    // as the monitor shows it: printable ASCII, at most 16 characters

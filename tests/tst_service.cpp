@@ -654,127 +654,82 @@ private slots:
     }
 
     // A real restart: a label sent before it is known after it, though the monitor cannot
-    // tell it back, and nothing goes out for it at start. Stopped within the second of the
-    // change (the pending state written on the way out) or after its write; in this
-    // process or as telvanord stopped by SIGTERM.
+    // tell it back, and nothing goes out for it at start; stopped within the second of the
+    // change (the pending state written on the way out) or after its write.
     void restart_data()
     {
         QTest::addColumn<bool>("afterWrite");
-        QTest::addColumn<bool>("process");
-        QTest::newRow("stopped within the second") << false << false;
-        QTest::newRow("stopped after the write") << true << false;
-        QTest::newRow("telvanord stopped by SIGTERM") << false << true;
+        QTest::newRow("stopped within the second") << false;
+        QTest::newRow("stopped after the write") << true;
     }
 
     void restart()
     {
         QFETCH(bool, afterWrite);
-        QFETCH(bool, process);
         QTemporaryDir here;
-        QTcpServer free;
-        QVERIFY(free.listen(QHostAddress::LocalHost));
-        const QString json = QStringLiteral(R"({"monitors": {"single": "serial:PTY#2"}, "readEveryMs": 1000, "state": "%1",
-            "http": {"port": %2}})").arg(here.path()).arg(free.serverPort());
-        free.close();
+        const QString json = QStringLiteral(R"({"monitors": {"single": "serial:PTY#2"}, "state": "%1"})").arg(here.path());
         kept.monitors[0] = Sim::makeMonitor(1, 2, {});
         QStringList log;
-        std::unique_ptr<Service> svc;
-        QProcess proc;
-        auto up = [&] {
-            if (!process)
-                return void(svc = own(json, &log));
-            ServiceConfig c;
-            QString why;
-            config(QString(json).replace("PTY", keptLine->path()).toUtf8(), &c, &why);
-            proc.start(TELVANORD, {dir.filePath("telvanord.json")});
-            base = QStringLiteral("http://127.0.0.1:%1/api/v1").arg(c.port);
-            QByteArray out;
-            (void)QTest::qWaitFor([&] { return (out += proc.readAllStandardOutput()).contains("listening on"); }, 10000);
-        };
-        auto down = [&] {
-            svc.reset();
-            proc.terminate();
-            proc.waitForFinished(10000);
-        };
-        up();
+        auto svc = own(json, &log);
         QVERIFY(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "red"})").body.contains("send it first"));
         QCOMPARE(call("POST", "/monitors/single/screens/1/umd", R"({"text": "CAM 1"})").status, 200);
         if (afterWrite)
             QTRY_COMPARE(svc->stateStore()->writes(), 1);
-        down();
+        svc.reset();
         const int frames = kept.monitors[0].commandsApplied;
-        up();
+        svc = own(json, &log);
         const Answer screen = call("GET", "/monitors/single/screens/1"); // read: a frame sent at start is in by then
         QVERIFY2(screen.body.contains(R"("labels":["CAM 1",null,null,null])"), screen.body);
         QCOMPARE(kept.monitors[0].commandsApplied, frames);
-        if (svc)
-            QCOMPARE(at(svc->api()->state(), {"single", "1", "umd1"}).toString(), QStringLiteral("CAM 1"));
+        QCOMPARE(at(svc->api()->state(), {"single", "1", "umd1"}).toString(), QStringLiteral("CAM 1"));
         QCOMPARE(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "red"})").status, 200);
         QTRY_COMPARE(kept.monitors[0].screens[0].record.get(Field::tally), 1);
         QCOMPARE(kept.monitors[0].screens[0].umdText[0], text16("CAM 1"));
-        down();
     }
 
-    // A monitor a search found is served after a restart under the name it had, and
-    // read; once the configuration gives that name to another, the configuration wins.
-    void restartKeepsFoundMonitors()
+    // After a restart, with a display now mapped ahead of the bridge's: a monitor a search
+    // found is served under the name it had and read; the bridge sends nothing for a repeat
+    // of the last TSL message, and a tally without a label (v5 control data) carries the
+    // label it had. Once the configuration gives the found monitor's name to another, the
+    // configuration wins.
+    void restartKeepsFoundAndBridge()
     {
         QTemporaryDir here;
         Fleet::Target four;
         QString why;
         QVERIFY(Fleet::parseTarget("serial:" + keptLine->path() + "#4", &four, &why));
         const QString taken = nameForPlace(four), found = taken + "-2"; // its place's name is taken
-        const QString json = QStringLiteral(R"({"monitors": {"single": "serial:PTY#2", "%1": "serial:PTY#5"}, "readEveryMs": 1000,
-            "state": "%2"})").arg("%1", here.path());
-        QStringList log;
-        auto svc = own(json.arg(taken), &log);
-        const Answer searched = call("POST", "/discover", QStringLiteral(R"({"serial": ["%1"]})").arg(keptLine->path()).toUtf8());
-        QVERIFY2(searched.body.contains(QStringLiteral(R"("added":["%1"])").arg(found).toUtf8()), searched.body);
-        svc.reset();
-        svc = own(json.arg(taken), &log);
-        const Answer listed = call("GET", "/monitors/" + found);
-        QVERIFY2(listed.body.contains(QStringLiteral(R"("target":"serial:%1#4")").arg(keptLine->path()).toUtf8()), listed.body);
-        QTRY_VERIFY_WITH_TIMEOUT(svc->fleet()->find(four.address().key())->screens[2].known, 10000); // every screen read
-        svc.reset();
-        svc = own(json.arg(found), &log);
-        QVERIFY(call("GET", "/monitors/" + found).body.contains(QStringLiteral("serial:%1#5").arg(keptLine->path()).toUtf8()));
-        QVERIFY2(!log.filter(found + " (serial:").filter("left out: the name is taken").isEmpty(), qPrintable(log.join('\n')));
-    }
-
-    // The bridge after a restart: a repeat of the last TSL message sends nothing, and a
-    // tally without a label (v5 control data) carries the label it had, though a display
-    // now mapped ahead of it moved it down the map.
-    void restartKeepsBridgeState()
-    {
-        QTemporaryDir here;
         auto v5 = [](int control, const QByteArray &text) { // screen 1, index 1
             auto le = [](int v) { return QByteArray(1, char(v & 0xFF)) + char(v >> 8 & 0xFF); };
             const QByteArray body = QByteArray(2, '\0') + le(1) + le(1) + le(control) + le(text.size()) + text;
             return le(body.size()) + body;
         };
         const quint16 port = tslPort + 1;
-        auto map = [&](const QString &displays) {
+        const QString mapped = QStringLiteral(R"({"tsl": "5.0/1/1", "target": "%1"})").arg(taken);
+        QStringList log;
+        auto start = [&](const QString &name, const QString &displays) {
             QFile f(dir.filePath("kept-map.json"));
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.open(QIODevice::WriteOnly | QIODevice::Truncate);
             f.write(QStringLiteral(R"({"listen": {"udp5": %1}, "displays": [%2]})").arg(port).arg(displays).toUtf8());
+            f.close();
+            return own(QStringLiteral(R"({"monitors": {"single": "serial:PTY#2", "%1": "serial:PTY#5"}, "readEveryMs": 1000,
+                "state": "%2", "bridgeMap": "kept-map.json"})").arg(name, here.path()), &log);
         };
-        const QString json = QStringLiteral(R"({"monitors": {"single": "serial:PTY#2"}, "readEveryMs": 1000, "state": "%1",
-            "bridgeMap": "kept-map.json"})").arg(here.path());
-        const QString mapped = R"({"tsl": "5.0/1/1", "target": "serial:PTY#5"})";
-        map(QString(mapped).replace("PTY", keptLine->path()));
         kept.monitors[2] = Sim::makeMonitor(1, 5, {});
         const Sim::Screen &shown = kept.monitors[2].screens[0];
-        QStringList log;
-        auto svc = own(json, &log);
+        auto svc = start(taken, mapped);
+        const Answer searched = call("POST", "/discover", QStringLiteral(R"({"serial": ["%1"]})").arg(keptLine->path()).toUtf8());
+        QVERIFY2(searched.body.contains(QStringLiteral(R"("added":["%1"])").arg(found).toUtf8()), searched.body);
         QUdpSocket tsl;
         tsl.writeDatagram(v5(1 << 4, "CAM V5"), QHostAddress::LocalHost, port); // left tally red
         QTRY_COMPARE(shown.record.get(Field::tally), 1);
         QCOMPARE(shown.umdText[0], text16("CAM V5"));
         svc.reset();
-        map(R"({"tsl": "5.0/1/9", "target": "single"}, )" + QString(mapped).replace("PTY", keptLine->path()));
         const int frames = kept.monitors[2].commandsApplied;
-        svc = own(json, &log);
+        svc = start(taken, R"({"tsl": "5.0/1/9", "target": "single"}, )" + mapped);
         QSignalSpy reads(svc->fleet(), &Fleet::Fleet::recordRead);
+        QVERIFY(call("GET", "/monitors/" + found).body.contains(QStringLiteral(R"("target":"serial:%1#4")").arg(keptLine->path()).toUtf8()));
+        QTRY_VERIFY_WITH_TIMEOUT(svc->fleet()->find(four.address().key())->screens[2].known, 10000); // every screen read
         const QString key = QStringLiteral("serial:%1#5").arg(keptLine->path());
         QTRY_VERIFY_WITH_TIMEOUT(std::count_if(reads.begin(), reads.end(), [&](const QList<QVariant> &r) { return r[0] == key; }) >= 2, 10000);
         QCOMPARE(kept.monitors[2].commandsApplied, frames); // nothing went out at start
@@ -783,6 +738,10 @@ private slots:
         QTRY_COMPARE(shown.record.get(Field::tally), 2);
         QCOMPARE(shown.umdText[0], text16("CAM V5"));
         QCOMPARE(kept.monitors[2].commandsApplied, frames + 1);
+        svc.reset();
+        svc = start(found, QStringLiteral(R"({"tsl": "5.0/1/1", "target": "%1"})").arg(found));
+        QVERIFY(call("GET", "/monitors/" + found).body.contains(key.toUtf8()));
+        QVERIFY2(!log.filter(found + " (serial:").filter("left out: the name is taken").isEmpty(), qPrintable(log.join('\n')));
     }
 
     // A damaged state file is logged with its path and reason, what is valid beside the
@@ -794,12 +753,12 @@ private slots:
         QTest::addColumn<QString>("says");
         QTest::addColumn<bool>("kept"); // the label beside the fault
         auto file = [](const QByteArray &version, const QByteArray &label, const QByteArray &more = {}) {
-            const QByteArray kept = R"({"monitor": "serial:PTY#2", "screen": 1, "umd": 1, "text": "KEPT"})";
+            const QByteArray kept = R"({"monitor": "single", "target": "serial:PTY#2", "screen": 1, "umd": 1, "text": "KEPT"})";
             return "{\"format\": \"telvanord-state\", \"version\": " + version + ", \"labels\": [" + kept + label + "]" + more + "}";
         };
-        const QByteArray other = R"(, {"monitor": "serial:PTY#2", "screen": 2, "umd": 1, "text": "TEXT"})";
+        const QByteArray other = R"(, {"monitor": "single", "target": "serial:PTY#2", "screen": 2, "umd": 1, "text": "TEXT"})";
         QTest::newRow("bad JSON") << file("1", ",") << "not JSON" << false;
-        QTest::newRow("wrong type") << file("1", R"(, {"monitor": 7})") << "labels[1]: monitor: takes a target" << true;
+        QTest::newRow("wrong type") << file("1", R"(, {"monitor": 7})") << "labels[1]: monitor: takes a monitor's name" << true;
         QTest::newRow("unknown version") << file("7", "") << "version 7: this telvanord reads version 1 alone" << false;
         QTest::newRow("too-long label") << file("1", QByteArray(other).replace("TEXT", "seventeen chars!!")) << "labels[1]: text: over 16 characters" << true;
         QTest::newRow("a label the API refuses") << file("1", QByteArray(other).replace("TEXT", "Caf\\u00e9")) << "labels[1]: text: printable ASCII only" << true;
@@ -846,7 +805,7 @@ private slots:
         QTemporaryDir here;
         StateStore store(here.path());
         QString text;
-        store.setSource([&text] { return StateStore::State{{{"lan:10.0.0.7", 0, 0, text}}, {}, {}}; });
+        store.setSource([&text] { return StateStore::State{{{"cam", "lan:10.0.0.7", 0, 0, text}}, {}, {}}; });
         for (int i = 1; i <= 50; ++i) {
             text = QStringLiteral("L%1").arg(i);
             store.changed();
