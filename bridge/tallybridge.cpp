@@ -105,6 +105,12 @@ QVector<int> elementLines(const QByteArray &raw)
     }
     return lines;
 }
+
+// The mapping's TSL address as the map writes it: "3.1/5", "5.0/1/2".
+QString tslAddress(const BridgeMapping &m)
+{
+    return m.version == 31 ? QStringLiteral("3.1/%1").arg(m.address) : QStringLiteral("5.0/%1/%2").arg(m.screen).arg(m.index);
+}
 } // namespace
 
 bool BridgeMapping::matches(const Tsl::Display &d) const
@@ -335,6 +341,7 @@ void TallyBridge::onDisplay(const Tsl::Display &d)
             s.textKnown[slot] = true;
             s.textPending[slot] = true;
         }
+        emit stateChanged();
         if (dryRun) {
             log(changeLine(m, s) + QStringLiteral(" (dry run)"));
             continue;
@@ -529,4 +536,85 @@ void TallyBridge::onOnline(const QString &fleetKey, bool online)
         log(QStringLiteral("%1: answering again").arg(m.target.text()));
         bringUpToDate(m);
     }
+}
+
+QJsonArray TallyBridge::exportState() const
+{
+    QJsonArray entries;
+    for (int i = 0; i < map.displays.size(); ++i) {
+        const BridgeMapping &m = map.displays.at(i);
+        const Shown &sh = shown.at(i);
+        if (sh.lamp < 0 && sh.color < 0 && !sh.textSet)
+            continue; // it has asked for nothing yet
+        const Screen s = monitors.value(m.target.key()).screens.value(m.monitorScreen);
+        QJsonObject e{{"tsl", tslAddress(m)}, {"target", m.target.text()}, {"screen", m.monitorScreen + 1}, {"umd", m.slot + 1},
+                      {"lamp", sh.lamp}, {"color", sh.color}, {"screenLamp", s.lamp}};
+        if (sh.textSet)
+            e.insert("text", sh.text);
+        entries.append(e);
+    }
+    return entries;
+}
+
+int TallyBridge::importState(const QJsonArray &entries, QStringList *faults)
+{
+    int taken = 0;
+    for (int n = 0; n < entries.size(); ++n) {
+        const QJsonObject e = entries.at(n).toObject();
+        auto fault = [&](const QString &why) { faults->append(QStringLiteral("entry %1: %2").arg(n + 1).arg(why)); };
+        auto whole = [&](const char *key, int low, int high, int *out) {
+            const QJsonValue v = e.value(QLatin1String(key));
+            *out = v.toInt();
+            return v.isDouble() && v.toDouble() == *out && *out >= low && *out <= high;
+        };
+        if (!entries.at(n).isObject()) {
+            fault(QStringLiteral("not an object"));
+            continue;
+        }
+        Fleet::Target target;
+        QString why;
+        int screen = 0, umd = 0, lamp = 0, color = 0, screenLamp = 0;
+        if (!e.value("tsl").isString())
+            fault(QStringLiteral("tsl: takes a string such as \"3.1/5\""));
+        else if (!e.value("target").isString() || !Fleet::parseTarget(e.value("target").toString(), &target, &why) || target.screen >= 0)
+            fault(QStringLiteral("target: takes a target such as \"lan:10.0.0.7\""));
+        else if (!whole("screen", 1, MachineDevice::MaxScreens, &screen))
+            fault(QStringLiteral("screen: takes a whole number 1-8"));
+        else if (!whole("umd", 1, 4, &umd))
+            fault(QStringLiteral("umd: takes a whole number 1-4"));
+        else if (!whole("lamp", -1, 3, &lamp) || !whole("screenLamp", -1, 3, &screenLamp))
+            fault(QStringLiteral("lamp, screenLamp: take a tally -1-3"));
+        else if (!whole("color", -1, 7, &color) || (color >= 0 && !Domains::allows(kUmdColorFields[static_cast<std::size_t>(umd - 1)], color)))
+            fault(QStringLiteral("color: takes -1 or a UMD colour"));
+        else if (e.contains("text") && !e.value("text").isString())
+            fault(QStringLiteral("text: takes a string"));
+        else if (e.value("text").toString().size() > kUmdTextLength)
+            fault(QStringLiteral("text: over %1 characters").arg(kUmdTextLength));
+        else
+            for (int i = 0; i < map.displays.size(); ++i) {
+                const BridgeMapping &m = map.displays.at(i);
+                if (tslAddress(m) != e.value("tsl").toString() || m.target.key() != target.key() || m.target.serial != target.serial
+                    || m.monitorScreen != screen - 1 || m.slot != umd - 1)
+                    continue;
+                Shown &sh = shown[i];
+                sh.lamp = lamp;
+                sh.color = color;
+                Screen &s = monitors[m.target.key()].screens[m.monitorScreen];
+                const auto slot = static_cast<std::size_t>(m.slot);
+                if (screenLamp >= 0)
+                    s.lamp = screenLamp;
+                if (color >= 0)
+                    s.color[slot] = color;
+                if (e.contains("text")) {
+                    sh.text = e.value("text").toString();
+                    sh.textSet = true;
+                    if (m.label) { // what it drives; the text a label-false mapping keeps stays the map's
+                        s.text[slot] = sh.text;
+                        s.textKnown[slot] = true;
+                    }
+                }
+                ++taken;
+            }
+    }
+    return taken;
 }

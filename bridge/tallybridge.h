@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QHash>
+#include <QJsonArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <array>
@@ -69,8 +71,22 @@ public:
     // Where TSL comes in (a service counts its messages).
     Tsl::Receiver *receiver() const { return tsl; }
 
+    // What the bridge knows per mapped display, to keep across a restart: what the
+    // display last asked for (the change filter) and what it drives on its screen
+    // (tally, UMD colour and label). One entry per display that has asked for
+    // something, named by its TSL address, target, screen and UMD slot, so that an
+    // entry finds its mapping again in a map edited meanwhile.
+    QJsonArray exportState() const;
+    // Takes such entries back before start(): later TSL messages are compared with
+    // them, and a tally change carries the label they hold; nothing goes out for
+    // them. Entries of no mapping in this map are left out; faulty ones too, each
+    // with its reason in *faults ("entry 2: text: over 16 characters"). The number taken.
+    int importState(const QJsonArray &entries, QStringList *faults);
+
 signals:
     void logLine(const QString &line);
+    // What exportState() gives has changed.
+    void stateChanged();
 
 private:
     struct Screen {              // what the bridge drives on one screen

@@ -414,6 +414,17 @@ void Fleet::send(const QString &key, const QString &requestKey, std::function<bo
     });
 }
 
+bool Fleet::restoreLabel(const QString &key, int screen, int slot, const QString &text)
+{
+    Monitor *m = find(key);
+    if (!m || screen < 0 || screen >= MachineDevice::MaxScreens || slot < 0 || slot > 3)
+        return false;
+    ScreenState &st = m->screens[static_cast<std::size_t>(screen)];
+    st.labels[static_cast<std::size_t>(slot)] = Frame::umdLabel(text);
+    st.labelSent[static_cast<std::size_t>(slot)] = true;
+    return true;
+}
+
 void Fleet::watch(const QString &key, int screen, int everyMs, const QString &user)
 {
     for (Watched &w : watched)

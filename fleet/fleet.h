@@ -134,6 +134,11 @@ public:
     // Requests waiting or outstanding on a link.
     int waiting(const QString &lineKey) const;
 
+    // A label known from before a restart, taken as sent: the screen's labels and
+    // labelSent as its frame left them, with no frame and no labelSent signal.
+    // False when the monitor is not listed, or the screen (0-7) or slot (0-3) is out of range.
+    bool restoreLabel(const QString &key, int screen, int slot, const QString &text);
+
     qint64 msSinceStart() const { return clock.elapsed(); }
     // A frame as received on the address's link (the links hand theirs over
     // themselves; this is for code that feeds frames from elsewhere).

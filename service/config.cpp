@@ -28,7 +28,7 @@ struct KeyKind {
 constexpr KeyKind kTopKeys[] = {
     {"monitors", QJsonValue::Object}, {"discover", QJsonValue::Object}, {"baud", QJsonValue::Double},
     {"readEveryMs", QJsonValue::Double}, {"presets", QJsonValue::String}, {"http", QJsonValue::Object},
-    {"bridgeMap", QJsonValue::String},
+    {"bridgeMap", QJsonValue::String}, {"state", QJsonValue::String},
 };
 constexpr KeyKind kDiscoverKeys[] = {{"lan", QJsonValue::Bool}, {"serial", QJsonValue::Array}};
 constexpr KeyKind kHttpKeys[] = {
@@ -237,6 +237,21 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, C
     c.presetsDir = place(top.value("presets").toString(QStringLiteral("presets")));
     if (!writableFolder(c.presetsDir, use))
         return bad(lineOf(raw, "presets"), QStringLiteral("presets: %1 is no folder this service can write").arg(c.presetsDir));
+
+    // systemd's StateDirectory= may name several folders, colon-separated: the first is ours.
+    const QString systemdState = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+    if (top.contains("state")) {
+        if (top.value("state").toString().isEmpty())
+            return bad(lineOf(raw, "state"), QStringLiteral("state: a folder for what the monitors cannot tell back"));
+        c.stateDir = place(top.value("state").toString());
+        c.stateFrom = QStringLiteral("\"state\" in the configuration");
+    } else if (!systemdState.isEmpty()) {
+        c.stateDir = QDir::cleanPath(QDir::current().absoluteFilePath(systemdState));
+        c.stateFrom = QStringLiteral("$STATE_DIRECTORY");
+    }
+    if (!c.stateDir.isEmpty() && c.stateDir == c.presetsDir)
+        return bad(lineOf(raw, top.contains("state") ? "state" : "presets"),
+                   QStringLiteral("state: %1 is the presets folder: give another").arg(c.stateDir));
 
     const int httpAt = qMax(0, raw.indexOf("\"http\""));
     const QJsonObject http = top.value("http").toObject();

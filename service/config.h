@@ -28,6 +28,8 @@ struct ServiceConfig {
     int maxClients = 64;
     QStringList corsOrigins;
     QStringList hosts;                    // Host names browsers may reach it by, in lower case
+    QString stateDir;                     // what the monitors cannot tell back is kept here; empty: nowhere
+    QString stateFrom;                    // where stateDir was given, for the log: the key or $STATE_DIRECTORY
     bool hasBridge = false;
     QString bridgeMapPath;
     BridgeMap bridgeMap;
@@ -51,7 +53,9 @@ QString nameForPlace(const Fleet::Target &t);
 enum class ConfigUse { Start, Check };
 
 // Reads and checks the file and what it names (token file, presets folder, bridge
-// map). ExitOk, or ExitFile with *error "FILE:LINE: reason". Refused too: a key
+// map). The state folder is "state", else the first folder of $STATE_DIRECTORY
+// (systemd's StateDirectory=), else none; it is neither made nor judged here (a
+// folder the service cannot write to is logged at start, not refused). ExitOk, or ExitFile with *error "FILE:LINE: reason". Refused too: a key
 // given twice in one object, and two names for one monitor (ports and addresses
 // compared in the form Fleet::parseTarget gives them).
 int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, ConfigUse use = ConfigUse::Start);

@@ -78,9 +78,23 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
         if (now != statusLine)
             emit statusChanged(statusLine = now);
     });
+    if (!config.stateDir.isEmpty()) {
+        store = new StateStore(config.stateDir, this);
+        store->setSource([this] { return keptState(); });
+        connect(store, &StateStore::logLine, this, &Service::logLine);
+        connect(fleetPart, &Fleet::Fleet::labelSent, store, &StateStore::changed);
+        connect(apiPart, &Api::monitorAdded, this, [this](const QString &name) {
+            searched << name;
+            store->changed();
+        });
+    }
 }
 
-Service::~Service() = default;
+Service::~Service()
+{
+    if (store)
+        store->flush(); // while the parts it asks are still there
+}
 
 quint16 Service::port() const
 {
@@ -102,6 +116,11 @@ int Service::start(QString *error)
                 apiPart->addMonitor(nameForPlace(d.target), d.target);
         bridge = new TallyBridge(config.bridgeMap, false, config.baud, this, fleetPart);
         connect(bridge, &TallyBridge::logLine, this, &Service::logLine);
+    }
+    restoreState();
+    if (bridge) {
+        if (store)
+            connect(bridge, &TallyBridge::stateChanged, store, &StateStore::changed);
         const int status = bridge->start(error);
         if (status != ExitOk)
             return status;
@@ -119,4 +138,69 @@ void Service::search(bool lan, const QStringList &serial)
     apiPart->discover(lan, serial, [this](const QStringList &found, const QStringList &added) {
         emit logLine(QStringLiteral("search: %1 monitor(s) found, %2 new").arg(found.size()).arg(added.size()));
     });
+}
+
+void Service::restoreState()
+{
+    if (!store) {
+        emit logLine(QStringLiteral("state: none kept (no \"state\" in the configuration, no $STATE_DIRECTORY): labels sent and "
+                                    "monitors found by a search are forgotten at a restart"));
+        return;
+    }
+    const StateStore::State saved = store->load();
+    QStringList ports; // the serial ports a search may have found monitors on
+    for (const QString &d : qAsConst(config.discoverSerial))
+        ports << Fleet::canonicalPort(d);
+    for (const Fleet::Target &t : qAsConst(config.monitors))
+        ports << t.port;
+    for (const BridgeMapping &d : qAsConst(config.bridgeMap.displays))
+        ports << d.target.port;
+    for (const StateStore::Found &f : saved.monitors) {
+        Fleet::Target t;
+        QString why;
+        Fleet::parseTarget(f.target, &t, &why); // load() took it
+        const QString now = apiPart->nameOf(f.target); // the configuration's names and places win
+        if (apiPart->names().contains(f.name))
+            why = QStringLiteral("the name is taken");
+        else if (!now.isEmpty())
+            why = QStringLiteral("the monitor is %1 now").arg(now);
+        else if (t.serial && !ports.contains(t.port))
+            why = QStringLiteral("the configuration no longer names its port");
+        if (!why.isEmpty()) {
+            emit logLine(QStringLiteral("state: %1 (%2), found by an earlier search, left out: %3").arg(f.name, f.target, why));
+            continue;
+        }
+        apiPart->addMonitor(f.name, t);
+        searched << f.name;
+    }
+    int labels = 0;
+    for (const StateStore::Label &l : saved.labels)
+        labels += apiPart->keyOf(l.monitor) == l.target && fleetPart->restoreLabel(l.target, l.screen, l.slot, l.text);
+    int displays = 0;
+    if (bridge) {
+        QStringList faults;
+        displays = bridge->importState(saved.bridge, &faults);
+        for (QString &f : faults)
+            f.prepend(QStringLiteral("bridge: "));
+        store->leftOut(faults);
+    }
+    emit logLine(QStringLiteral("state: kept in %1 (from %2); taken back: %3 label(s), %4 monitor(s) found by a search, "
+                                "%5 bridge display(s)").arg(store->folder(), config.stateFrom).arg(labels).arg(searched.size()).arg(displays));
+}
+
+StateStore::State Service::keptState() const
+{
+    StateStore::State s;
+    for (const QString &name : apiPart->names()) {
+        const Fleet::Monitor *m = fleetPart->find(apiPart->keyOf(name));
+        for (std::size_t screen = 0; m && screen < m->screens.size(); ++screen)
+            for (std::size_t slot = 0; slot < 4; ++slot)
+                if (m->screens[screen].labelSent[slot])
+                    s.labels.append({name, apiPart->keyOf(name), int(screen), int(slot), m->screens[screen].labels[slot]});
+    }
+    for (const QString &name : searched)
+        s.monitors.append({name, apiPart->keyOf(name)});
+    if (bridge)
+        s.bridge = bridge->exportState();
+    return s;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "config.h"
+#include "statestore.h"
 
 class Api;
 class Events;
@@ -34,6 +35,7 @@ public:
     Events *events() const { return eventsPart; }
     Fleet::Fleet *fleet() const { return fleetPart; }
     Http::Server *server() const { return serverPart; }
+    StateStore *stateStore() const { return store; } // null when no state is kept
 
 signals:
     void logLine(const QString &line);
@@ -42,6 +44,10 @@ signals:
 
 private:
     void search(bool lan, const QStringList &serial);
+    // What an earlier run kept, taken back before anything starts: nothing goes out for it.
+    void restoreState();
+    StateStore::State keptState() const;
+
     ServiceConfig config;
     Fleet::Fleet *fleetPart = nullptr;
     Api *apiPart = nullptr;
@@ -52,4 +58,6 @@ private:
     bool started = false;
     QTimer *statusTicker = nullptr;        // the health summary, looked at every second
     QString statusLine;                    // as last told by statusChanged
+    StateStore *store = nullptr;
+    QStringList searched;                  // monitors a search found, by name
 };

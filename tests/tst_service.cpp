@@ -25,6 +25,7 @@
 #include "seriallink.h"
 #include "service.h"
 #include "simulator.h"
+#include "statestore.h"
 #include "systemdnotify.h"
 
 #include <csignal>
@@ -153,7 +154,32 @@ class TestService : public QObject
         return samples;
     }
 
+    Simulator kept; // the restart tests' monitors, on a line of their own: type 1 ID 2, type 4 ID 4, type 1 ID 5
+    std::unique_ptr<SerialLink> keptLine;
+
+    // A service of its own (PTY: the restart tests' line), its log gathered; the test's calls go to it.
+    std::unique_ptr<Service> own(QString json, QStringList *log)
+    {
+        ServiceConfig c;
+        QString why;
+        if (config(json.replace("PTY", keptLine->path()).toUtf8(), &c, &why) != 0)
+            qWarning("%s", qPrintable(why));
+        c.port = 0;
+        auto s = std::make_unique<Service>(c);
+        connect(s.get(), &Service::logLine, this, [log](const QString &l) { *log << l; });
+        if (s->start(&why) != 0)
+            qWarning("%s", qPrintable(why));
+        base = QStringLiteral("http://127.0.0.1:%1/api/v1").arg(s->port());
+        return s;
+    }
+
 private slots:
+    void init()
+    {
+        if (service)
+            base = QStringLiteral("http://127.0.0.1:%1/api/v1").arg(service->port());
+    }
+
     void initTestCase()
     {
         QString why;
@@ -164,6 +190,10 @@ private slots:
         sim.monitors.append(Sim::makeMonitor(4, 4, {})); // found by a search alone
         line = std::make_unique<SerialLink>(&sim);
         QVERIFY2(line->openPty(&why), qPrintable(why));
+        kept.monitors = {Sim::makeMonitor(1, 2, {}), Sim::makeMonitor(4, 4, {}), Sim::makeMonitor(1, 5, {})};
+        kept.logReads = false;
+        keptLine = std::make_unique<SerialLink>(&kept);
+        QVERIFY2(keptLine->openPty(&why), qPrintable(why));
         QFile token(dir.filePath("token"));
         QVERIFY(token.open(QIODevice::WriteOnly));
         token.write(kToken + "\n");
@@ -439,6 +469,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(svc.api()->names().contains("serial-ttyLATER-7"), 15000); // 127 IDs asked
         QCOMPARE(count("ttyRACK is gone ("), 1);
         QCOMPARE(count("does not open"), 1);
+        QCOMPARE(count("state: none kept"), 1);
         QVERIFY2(said.filter("ttyLATER").size() <= 1, qPrintable(said.join('\n')));
         QCOMPARE(udpSockets(), udpBefore);
     }
@@ -810,6 +841,9 @@ private slots:
                                             << ":2: b: the same monitor as \"a\" on line 1";
         QTest::newRow("a leading zero") << QByteArray("{\"monitors\": {\"a\": \"lan:10.78.9.10\",\n\"b\": \"lan:10.78.9.010\"}}") << ":2: b: the same monitor as \"a\" on line 1 (lan:10.78.9.10)";
         QTest::newRow("one name twice") << QByteArray("{\"monitors\": {\"a\": \"lan:10.0.0.7\",\n\"a\": \"lan:10.0.0.8\"}}") << ":2: monitors: \"a\" given twice (first on line 1)";
+        QTest::newRow("state folder empty") << QByteArray("{\"discover\": {\"lan\": true},\n\"state\": \"\"}") << ":2: state: a folder";
+        QTest::newRow("state in the presets folder") << QByteArray("{\"discover\": {\"lan\": true},\n\"state\": \"presets\"}")
+                                                     << ":2: state: " + dir.filePath("presets") + " is the presets folder";
         QTest::newRow("no host name") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\"hosts\": [\"panel\",\n\"studio_panel\"]}}") << ":2: http: hosts: \"studio_panel\" is no host name";
     }
 
@@ -827,10 +861,189 @@ private slots:
     void checkChangesNothing()
     {
         QFile f(dir.filePath("check.json"));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(R"({"discover": {"lan": true}, "presets": "later/presets"})") > 0);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(R"({"discover": {"lan": true}, "presets": "later/presets", "state": "later/state"})") > 0);
         f.close();
         QCOMPARE(QProcess::execute(TELVANORD, {"--check", f.fileName()}), 0);
         QVERIFY(!QFileInfo::exists(dir.filePath("later")));
+        // Without "state", systemd's first state folder; the key wins over it.
+        qputenv("STATE_DIRECTORY", "/var/lib/a:/var/lib/b");
+        const auto unset = qScopeGuard([] { qunsetenv("STATE_DIRECTORY"); });
+        ServiceConfig c;
+        QString why;
+        QCOMPARE(config(R"({"discover": {"lan": true}})", &c, &why), 0);
+        QCOMPARE(c.stateDir, QStringLiteral("/var/lib/a"));
+        QCOMPARE(config(R"({"discover": {"lan": true}, "state": "here"})", &c, &why), 0);
+        QCOMPARE(c.stateDir, dir.filePath("here"));
+    }
+
+    // A real restart: a label sent before it is known after it, though the monitor cannot
+    // tell it back, and nothing goes out for it at start; stopped within the second of the
+    // change (the pending state written on the way out) or after its write.
+    void restart_data()
+    {
+        QTest::addColumn<bool>("afterWrite");
+        QTest::newRow("stopped within the second") << false;
+        QTest::newRow("stopped after the write") << true;
+    }
+
+    void restart()
+    {
+        QFETCH(bool, afterWrite);
+        QTemporaryDir here;
+        const QString json = QStringLiteral(R"({"monitors": {"single": "serial:PTY#2"}, "state": "%1"})").arg(here.path());
+        kept.monitors[0] = Sim::makeMonitor(1, 2, {});
+        QStringList log;
+        auto svc = own(json, &log);
+        QVERIFY(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "red"})").body.contains("send it first"));
+        QCOMPARE(call("POST", "/monitors/single/screens/1/umd", R"({"text": "CAM 1"})").status, 200);
+        if (afterWrite)
+            QTRY_COMPARE(svc->stateStore()->writes(), 1);
+        svc.reset();
+        const int frames = kept.monitors[0].commandsApplied;
+        svc = own(json, &log);
+        const Answer screen = call("GET", "/monitors/single/screens/1"); // read: a frame sent at start is in by then
+        QVERIFY2(screen.body.contains(R"("labels":["CAM 1",null,null,null])"), screen.body);
+        QCOMPARE(kept.monitors[0].commandsApplied, frames);
+        QCOMPARE(at(svc->api()->state(), {"single", "1", "umd1"}).toString(), QStringLiteral("CAM 1"));
+        QCOMPARE(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "red"})").status, 200);
+        QTRY_COMPARE(kept.monitors[0].screens[0].record.get(Field::tally), 1);
+        QCOMPARE(kept.monitors[0].screens[0].umdText[0], text16("CAM 1"));
+    }
+
+    // After a restart, with a display now mapped ahead of the bridge's: a monitor a search
+    // found is served under the name it had and read; the bridge sends nothing for a repeat
+    // of the last TSL message, and a tally without a label (v5 control data) carries the
+    // label it had. Once the configuration gives the found monitor's name to another, the
+    // configuration wins.
+    void restartKeepsFoundAndBridge()
+    {
+        QTemporaryDir here;
+        Fleet::Target four;
+        QString why;
+        QVERIFY(Fleet::parseTarget("serial:" + keptLine->path() + "#4", &four, &why));
+        const QString taken = nameForPlace(four), found = taken + "-2"; // its place's name is taken
+        auto v5 = [](int control, const QByteArray &text) { // screen 1, index 1
+            auto le = [](int v) { return QByteArray(1, char(v & 0xFF)) + char(v >> 8 & 0xFF); };
+            const QByteArray body = QByteArray(2, '\0') + le(1) + le(1) + le(control) + le(text.size()) + text;
+            return le(body.size()) + body;
+        };
+        const quint16 port = tslPort + 1;
+        const QString mapped = QStringLiteral(R"({"tsl": "5.0/1/1", "target": "%1"})").arg(taken);
+        QStringList log;
+        auto start = [&](const QString &name, const QString &displays) {
+            QFile f(dir.filePath("kept-map.json"));
+            f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            f.write(QStringLiteral(R"({"listen": {"udp5": %1}, "displays": [%2]})").arg(port).arg(displays).toUtf8());
+            f.close();
+            return own(QStringLiteral(R"({"monitors": {"single": "serial:PTY#2", "%1": "serial:PTY#5"}, "readEveryMs": 1000,
+                "state": "%2", "bridgeMap": "kept-map.json"})").arg(name, here.path()), &log);
+        };
+        kept.monitors[2] = Sim::makeMonitor(1, 5, {});
+        const Sim::Screen &shown = kept.monitors[2].screens[0];
+        auto svc = start(taken, mapped);
+        const Answer searched = call("POST", "/discover", QStringLiteral(R"({"serial": ["%1"]})").arg(keptLine->path()).toUtf8());
+        QVERIFY2(searched.body.contains(QStringLiteral(R"("added":["%1"])").arg(found).toUtf8()), searched.body);
+        QUdpSocket tsl;
+        tsl.writeDatagram(v5(1 << 4, "CAM V5"), QHostAddress::LocalHost, port); // left tally red
+        QTRY_COMPARE(shown.record.get(Field::tally), 1);
+        QCOMPARE(shown.umdText[0], text16("CAM V5"));
+        svc.reset();
+        const int frames = kept.monitors[2].commandsApplied;
+        svc = start(taken, R"({"tsl": "5.0/1/9", "target": "single"}, )" + mapped);
+        QSignalSpy reads(svc->fleet(), &Fleet::Fleet::recordRead);
+        QVERIFY(call("GET", "/monitors/" + found).body.contains(QStringLiteral(R"("target":"serial:%1#4")").arg(keptLine->path()).toUtf8()));
+        QTRY_VERIFY_WITH_TIMEOUT(svc->fleet()->find(four.address().key())->screens[2].known, 10000); // every screen read
+        const QString key = QStringLiteral("serial:%1#5").arg(keptLine->path());
+        QTRY_VERIFY_WITH_TIMEOUT(std::count_if(reads.begin(), reads.end(), [&](const QList<QVariant> &r) { return r[0] == key; }) >= 2, 10000);
+        QCOMPARE(kept.monitors[2].commandsApplied, frames); // nothing went out at start
+        tsl.writeDatagram(v5(1 << 4, "CAM V5"), QHostAddress::LocalHost, port);
+        tsl.writeDatagram(v5(0x8000 | 2 << 4, {}), QHostAddress::LocalHost, port); // green, no label
+        QTRY_COMPARE(shown.record.get(Field::tally), 2);
+        QCOMPARE(shown.umdText[0], text16("CAM V5"));
+        QCOMPARE(kept.monitors[2].commandsApplied, frames + 1);
+        svc.reset();
+        svc = start(found, QStringLiteral(R"({"tsl": "5.0/1/1", "target": "%1"})").arg(found));
+        QVERIFY(call("GET", "/monitors/" + found).body.contains(key.toUtf8()));
+        QVERIFY2(!log.filter(found + " (serial:").filter("left out: the name is taken").isEmpty(), qPrintable(log.join('\n')));
+    }
+
+    // A damaged state file is logged with its path and reason, what is valid beside the
+    // fault is taken back, and the service starts all the same; a file it cannot read
+    // at all is moved aside for whoever looks into it.
+    void damagedState_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<bool>("kept"); // the label beside the fault
+        auto file = [](const QByteArray &version, const QByteArray &label, const QByteArray &more = {}) {
+            const QByteArray kept = R"({"monitor": "single", "target": "serial:PTY#2", "screen": 1, "umd": 1, "text": "KEPT"})";
+            return "{\"format\": \"telvanord-state\", \"version\": " + version + ", \"labels\": [" + kept + label + "]" + more + "}";
+        };
+        const QByteArray other = R"(, {"monitor": "single", "target": "serial:PTY#2", "screen": 2, "umd": 1, "text": "TEXT"})";
+        QTest::newRow("bad JSON") << file("1", ",") << "not JSON" << false;
+        QTest::newRow("wrong type") << file("1", R"(, {"monitor": 7})") << "labels[1]: monitor: takes a monitor's name" << true;
+        QTest::newRow("unknown version") << file("7", "") << "version 7: this telvanord reads version 1 alone" << false;
+        QTest::newRow("too-long label") << file("1", QByteArray(other).replace("TEXT", "seventeen chars!!")) << "labels[1]: text: over 16 characters" << true;
+        QTest::newRow("a label the API refuses") << file("1", QByteArray(other).replace("TEXT", "Caf\\u00e9")) << "labels[1]: text: printable ASCII only" << true;
+        QTest::newRow("not a list") << file("1", "", R"(, "monitors": {})") << "monitors: takes a list" << true;
+    }
+
+    void damagedState()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, says);
+        QFETCH(bool, kept);
+        QTemporaryDir here;
+        QFile f(here.filePath("telvanord-state.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.replace("PTY", keptLine->path().toUtf8())) > 0);
+        f.close();
+        QStringList log;
+        auto svc = own(QStringLiteral(R"({"monitors": {"single": "serial:PTY#2"}, "state": "%1"})").arg(here.path()), &log);
+        QVERIFY2(!log.filter(f.fileName() + ": " + says).isEmpty(), qPrintable(log.join('\n')));
+        const Answer screen = call("GET", "/monitors/single/screens/1");
+        QVERIFY2(screen.body.contains(kept ? R"("labels":["KEPT",)" : R"("labels":[null,)"), screen.body);
+        QCOMPARE(QFileInfo::exists(f.fileName() + ".damaged"), !kept);
+    }
+
+    // A state folder that cannot be written is said once, however often a write is
+    // tried; the service goes on.
+    void stateFolderNotWritable()
+    {
+        QFile plain(dir.filePath("plain")); // a file where the folder would be
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        QStringList log;
+        auto svc = own(QStringLiteral(R"({"monitors": {"single": "serial:PTY#2"}, "state": "plain/state"})"), &log);
+        QCOMPARE(call("POST", "/monitors/single/screens/1/umd", R"({"text": "ANY"})").status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(svc->stateStore()->failures() >= 3, 10000);
+        QCOMPARE(log.filter("cannot be written").size(), 1);
+        QCOMPARE(call("POST", "/monitors/single/screens/1/tally", R"({"tally": "green"})").status, 200);
+    }
+
+    // Writes: a burst of 50 changes is one file, holding the last; a steady stream of
+    // changes is written while it lasts; each write replaces the file whole, so that a
+    // reader of the old one reads it whole.
+    void stateWrites()
+    {
+        QTemporaryDir here;
+        StateStore store(here.path());
+        QString text;
+        store.setSource([&text] { return StateStore::State{{{"cam", "lan:10.0.0.7", 0, 0, text}}, {}, {}}; });
+        for (int i = 1; i <= 50; ++i) {
+            text = QStringLiteral("L%1").arg(i);
+            store.changed();
+        }
+        QTRY_COMPARE(store.writes(), 1);
+        QFile old(store.path());
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        for (int i = 0; i < 100 && store.writes() < 3; ++i) {
+            text = QStringLiteral("S%1").arg(i);
+            store.changed();
+            QTest::qWait(100); // a change every 100 ms
+        }
+        QCOMPARE(store.writes(), 3);
+        QVERIFY(old.readAll().contains(R"("text": "L50")"));
+        QCOMPARE(QDir(here.path()).entryList(QDir::Files), QStringList("telvanord-state.json"));
     }
 
     // telvanord under a service manager: READY=1 once it listens (never when its port is
