@@ -149,17 +149,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(logged("lan:10.77.0.20: not answering"), 15000);
         QVERIFY(logged("CAM 1: tally green, label \"CAM 1\""));
 
-        // The serial line goes away and comes back (with the monitor reset): the
-        // bridge reopens it and brings the monitor up to date.
-        sl.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(logged("is gone ("), 10000);
-        line.monitors = {Sim::makeMonitor(4, 5, {})};
-        sl = std::make_unique<SerialLink>(&line);
-        QVERIFY2(sl->openPty(&why), qPrintable(why));
-        QVERIFY(QFile::remove(port) && QFile::link(sl->path(), port));
-        QTRY_COMPARE_WITH_TIMEOUT(line.monitors[0].screens[1].record.get(Field::tally), 2, 15000);
-        QCOMPARE(line.monitors[0].screens[1].umdText[0], text16("RACK 4"));
-        QVERIFY(logged("open again"));
         bridge.terminate();
         QVERIFY(bridge.waitForFinished(5000));
         QCOMPARE(bridge.exitCode(), 0);
