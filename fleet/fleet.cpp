@@ -1,6 +1,5 @@
 #include "fleet.h"
 
-#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -432,7 +431,9 @@ void Fleet::watch(const QString &key, int screen, int everyMs, const QString &us
             w.everyMs = everyMs;
             return;
         }
-    watched.append({key, screen, everyMs, user, msSinceStart(), false});
+    // A read of the screen on its way for another user counts for this one too.
+    const bool reading = std::any_of(watched.begin(), watched.end(), [&](const Watched &w) { return w.key == key && w.screen == screen && w.inFlight; });
+    watched.append({key, screen, everyMs, user, msSinceStart(), reading, find(key)});
     if (!std::exchange(spreadDue, true))
         QTimer::singleShot(0, this, &Fleet::spread); // once for many screens watched at once
 }
@@ -452,8 +453,8 @@ void Fleet::spread()
     const qint64 now = msSinceStart();
     QHash<QString, QVector<Watched *>> byLine;
     for (Watched &w : watched)
-        if (const Monitor *m = find(w.key))
-            byLine[m->address.lineKey()].append(&w);
+        if (w.monitor || (w.monitor = find(w.key)))
+            byLine[w.monitor->address.lineKey()].append(&w);
     for (const QVector<Watched *> &ws : qAsConst(byLine))
         for (int i = 0; i < ws.size(); ++i)
             if (!ws[i]->inFlight)
@@ -467,7 +468,7 @@ void Fleet::readEnded(const QString &key, int screen, bool ok)
     const bool offline = m && m->failures >= OfflineAfter;
     const qint64 now = msSinceStart();
     for (Watched &x : watched) {
-        if (x.key != key || x.screen != screen)
+        if (x.monitor != m || x.screen != screen || !m)
             continue;
         x.inFlight = false;
         // On its cadence when it answered (the spread kept); else soon again.
@@ -484,25 +485,19 @@ void Fleet::tick()
 {
     const qint64 now = msSinceStart();
     qint64 next = std::numeric_limits<qint64>::max();
-    QSet<QString> asked;
-    for (const Watched &w : qAsConst(watched))
-        if (w.inFlight)
-            asked.insert(w.key + QLatin1Char('/') + QString::number(w.screen));
     for (Watched &w : watched) {
-        if (w.inFlight || !find(w.key))
+        if (w.inFlight)
             continue;
         if (w.dueMs > now) {
             next = std::min(next, w.dueMs);
             continue;
         }
+        if (!w.monitor && !(w.monitor = find(w.key)))
+            continue;
         const QString key = w.key;
         const int screen = w.screen;
-        const QString id = key + QLatin1Char('/') + QString::number(screen);
-        if (asked.contains(id))
-            continue; // another user's read of it is on its way; its end counts for this one
-        asked.insert(id);
-        for (Watched &x : watched)
-            if (x.key == key && x.screen == screen)
+        for (Watched &x : watched) // one read for every user of the screen
+            if (x.monitor == w.monitor && x.screen == screen)
                 x.inFlight = true;
         read(key, screen, [this, key, screen](bool ok) { readEnded(key, screen, ok); }, w.user);
     }

@@ -167,6 +167,7 @@ private:
         QString user;
         qint64 dueMs = 0;
         bool inFlight = false;
+        const Monitor *monitor = nullptr; // found once: monitors stay while the fleet lives
     };
     Line *line(const Address &a);
     void answered(Monitor &m, bool yes);
