@@ -242,7 +242,10 @@ void Fleet::read(const QString &key, int screen, Done done, const QString &user,
             done(false);
         return;
     }
-    if (m->type < 0 || m->reprobe) { // the reply's layout follows the type: ask for it first
+    // The reply's layout follows the type: asked first when unknown, and again for a
+    // monitor that fell silent (another may answer at its ID or address now; a
+    // silent one costs one time-out either way).
+    if (m->type < 0 || m->reprobe || m->failures >= OfflineAfter) {
         probe(key, [this, key, screen, done, user, urgent](bool ok) {
             if (ok)
                 read(key, screen, done, user, urgent);

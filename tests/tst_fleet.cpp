@@ -140,6 +140,18 @@ private slots:
 
     // Users in turn, an urgent read before them all; a user with more than a
     // link's room waiting has the rest ended at once, without the others waiting.
+    // A monitor that falls silent and comes back as another type at its ID is asked its type again.
+    void replacedWhileSilent()
+    {
+        start();
+        fleet->watch(key(6), 0, 200);
+        QTRY_VERIFY(fleet->find(key(6))->screens[0].known);
+        sim->monitors.removeLast(); // silent, then another monitor at ID 6
+        QTRY_VERIFY_WITH_TIMEOUT(!fleet->find(key(6))->online, 8000);
+        sim->monitors.append(Sim::makeMonitor(2, 6, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(fleet->find(key(6))->type, 2, 8000);
+    }
+
     void usersServedInTurn()
     {
         start();
