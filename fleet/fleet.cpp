@@ -82,12 +82,13 @@ bool Fleet::openLine(const Address &address)
 // adapter may lead to other monitors now, and every user waits for them.
 void Fleet::checkLines()
 {
-    for (auto it = lines.cbegin(); it != lines.cend(); ++it) {
-        Line *l = it.value();
+    const QStringList keys = lines.keys(); // what a listener does may add a line
+    for (const QString &key : keys) {
+        Line *l = lines.value(key);
         if (!l->onSerial())
             continue;
         const bool open = l->reopen();
-        int &said = lineSaid[it.key()];
+        int &said = lineSaid[key];
         if (said == (open ? 1 : -1) || (said == 0 && open)) {
             said = open ? 1 : -1;
             continue;
@@ -96,19 +97,19 @@ void Fleet::checkLines()
         said = open ? 1 : -1;
         const QString port = l->path();
         if (!open) {
-            emit lineChanged(it.key(), false, before ? QStringLiteral("serial port %1 is gone (%2); opened again when it returns").arg(port, l->errorText())
+            emit lineChanged(key, false, before ? QStringLiteral("serial port %1 is gone (%2); opened again when it returns").arg(port, l->errorText())
                                                      : QStringLiteral("serial port %1 does not open (%2); opened when it appears").arg(port, l->errorText()));
             continue;
         }
         const qint64 now = msSinceStart();
         for (Monitor *m : qAsConst(monitors))
-            if (m->address.lineKey() == it.key())
+            if (m->address.lineKey() == key)
                 m->reprobe = m->type >= 0;
         for (Watched &w : watched)
-            if (!w.inFlight && find(w.key) && find(w.key)->address.lineKey() == it.key())
+            if (!w.inFlight && find(w.key) && find(w.key)->address.lineKey() == key)
                 w.dueMs = now;
         ticker->start(0);
-        emit lineChanged(it.key(), true, QStringLiteral("serial port %1 open again").arg(port));
+        emit lineChanged(key, true, QStringLiteral("serial port %1 open again").arg(port));
     }
 }
 
