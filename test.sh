@@ -15,6 +15,9 @@ cd "$(dirname "$0")"
 ensure_packages
 
 jobs=$(nproc)
+# While a build's suites run, the next build leaves them a core: their pseudo-terminal
+# peers answer within 50 ms and their pacing is checked to the half second.
+jobs_beside_suites=$(( jobs > 1 ? jobs - 1 : 1 ))
 ctest_args=(--output-on-failure -j2 -LE soak)
 light=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O0 -g1" -DTELVANOR_BENCH=OFF)
 
@@ -22,7 +25,7 @@ build_tree() { # DIR CMAKE_ARGS...
   local dir=$1; shift
   configure_tree "$dir" "$@"
   TIMEFORMAT="-- $dir: build: %0R s (processor: %0U s user, %0S s system)"
-  time cmake --build "$dir" -j"$jobs"
+  time cmake --build "$dir" -j"$([ -n "$tests_pid" ] && echo "$jobs_beside_suites" || echo "$jobs")"
 }
 
 # The suites of one build at a time run in the background, in a session of their
