@@ -106,7 +106,7 @@ void Fleet::checkLines()
             if (m->address.lineKey() == key)
                 m->reprobe = m->type >= 0;
         for (Watched &w : watched)
-            if (!w.inFlight && find(w.key) && find(w.key)->address.lineKey() == key)
+            if (!w.inFlight && w.monitor && w.monitor->address.lineKey() == key)
                 w.dueMs = now;
         ticker->start(0);
         emit lineChanged(key, true, QStringLiteral("serial port %1 open again").arg(port));
