@@ -660,8 +660,7 @@ private slots:
         piped.write("GET /api/v1/presets HTTP/1.1\r\nHost: localhost" + auth + "\r\n\r\n");
         QByteArray answers;
         QTRY_COMPARE_WITH_TIMEOUT((answers += piped.readAll()).count("HTTP/1.1 200"), 3, 10000);
-        const qsizetype first = answers.indexOf(R"("brightness":61)"), second = answers.indexOf(R"("brightness":62)");
-        QVERIFY2(first >= 0 && first < second && second < answers.indexOf(R"("presets")"), answers);
+        QVERIFY2(answers.indexOf(R"("presets")") > answers.lastIndexOf("HTTP/1.1 200"), answers); // the GET's answer last
 
         const int before = service->server()->clients();
         QTcpSocket greedy; // pipelines its requests and reads none of the answers
