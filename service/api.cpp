@@ -126,6 +126,7 @@ const QVector<Api::Route> &Api::routes()
         {"POST", "/events/ticket", &Api::postTicket},
         {"GET", "/health", &Api::getHealth},
         {"GET", "/metrics", &Api::getMetrics, true},
+        {"GET", "/sites", &Api::getSites},
     };
     return table;
 }
@@ -218,19 +219,11 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
         else if (origin != "http://" + r.header("host") && origin != "https://" + r.header("host"))
             return respondRaw(error(403, QStringLiteral("origin not allowed: %1").arg(QString::fromUtf8(origin))));
     }
-    QPointer<Api> self(this);
-    // A ticket changes nothing and is its asker's alone: no event or log line tells it.
-    const bool changes = r.method != "GET" && r.path != kBase + QStringLiteral("/events/ticket");
-    const QString method = QString::fromLatin1(r.method), path = r.path;
-    Http::Respond respond = [respondRaw, cors, self, changes, method, path](const Http::Response &resp) {
+    const Http::Respond respond = told(r, [respondRaw, cors](const Http::Response &resp) {
         Http::Response out = resp;
         out.headers += cors;
         respondRaw(out);
-        if (self && changes)
-            emit self->requestAnswered(method, path, resp.status);
-        if (self && changes && resp.status >= 200 && resp.status < 300) // what changed something
-            emit self->requestDone(self->requestEvent(method, path, resp.status, QJsonDocument::fromJson(resp.body).object()));
-    };
+    });
     if (r.method == "OPTIONS") {
         if (cors.isEmpty())
             return respondRaw(error(403, QStringLiteral("cross-origin requests are off")));
@@ -248,6 +241,37 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
     }
     if (r.body.size() > MaxBody)
         return respond(error(413, QStringLiteral("request body over %1 bytes").arg(MaxBody)));
+    route(r, respond);
+}
+
+Http::Respond Api::told(const Http::Request &r, const Http::Respond &respondRaw)
+{
+    QPointer<Api> self(this);
+    // A ticket changes nothing and is its asker's alone: no event or log line tells it.
+    const bool changes = r.method != "GET" && r.path != kBase + QStringLiteral("/events/ticket");
+    const QString method = QString::fromLatin1(r.method), path = r.path;
+    return [respondRaw, self, changes, method, path](const Http::Response &resp) {
+        respondRaw(resp);
+        if (self && changes)
+            emit self->requestAnswered(method, path, resp.status);
+        if (self && changes && resp.status >= 200 && resp.status < 300) // what changed something
+            emit self->requestDone(self->requestEvent(method, path, resp.status, QJsonDocument::fromJson(resp.body).object()));
+    };
+}
+
+void Api::command(const QByteArray &method, const QString &path, const QByteArray &body, const Http::Respond &respond)
+{
+    Http::Request r;
+    r.method = method;
+    r.path = path;
+    r.body = body;
+    if (body.size() > MaxBody)
+        return respond(error(413, QStringLiteral("request body over %1 bytes").arg(MaxBody)));
+    route(r, told(r, respond));
+}
+
+void Api::route(const Http::Request &r, const Http::Respond &respond)
+{
     const bool inApi = r.path.startsWith(kBase + QLatin1Char('/'));
     const QStringList parts = r.path.mid(inApi ? kBase.size() + 1 : 1).split(QLatin1Char('/'));
     QStringList allowed;
@@ -267,6 +291,16 @@ void Api::handle(const Http::Request &r, const Http::Respond &respondRaw)
         }
         if (!match)
             continue;
+        if (r.method == route.method && remote && args.size() >= 1 && QByteArray(route.pattern).startsWith("/monitors/{name}")
+            && remote->owns(args.at(0))) {
+            if (r.method != "GET")
+                return remote->forward(QStringLiteral("%1 %2").arg(QLatin1String(route.method), QLatin1String(route.pattern)), args, r.body, respond);
+            const QJsonObject o = args.size() > 1 ? remote->screenJson(args.at(0), args.at(1).toInt())
+                                                  : remote->monitorJson(args.at(0), true);
+            if (o.isEmpty())
+                return respond(error(404, QStringLiteral("%1 has no screen %2").arg(args.at(0), args.value(1))));
+            return respond(reply(200, o));
+        }
         if (r.method == route.method)
             return (this->*route.handler)(r, args, respond);
         allowed << QString::fromLatin1(route.method);
@@ -315,9 +349,13 @@ QJsonObject Api::screenJson(const Fleet::Monitor &m, int screen) const
 
 QJsonObject Api::monitorJson(const QString &name, bool withScreens) const
 {
+    if (remote && remote->owns(name))
+        return remote->monitorJson(name, withScreens);
     const Fleet::Target t = monitors.value(name);
     const Fleet::Monitor *m = fleet->find(t.address().key());
     QJsonObject o{{"name", name}, {"target", t.text()}, {"link", t.address().lineKey()}};
+    o.insert("site", options.site.isEmpty() ? QJsonValue() : QJsonValue(options.site));
+    o.insert("room", options.rooms.contains(name) ? QJsonValue(options.rooms.value(name)) : QJsonValue());
     if (!m)
         return o;
     o.insert("type", m->type >= 0 ? QJsonValue(m->type) : QJsonValue());
@@ -345,6 +383,11 @@ QJsonObject Api::state() const
         for (int s = 0; s < m->screenCount; ++s)
             mon.insert(QString::number(s + 1), screenState(*m, s));
         all.insert(name, mon);
+    }
+    if (remote) {
+        const QJsonObject others = remote->state();
+        for (auto it = others.begin(); it != others.end(); ++it)
+            all.insert(it.key(), it.value());
     }
     return all;
 }
@@ -420,10 +463,31 @@ void Api::withScreen(const QStringList &args, bool fresh, const Http::Respond &r
     });
 }
 
+QStringList Api::listed() const
+{
+    return remote ? order + remote->names() : order;
+}
+
+void Api::getSites(const Http::Request &, const QStringList &, const Http::Respond &respond)
+{
+    respond(reply(200, QJsonObject{{"sites", sitesJson()}}));
+}
+
+QJsonArray Api::sitesJson() const
+{
+    QJsonArray list;
+    if (!options.site.isEmpty())
+        list.append(QJsonObject{{"site", options.site}, {"online", true}, {"here", true}, {"monitors", order.size()}});
+    if (remote)
+        for (const QJsonValue &v : remote->sites())
+            list.append(v);
+    return list;
+}
+
 void Api::listMonitors(const Http::Request &, const QStringList &, const Http::Respond &respond)
 {
     QJsonArray list;
-    for (const QString &name : qAsConst(order))
+    for (const QString &name : listed())
         list.append(monitorJson(name, false));
     respond(reply(200, QJsonObject{{"monitors", list}}));
 }

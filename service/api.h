@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QVector>
@@ -21,6 +22,25 @@
 // anything is sent; setting frames go out through the fleet, paced per monitor,
 // and frames still waiting for the same screen and packet group are merged.
 class Health;
+
+// Monitors another service owns (a site joined through a broker): listed beside
+// this service's own, answered from what their site last told, and changed by
+// asking their site, whose answer becomes the request's.
+class RemoteMonitors
+{
+public:
+    virtual ~RemoteMonitors() = default;
+    virtual bool owns(const QString &name) const = 0;
+    virtual QStringList names() const = 0;
+    virtual QJsonObject monitorJson(const QString &name, bool withScreens) const = 0;
+    // One screen (1-8) as GET answers it; empty when the monitor has no such screen.
+    virtual QJsonObject screenJson(const QString &name, int screen) const = 0;
+    virtual QJsonObject state() const = 0;
+    virtual QJsonArray sites() const = 0;
+    // A request that changes a remote monitor: route names the route ("PATCH
+    // /monitors/{name}/screens/{n}"), args its {name} and {n}.
+    virtual void forward(const QString &route, const QStringList &args, const QByteArray &body, const Http::Respond &respond) = 0;
+};
 
 class Api : public QObject
 {
@@ -40,6 +60,8 @@ public:
         QStringList corsOrigins;
         QStringList hosts;         // names besides localhost and address literals the service is reached by
         int ticketMs = 30000;      // how long an events ticket opens the socket
+        QString site;              // this service's site, when it joins others through a broker
+        QMap<QString, QString> rooms; // room by monitor name
     };
 
     // One route: a method and a path pattern with {name}, {n} or {preset} segments,
@@ -57,10 +79,16 @@ public:
     // A monitor under a name; its screens are read from now on.
     void addMonitor(const QString &name, const Fleet::Target &target);
     QStringList names() const { return order; }
+    // This service's monitors and then the remote ones.
+    QStringList listed() const;
+    void setRemote(RemoteMonitors *r) { remote = r; }
     QString nameOf(const QString &fleetKey) const { return byKey.value(fleetKey); }
     QString keyOf(const QString &name) const { return monitors.value(name).address().key(); }
 
     void handle(const Http::Request &request, const Http::Respond &respond);
+    // A request that came as a command through the broker: routed as one over
+    // HTTP, with no token or origin to check (the broker's own access rules hold).
+    void command(const QByteArray &method, const QString &path, const QByteArray &body, const Http::Respond &respond);
     // A request whose Host names none of the names the service is reached by (a
     // page whose own name was made to resolve to this machine): its refusal, else
     // status 0. Checked before anything else, the page's files and upgrades included.
@@ -70,6 +98,8 @@ public:
     Http::Response upgrade(const Http::Request &request);
 
     QJsonObject monitorJson(const QString &name, bool withScreens) const;
+    // The sites: this service's own (when it has a site name) and the remote ones.
+    QJsonArray sitesJson() const;
     QJsonObject screenJson(const Fleet::Monitor &m, int screen) const;
     // One screen as the events' "state" holds it: its settings, input and labels sent.
     QJsonObject screenState(const Fleet::Monitor &m, int screen) const;
@@ -134,6 +164,11 @@ private:
     void postTicket(const Http::Request &, const QStringList &, const Http::Respond &);
     void getHealth(const Http::Request &, const QStringList &, const Http::Respond &);
     void getMetrics(const Http::Request &, const QStringList &, const Http::Respond &);
+    void getSites(const Http::Request &, const QStringList &, const Http::Respond &);
+    // The route of the request answered, or its 404/405.
+    void route(const Http::Request &r, const Http::Respond &respond);
+    // respond, and then the log's and the events' word on a request that may change something.
+    Http::Respond told(const Http::Request &r, const Http::Respond &respond);
 
     // The monitor of a name with its type known (probed when not), or an error response.
     void withMonitor(const QString &name, const Http::Respond &respond, const std::function<void(Fleet::Monitor &)> &then);
@@ -177,4 +212,5 @@ private:
     QVector<Ticket> tickets;              // oldest first
     QElapsedTimer clock;
     Health *healthPart = nullptr;
+    RemoteMonitors *remote = nullptr;
 };

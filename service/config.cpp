@@ -28,7 +28,14 @@ struct KeyKind {
 constexpr KeyKind kTopKeys[] = {
     {"monitors", QJsonValue::Object}, {"discover", QJsonValue::Object}, {"baud", QJsonValue::Double},
     {"readEveryMs", QJsonValue::Double}, {"presets", QJsonValue::String}, {"http", QJsonValue::Object},
-    {"bridgeMap", QJsonValue::String}, {"state", QJsonValue::String},
+    {"bridgeMap", QJsonValue::String}, {"state", QJsonValue::String}, {"rooms", QJsonValue::Object},
+    {"mqtt", QJsonValue::Object},
+};
+constexpr KeyKind kMqttKeys[] = {
+    {"broker", QJsonValue::String}, {"site", QJsonValue::String}, {"clientId", QJsonValue::String},
+    {"user", QJsonValue::String}, {"passwordFile", QJsonValue::String}, {"caFile", QJsonValue::String},
+    {"keepAlive", QJsonValue::Double}, {"publish", QJsonValue::Bool}, {"commands", QJsonValue::Bool},
+    {"sites", QJsonValue::Array},
 };
 constexpr KeyKind kDiscoverKeys[] = {{"lan", QJsonValue::Bool}, {"serial", QJsonValue::Array}};
 constexpr KeyKind kHttpKeys[] = {
@@ -138,6 +145,59 @@ bool writableFolder(const QString &path, ConfigUse use)
     return f.isDir() && f.isWritable();
 }
 
+// The "mqtt" section; the line of a fault is looked for from at.
+int readMqtt(QJsonObject m, const QString &path, const QByteArray &raw, int at, const QDir &base, MqttConfig *out, QString *error)
+{
+    auto bad = [&](const QByteArray &key, const QString &why) {
+        *error = QStringLiteral("%1:%2: mqtt: %3").arg(path).arg(lineOf(raw, key, at)).arg(printable(why));
+        return int(ExitFile);
+    };
+    const bool all = m.value("sites") == QJsonValue(QStringLiteral("*"));
+    if (all)
+        m.remove(QStringLiteral("sites"));
+    QByteArray key;
+    const QString why = keyFault(m, kMqttKeys, QString(), &key);
+    if (!why.isEmpty())
+        return bad(key, why);
+    MqttConfig c;
+    c.on = true;
+    c.allSites = all;
+    c.broker = m.value("broker").toString();
+    QString reason;
+    if (!MqttClient::parseUrl(c.broker, &c.client, &reason))
+        return bad("broker", QStringLiteral("broker: %1").arg(reason));
+    c.site = m.value("site").toString();
+    if (!validName(c.site))
+        return bad("site", QStringLiteral("site: this service's site name, 1-64 of A-Z a-z 0-9 _ -"));
+    c.client.clientId = m.value("clientId").toString(QStringLiteral("telvanord-") + c.site);
+    if (c.client.clientId.isEmpty() || c.client.clientId.size() > 128)
+        return bad("clientId", QStringLiteral("clientId: 1-128 characters"));
+    c.client.user = m.value("user").toString();
+    if (m.contains("passwordFile")) {
+        QFile pf(QDir::cleanPath(base.absoluteFilePath(m.value("passwordFile").toString())));
+        if (!pf.open(QIODevice::ReadOnly))
+            return bad("passwordFile", QStringLiteral("passwordFile: %1: %2").arg(pf.fileName(), pf.errorString()));
+        c.client.password = pf.read(4096).trimmed();
+    }
+    if (m.contains("caFile")) {
+        c.client.caFile = QDir::cleanPath(base.absoluteFilePath(m.value("caFile").toString()));
+        if (!QFileInfo(c.client.caFile).isReadable())
+            return bad("caFile", QStringLiteral("caFile: %1 cannot be read").arg(c.client.caFile));
+    }
+    c.client.keepAliveS = m.value("keepAlive").toInt(30);
+    if (c.client.keepAliveS < 5 || c.client.keepAliveS > 3600)
+        return bad("keepAlive", QStringLiteral("keepAlive: 5-3600 seconds"));
+    c.publish = m.value("publish").toBool(true);
+    c.commands = m.value("commands").toBool(true);
+    for (const QJsonValue &v : m.value("sites").toArray()) {
+        if (!validName(v.toString()) || v.toString() == c.site || c.sites.contains(v.toString()))
+            return bad("sites", QStringLiteral("sites: \"*\" or a list of other sites' names, each once"));
+        c.sites << v.toString();
+    }
+    *out = c;
+    return ExitOk;
+}
+
 } // namespace
 
 bool validName(const QString &name)
@@ -224,8 +284,30 @@ int readServiceConfig(const QString &path, ServiceConfig *out, QString *error, C
             return bad(lineOf(raw, "serial"), QStringLiteral("discover: serial: %1 given twice").arg(port));
         c.discoverSerial << v.toString(); // opened by the path given: a link follows the adapter
     }
-    if (c.monitors.isEmpty() && !c.discoverLan && c.discoverSerial.isEmpty())
-        return bad(1, QStringLiteral("no monitors: give \"monitors\" or \"discover\""));
+    const int mqttAt = qMax(0, raw.indexOf("\"mqtt\""));
+    if (top.contains("mqtt")) {
+        const int status = readMqtt(top.value("mqtt").toObject(), path, raw, mqttAt, base, &c.mqtt, error);
+        if (status != ExitOk)
+            return status;
+    }
+    if (c.monitors.isEmpty() && !c.discoverLan && c.discoverSerial.isEmpty() && c.mqtt.sites.isEmpty() && !c.mqtt.allSites)
+        return bad(1, QStringLiteral("no monitors: give \"monitors\", \"discover\" or \"mqtt\": {\"sites\": ...}"));
+    const int roomsAt = qMax(0, raw.indexOf("\"rooms\""));
+    const QJsonObject rooms = top.value("rooms").toObject();
+    for (auto it = rooms.begin(); it != rooms.end(); ++it) {
+        const int line = lineOf(raw, it.key().toUtf8(), roomsAt);
+        if (it.key().trimmed().isEmpty() || it.key().size() > ServiceConfigLimits::MostNameLength || printable(it.key()) != it.key())
+            return bad(line, QStringLiteral("rooms: a room's name is 1-64 printable characters"));
+        if (!it.value().isArray())
+            return bad(line, QStringLiteral("rooms: %1: a list of monitor names").arg(it.key()));
+        for (const QJsonValue &v : it.value().toArray()) {
+            if (!validName(v.toString()))
+                return bad(line, QStringLiteral("rooms: %1: a list of monitor names").arg(it.key()));
+            if (c.rooms.contains(v.toString()))
+                return bad(line, QStringLiteral("rooms: %1 is in \"%2\" already").arg(v.toString(), c.rooms.value(v.toString())));
+            c.rooms.insert(v.toString(), it.key());
+        }
+    }
 
     c.baud = top.value("baud").toInt(38400);
     if (c.baud < 1200 || c.baud > 921600)

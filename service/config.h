@@ -7,8 +7,23 @@
 #include <QStringList>
 
 #include "exitstatus.h"
+#include "mqttclient.h"
 #include "target.h"
 #include "tallybridge.h"
+
+// How a service joins the others of a facility through an MQTT broker: as a site
+// it publishes its monitors and takes commands for them; as a centre it shows
+// the monitors of the sites it names beside its own.
+struct MqttConfig {
+    bool on = false;                      // an "mqtt" section was given
+    QString broker;                       // the URL as written, for the log
+    MqttClient::Options client;
+    QString site;                         // this service's site name: its topics are telvanor/SITE/...
+    bool publish = true;                  // its own monitors go out
+    bool commands = true;                 // it takes commands for them
+    bool allSites = false;                // "sites": "*": every site the broker has
+    QStringList sites;                    // the other sites it shows
+};
 
 // What telvanord is told in its configuration file (JSON).
 struct ServiceConfig {
@@ -30,6 +45,8 @@ struct ServiceConfig {
     QStringList hosts;                    // Host names browsers may reach it by, in lower case
     QString stateDir;                     // what the monitors cannot tell back is kept here; empty: nowhere
     QString stateFrom;                    // where stateDir was given, for the log: the key or $STATE_DIRECTORY
+    QMap<QString, QString> rooms;         // room of each monitor named in "rooms", by monitor name
+    MqttConfig mqtt;
     bool hasBridge = false;
     QString bridgeMapPath;
     BridgeMap bridgeMap;

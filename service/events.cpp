@@ -137,9 +137,10 @@ void Events::add(QWebSocket *socket)
     const qint64 now = nowMs();
     if (snapshotAt < 0 || now - snapshotAt > SnapshotFreshMs) {
         QJsonArray monitors;
-        for (const QString &name : api->names())
+        for (const QString &name : api->listed())
             monitors.append(api->monitorJson(name, true));
-        snapshot = QString::fromUtf8(QJsonDocument(QJsonObject{{"type", "snapshot"}, {"monitors", monitors}, {"state", api->state()}})
+        snapshot = QString::fromUtf8(QJsonDocument(QJsonObject{{"type", "snapshot"}, {"monitors", monitors}, {"state", api->state()},
+                                                               {"sites", api->sitesJson()}})
                                          .toJson(QJsonDocument::Compact));
         snapshotAt = now;
     }

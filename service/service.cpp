@@ -10,6 +10,8 @@
 #include "health.h"
 #include "target.h"
 #include "httpgate.h"
+#include "mqttclient.h"
+#include "sites.h"
 #include "tallybridge.h"
 #include "webpage.h"
 
@@ -28,6 +30,8 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
     o.token = config.token;
     o.corsOrigins = config.corsOrigins;
     o.hosts = config.hosts;
+    o.site = config.mqtt.on ? config.mqtt.site : QString();
+    o.rooms = config.rooms;
     apiPart = new Api(fleetPart, o, this);
     eventsPart = new Events(apiPart, fleetPart, this);
     Http::Limits limits;
@@ -78,6 +82,8 @@ Service::Service(const ServiceConfig &c, QObject *parent) : QObject(parent), con
         if (now != statusLine)
             emit statusChanged(statusLine = now);
     });
+    if (config.mqtt.on)
+        joinSites();
     if (!config.stateDir.isEmpty()) {
         store = new StateStore(config.stateDir, this);
         store->setSource([this] { return keptState(); });
@@ -128,9 +134,36 @@ int Service::start(QString *error)
     }
     started = true;
     statusTicker->start(kStatusMs);
+    if (mqttPart)
+        mqttPart->start();
     if (config.discoverLan || !config.discoverSerial.isEmpty())
         search(config.discoverLan, config.discoverSerial);
     return ExitOk;
+}
+
+void Service::joinSites()
+{
+    MqttClient::Options o = config.mqtt.client;
+    if (config.mqtt.publish) {
+        // A site that drops off is said gone by the broker.
+        o.willTopic = SitePublisher::willTopic(config.mqtt);
+        o.willPayload = "false";
+    }
+    mqttPart = new MqttClient(o, this);
+    connect(mqttPart, &MqttClient::logLine, this, &Service::logLine);
+    connect(mqttPart, &MqttClient::disconnected, this, [this](const QString &why) {
+        emit logLine(QStringLiteral("mqtt: %1: %2; trying again by itself").arg(config.mqtt.broker, why));
+    });
+    if (config.mqtt.publish) {
+        publisher = new SitePublisher(mqttPart, apiPart, fleetPart, config.mqtt, config.rooms, this);
+        connect(publisher, &SitePublisher::logLine, this, &Service::logLine);
+    }
+    if (config.mqtt.allSites || !config.mqtt.sites.isEmpty()) {
+        remote = new RemoteSites(mqttPart, config.mqtt, this);
+        apiPart->setRemote(remote);
+        connect(remote, &RemoteSites::logLine, this, &Service::logLine);
+        connect(remote, &RemoteSites::event, eventsPart, &Events::publish);
+    }
 }
 
 void Service::search(bool lan, const QStringList &serial)

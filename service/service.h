@@ -9,6 +9,9 @@
 
 class Api;
 class Events;
+class MqttClient;
+class RemoteSites;
+class SitePublisher;
 class TallyBridge;
 class QTimer;
 namespace Fleet {
@@ -36,6 +39,8 @@ public:
     Fleet::Fleet *fleet() const { return fleetPart; }
     Http::Server *server() const { return serverPart; }
     StateStore *stateStore() const { return store; } // null when no state is kept
+    MqttClient *mqtt() const { return mqttPart; }     // null without an "mqtt" section
+    RemoteSites *remoteSites() const { return remote; } // null unless other sites are shown
 
 signals:
     void logLine(const QString &line);
@@ -44,6 +49,8 @@ signals:
 
 private:
     void search(bool lan, const QStringList &serial);
+    // Joins the other sites through the broker: this one's monitors out, theirs in.
+    void joinSites();
     // What an earlier run kept, taken back before anything starts: nothing goes out for it.
     void restoreState();
     StateStore::State keptState() const;
@@ -60,4 +67,7 @@ private:
     QString statusLine;                    // as last told by statusChanged
     StateStore *store = nullptr;
     QStringList searched;                  // monitors a search found, by name
+    MqttClient *mqttPart = nullptr;
+    SitePublisher *publisher = nullptr;
+    RemoteSites *remote = nullptr;
 };
