@@ -11,6 +11,7 @@ const model = {
   field: new Map(),     // by name
   pauseMs: 500,         // a monitor takes one frame this often
   monitors: new Map(),  // by name, in the service's order
+  sites: new Map(),     // by name: {online, here, goneSince}; none without a broker
   types: null,          // what each monitor type offers: {rows, otherRow, lacking, disabled, off, captions}
 };
 
@@ -26,9 +27,26 @@ function screenOf(json) {
   };
 }
 
+// A site as last heard of; gone since performance.now() - silentMs.
+function siteOf(name, online, silentMs) {
+  let s = model.sites.get(name);
+  if (!s) {
+    s = { online: true, here: false, goneSince: null };
+    model.sites.set(name, s);
+  }
+  if (typeof online === 'boolean') s.online = online;
+  s.goneSince = s.online ? null : typeof silentMs === 'number' ? performance.now() - silentMs : s.goneSince ?? performance.now();
+  return s;
+}
+
 function monitorOf(json) {
+  // Another site's monitor: its silentMs is its site's, and it says whether its site is here.
+  const remote = typeof json.siteOnline === 'boolean';
   const m = {
     name: json.name,
+    site: json.site ?? null,
+    room: json.room ?? null,
+    remote,
     target: json.target || '',
     link: json.link || 'lan',
     type: json.type ?? null,
@@ -38,7 +56,8 @@ function monitorOf(json) {
     silentSince: null,
     screens: (json.screens || []).map(screenOf),
   };
-  setSilent(m, json.silentMs);
+  if (!remote) setSilent(m, json.silentMs);
+  else if (!model.sites.has(m.site)) siteOf(m.site, json.siteOnline, json.silentMs);
   return m;
 }
 
@@ -54,11 +73,53 @@ function screenAt(m, n) {
 const wall = createWall(model, document.getElementById('wall'));
 const view = createMonitorView(model, document.getElementById('monitor'));
 
+// One screen's values of a "state" message: settings, input, umd1-umd4.
+function applyScreen(m, n, values) {
+  const s = screenAt(m, n);
+  for (const [key, value] of Object.entries(values)) {
+    const umd = /^umd([1-4])$/.exec(key);
+    if (key === 'input') s.input = value ?? '';
+    else if (umd) s.labels[umd[1] - 1] = value;
+    else if (value === null) delete s.settings?.[key];
+    else (s.settings ||= {})[key] = value;
+  }
+  s.known = !!s.settings && Object.keys(s.settings).length > 0;
+  if (!s.known) s.settings = null;
+  view.rebuild(m.name, n);
+}
+
+// Another site's changes to one monitor, as a "state" message has them: a null value is gone.
+function applyState(name, changes) {
+  const m = model.monitors.get(name);
+  if (!m) return;
+  let reshaped = false;
+  for (const [key, value] of Object.entries(changes)) {
+    if (/^[1-8]$/.test(key)) applyScreen(m, Number(key), value);
+    else if (key === 'online') m.online = !!value;
+    else if (key === 'monitorName') m.monitorName = value ?? '';
+    else if (key === 'type' || key === 'screenCount' || key === 'room') {
+      m[key] = key === 'screenCount' ? value || 0 : value;
+      reshaped = true;
+    }
+  }
+  // Screens beyond a new count are gone.
+  if ('screenCount' in changes && m.screenCount) m.screens.length = Math.min(m.screens.length, m.screenCount);
+  if (reshaped) {
+    wall.renderSoon();
+    view.rebuild(name);
+  } else {
+    wall.update(m);
+    view.update(name);
+  }
+}
+
 // One event applied to the model and the views it touches.
 function apply(msg) {
   const m = model.monitors.get(msg.monitor);
   switch (msg.type) {
     case 'snapshot':
+      model.sites = new Map();
+      for (const j of msg.sites || []) siteOf(j.site, j.online, j.silentMs).here = !!j.here;
       model.monitors = new Map(msg.monitors.map((j) => [j.name, monitorOf(j)]));
       wall.render();
       view.rebuild();
@@ -66,6 +127,14 @@ function apply(msg) {
     case 'added':
       model.monitors.set(msg.monitor.name, monitorOf(msg.monitor));
       wall.renderSoon();
+      return;
+    case 'state':
+      for (const [name, changes] of Object.entries(msg.state)) applyState(name, changes);
+      return;
+    case 'site':
+      siteOf(msg.site, msg.online, 0);
+      wall.siteChanged(msg.site);
+      for (const other of model.monitors.values()) if (other.site === msg.site) view.update(other.name);
       return;
     case 'request':
       return;

@@ -3,7 +3,7 @@
 import { ApiError, path, request } from './api.js';
 import { el } from './dom.js';
 import { createPresets } from './presets.js';
-import { silentText } from './wall.js';
+import { ageText, goneSite, silentText } from './wall.js';
 
 // Sends the latest value of one control: at once when the monitor's pace allows,
 // else when it does; never two requests at a time, never closer than the pace.
@@ -224,9 +224,12 @@ export function createMonitorView(model, root) {
     const m = monitor();
     if (!header || !m) return;
     const s = current();
-    header.status.textContent = m.online ? 'answering' : `not answering — ${silentText(m)}`;
-    header.status.dataset.online = String(m.online);
-    header.device.textContent = [m.monitorName, m.type === null ? '' : `type ${m.type}`, s?.input].filter(Boolean).join(' · ');
+    const gone = goneSite(model, m);
+    header.status.textContent = gone ? `site ${m.site} gone ${ageText(gone.goneSince)}: as it last told`
+      : m.online ? 'answering' : `not answering — ${silentText(m)}`;
+    header.status.dataset.online = String(m.online && !gone);
+    header.device.textContent = [m.monitorName, m.type === null ? '' : `type ${m.type}`, s?.input,
+      [m.site, m.room].filter((p) => p !== null).join(' / ')].filter(Boolean).join(' · ');
   }
 
   function refresh() {

@@ -1,6 +1,6 @@
 """Shared by the browser suite and the browser benchmark: the monitor simulator on
-a pseudo-terminal, telvanord on 127.0.0.1 and a headless Chromium. Everything
-started here is stopped at exit and its temporary folders removed."""
+a pseudo-terminal, telvanord and a private MQTT broker on 127.0.0.1, and a headless
+Chromium. Everything started here is stopped at exit and its temporary folders removed."""
 import atexit
 import json
 import os
@@ -174,6 +174,20 @@ class Service(_Process):
         except urllib.error.HTTPError as e:
             status, text = e.code, e.read()
         return status, json.loads(text) if text else None
+
+
+class Broker(_Process):
+    """A private mosquitto on a loopback port, with its own configuration file."""
+
+    def __init__(self):
+        super().__init__()
+        self.port = free_port()
+        config = os.path.join(self._temp, "mosquitto.conf")
+        with open(config, "w") as f:
+            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\n")
+        self._spawn(["/usr/sbin/mosquitto", "-c", config])
+        self.wait_line(r" running$")
+        self.url = f"mqtt://127.0.0.1:{self.port}"
 
 
 def browser(width=1280, height=800):

@@ -9,6 +9,7 @@ import unittest
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -243,6 +244,75 @@ class TstPage(unittest.TestCase):
         self.sim.command("fail stop-after 1")
         silent = self.until(lambda d: d.find_element(By.CSS_SELECTOR, '.tile.offline[data-monitor="cam2"] .tile-silent').text, 60)
         self.assertRegex(silent, r"^silent \d+ s$")
+
+    def shown(self):
+        return [t.get_attribute("data-monitor") for t in self.d.find_elements(By.CSS_SELECTOR, ".tile") if t.is_displayed()]
+
+    def test_8_centre_wall_of_two_sites(self):
+        # Two sites with simulated monitors and a centre with none, on a private broker.
+        broker = harness.Broker()
+        sims, sites = {}, {}
+        for site, names, rooms in (("north", ("cam1", "cam2"), {"Studio A": ["cam1"]}),
+                                   ("south", ("cam1", "desk"), {"Gallery": ["cam1", "desk"]})):
+            sims[site] = harness.Sim(SIM, "type=2,id=1,name=CAM 1", "type=2,id=2,name=DESK")
+            sites[site] = harness.Service(TELVANORD, {n: f"serial:{sims[site].pty}#{i}" for i, n in enumerate(names, 1)}, rooms=rooms,
+                                          mqtt={"broker": broker.url, "site": site, "keepAlive": 5})
+        centre = harness.Service(TELVANORD, {}, mqtt={"broker": broker.url, "site": "centre", "sites": "*", "publish": False})
+        for p in (centre, *sites.values(), *sims.values(), broker):
+            self.addCleanup(p.stop)
+        self.d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {"width": 1920, "height": 1080, "deviceScaleFactor": 1, "mobile": False})
+        self.addCleanup(self.d.execute_cdp_cmd, "Emulation.clearDeviceMetricsOverride", {})
+        self.d.get(centre.url)
+        # Grouped by site, then by room; a monitor in none under "No room".
+        self.until(lambda d: self.js("return [...document.querySelectorAll('section.site')].map(s => [s.dataset.site, "
+                                     "[...s.querySelectorAll('section.room')].map(r => [r.querySelector('h3').textContent, "
+                                     "[...r.querySelectorAll('.tile')].map(t => t.dataset.monitor)])])")
+                   == [["north", [["Studio A", ["north~cam1"]], ["No room", ["north~cam2"]]]],
+                       ["south", [["Gallery", ["south~cam1", "south~desk"]]]]], timeout=30)
+        sims["north"].command("set 1 1 tally red")
+        self.until("document.querySelector('.tile[data-monitor=\"north~cam1\"]').dataset.tally === 'red'")
+        # A remote monitor opened from its tile: a label sent through the centre reaches the site's monitor.
+        self.click('.tile[data-monitor="north~cam1"]')
+        self.until("location.hash === '#/monitor/north~cam1/1' && document.querySelector('[data-umd-slot=\"1\"]')")
+        self.css("[data-umd-slot='1']").send_keys("WIDE ONE")
+        self.click("[data-umd-send='1']")
+        sims["north"].wait_line(r'ID 1 screen 1: UMD 1 label "WIDE ONE')
+        self.click("a.back")
+        self.until("document.querySelector('.tile[data-monitor=\"north~cam1\"] .tile-umd').textContent === 'WIDE ONE'")
+        # The filters combine; the count says how many of all are shown.
+        rows = [({"site": "south"}, ["south~cam1", "south~desk"]), ({"room": "Studio A"}, ["north~cam1"]),
+                ({"tally": "red"}, ["north~cam1"]), ({"text": "wide"}, ["north~cam1"]), ({"site": "south", "text": "DESK"}, ["south~desk"]),
+                ({"site": "south", "tally": "red"}, []), ({}, ["north~cam1", "north~cam2", "south~cam1", "south~desk"])]
+        for picked, tiles in rows:
+            with self.subTest(filter=picked):
+                for key in ("site", "room", "tally"):
+                    Select(self.css(f"#filter-{key}")).select_by_value(picked.get(key, ""))
+                self.css("#filter").clear()
+                self.css("#filter").send_keys(picked.get("text", ""))
+                self.assertEqual(self.shown(), tiles)
+                self.assertEqual(self.css("#wall-count").text, f"{len(tiles)} of 4 screens" if picked else "4 screens")
+        # The dense view, kept across a reload: a tile small enough for 250 on the window, its name and label whole.
+        self.click("#dense")
+        self.d.refresh()
+        self.until("document.getElementById('wall').classList.contains('dense') && document.querySelectorAll('.tile').length === 4")
+        fit = self.js("const t = document.querySelector('.tile[data-monitor=\"north~cam1\"]'), r = t.getBoundingClientRect(), "
+                      "gap = parseFloat(getComputedStyle(t.parentElement.closest('.groups')).rowGap) || 0, "
+                      "top = document.querySelector('section.site').getBoundingClientRect().top; "
+                      "return {n: Math.floor((innerWidth - 32 + gap) / (r.width + gap)) * Math.floor((innerHeight - top) / (r.height + gap)), "
+                      "font: Math.min(...[...t.querySelectorAll('span')].map(s => parseFloat(getComputedStyle(s).fontSize))), "
+                      "clipped: [...t.querySelectorAll('.tile-name, .tile-umd')].filter(s => s.scrollWidth > s.clientWidth).length}")
+        self.assertGreaterEqual(fit["n"], 250, fit)
+        self.assertGreaterEqual(fit["font"], 11, fit)
+        self.assertEqual(fit["clipped"], 0, fit)
+        # A site gone: said with its age on its heading; its tiles kept as it last told, faded.
+        sites["north"].proc.kill()
+        head = "document.querySelector('section.site[data-site=north] > h2').textContent"
+        first = self.until(f"/^north — gone \\d+ s$/.test({head}) && {head}", timeout=30)
+        self.until(f"{head} !== '{first}'")
+        self.assertEqual(self.js("return [...document.querySelectorAll('.tile.gone')].map(t => t.dataset.monitor + ' ' + t.dataset.tally)"),
+                         ["north~cam1 red", "north~cam2 off"])
+        self.assertIn("WIDE ONE", self.css('.tile[data-monitor="north~cam1"]').text)
+        self.assertEqual(len(self.d.find_elements(By.CSS_SELECTOR, ".tile")), 4)
 
 
 if __name__ == "__main__":
