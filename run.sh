@@ -11,18 +11,22 @@
 #   ./run.sh --service  the service, telvanord, with simulated monitors on a
 #                       pseudo-terminal serial line (no network), its HTTP API on
 #                       127.0.0.1:8080 (TELVANOR_DEMO_PORT); Ctrl-C stops both
+#   ./run.sh --sites    a private MQTT broker, two site services with simulated
+#                       monitors and a centre showing both (page on port 8080)
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/deps.sh
 
-if [ "${1:-}" = --service ]; then
-  ensure_packages curl
+# Demos of the service: simulated monitors on pseudo-terminal serial lines (no
+# network at all), and their services on 127.0.0.1.
+if [ "${1:-}" = --service ] || [ "${1:-}" = --sites ]; then
+  mode=$1
+  ensure_packages curl mosquitto
   configure_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVANOR_QT=6
   cmake --build build -j"$(nproc)" --target telvanord telvanor-monitor-sim
   demo=$PWD/build/service-demo
   port=${TELVANOR_DEMO_PORT:-8080}
-  mkdir -p "$demo/presets"
-  rm -f "$demo/monitors.log" "$demo/telvanord.log"
+  rm -rf "$demo" && mkdir -p "$demo"
   pids=()
   stop() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -31,22 +35,85 @@ if [ "${1:-}" = --service ]; then
   trap stop EXIT
   trap 'exit 0' INT TERM
 
-  # Monitors on the serial line alone: the simulator opens no network socket.
-  build/sim/telvanor-monitor-sim --quiet-reads \
-    --monitor "type=4,id=1,name=QUAD RACK" \
-    --monitor "type=2,id=2,name=MULTIVIEW" \
-    --monitor "type=1,id=7,name=STUDIO A" > "$demo/monitors.log" 2>&1 &
-  pids+=($!)
-  tty=
-  for _ in $(seq 100); do
-    tty=$(sed -n 's/^ready serial=\(.*\)$/\1/p' "$demo/monitors.log")
-    [ -n "$tty" ] && break
-    kill -0 "${pids[0]}" 2>/dev/null || { cat "$demo/monitors.log"; exit 1; }
-    sleep 0.1
-  done
-  [ -n "$tty" ] || { echo "the simulator did not start"; cat "$demo/monitors.log"; exit 1; }
+  # start_sim LOG MONITOR...: the simulator's pseudo-terminal, in $tty.
+  start_sim() {
+    local log=$1; shift
+    local args=()
+    for m in "$@"; do args+=(--monitor "$m"); done
+    build/sim/telvanor-monitor-sim --quiet-reads "${args[@]}" > "$log" 2>&1 &
+    pids+=($!)
+    tty=
+    for _ in $(seq 100); do
+      tty=$(sed -n 's/^ready serial=\(.*\)$/\1/p' "$log")
+      [ -n "$tty" ] && return 0
+      kill -0 "${pids[-1]}" 2>/dev/null || break
+      sleep 0.1
+    done
+    echo "the simulator did not start"; cat "$log"; exit 1
+  }
+  # start_service CONFIG PORT: telvanord, once it listens.
+  start_service() {
+    local log=${1%.json}.log
+    build/service/telvanord "$1" > >(tee "$log") 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+      grep -q 'listening on' "$log" 2>/dev/null && return 0
+      if ! kill -0 "${pids[-1]}" 2>/dev/null; then
+        echo "telvanord ($1) stopped (port $2 taken? TELVANOR_DEMO_PORT=... picks another)"; exit 1
+      fi
+      sleep 0.1
+    done
+  }
+
+  if [ "$mode" = --sites ]; then
+    # A private broker on 127.0.0.1, two sites and a centre that shows both.
+    broker_port=$((port + 10))
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$broker_port" > "$demo/mosquitto.conf"
+    /usr/sbin/mosquitto -c "$demo/mosquitto.conf" > "$demo/mosquitto.log" 2>&1 &
+    pids+=($!)
+    i=1
+    for site in north south; do
+      start_sim "$demo/$site-monitors.log" "type=4,id=1,name=$site QUAD" "type=2,id=2,name=$site MV" "type=1,id=3,name=$site CAM"
+      mkdir -p "$demo/$site"
+      cat > "$demo/$site/telvanord.json" <<JSON
+{
+  "monitors": { "quad": "serial:$tty#1", "multiview": "serial:$tty#2", "cam": "serial:$tty#3" },
+  "rooms": { "Gallery": ["quad", "multiview"], "Studio": ["cam"] },
+  "http": { "listen": "127.0.0.1", "port": $((port + i)) },
+  "mqtt": { "broker": "mqtt://127.0.0.1:$broker_port", "site": "$site" }
+}
+JSON
+      start_service "$demo/$site/telvanord.json" $((port + i))
+      i=$((i + 1))
+    done
+    mkdir -p "$demo/centre"
+    cat > "$demo/centre/telvanord.json" <<JSON
+{
+  "http": { "listen": "127.0.0.1", "port": $port },
+  "mqtt": { "broker": "mqtt://127.0.0.1:$broker_port", "site": "centre", "sites": "*", "publish": false }
+}
+JSON
+    start_service "$demo/centre/telvanord.json" "$port"
+    api=http://127.0.0.1:$port/api/v1
+    cat <<TEXT
+
+A broker on 127.0.0.1:$broker_port; sites north and south (their APIs on ports $((port + 1))
+and $((port + 2))), three simulated monitors each; the centre shows all six.
+The centre's page: http://127.0.0.1:$port/   Logs and configurations: $demo
+Try:
+  curl $api/sites
+  curl $api/monitors/north~cam/screens/1
+  curl -X PATCH -H 'Content-Type: application/json' -d '{"brightness":40}' $api/monitors/south~quad/screens/2
+Ctrl-C stops them all.
+
+TEXT
+    wait "${pids[-1]}" || true
+    exit 0
+  fi
 
   # Monitors by name on that line; no search at all, so nothing goes on the LAN.
+  start_sim "$demo/monitors.log" "type=4,id=1,name=QUAD RACK" "type=2,id=2,name=MULTIVIEW" "type=1,id=7,name=STUDIO A"
+  mkdir -p "$demo/presets"
   cat > "$demo/telvanord.json" <<JSON
 {
   "monitors": {
@@ -58,17 +125,7 @@ if [ "${1:-}" = --service ]; then
   "http": { "listen": "127.0.0.1", "port": $port }
 }
 JSON
-  build/service/telvanord "$demo/telvanord.json" > >(tee "$demo/telvanord.log") 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do
-    grep -q 'listening on' "$demo/telvanord.log" 2>/dev/null && break
-    if ! kill -0 "${pids[1]}" 2>/dev/null; then
-      status=0; wait "${pids[1]}" || status=$?
-      echo "telvanord stopped with status $status (6: port $port taken? TELVANOR_DEMO_PORT=... picks another)"
-      exit 1
-    fi
-    sleep 0.1
-  done
+  start_service "$demo/telvanord.json" "$port"
   api=http://127.0.0.1:$port/api/v1
   cat <<TEXT
 
@@ -83,7 +140,7 @@ Try:
 Ctrl-C stops the service and the monitors.
 
 TEXT
-  wait "${pids[1]}" || true
+  wait "${pids[-1]}" || true
   exit 0
 fi
 

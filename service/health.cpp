@@ -1,5 +1,8 @@
 #include "health.h"
 
+#include "mqttclient.h"
+#include "sites.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -71,6 +74,13 @@ void Health::watchTally(const Tsl::Receiver *receiver, const BridgeMap &map)
     connect(receiver, &Tsl::Receiver::packetRejected, this, [this] { ++tslRejected; });
 }
 
+void Health::watchSites(const MqttClient *client, const QString &url, const RemoteSites *sites)
+{
+    mqtt = client;
+    broker = url;
+    remote = sites;
+}
+
 void Health::countRequest(const QByteArray &method, int status)
 {
     ++requests[qMakePair(method, status)];
@@ -101,6 +111,12 @@ QStringList Health::reasons() const
     }
     if (tsl && !tally.serial31.isEmpty() && !tsl->serialOpen())
         why << QStringLiteral("TSL serial port %1: not open (%2)").arg(tally.serial31, tsl->errorString());
+    if (mqtt && !mqtt->isConnected())
+        why << QStringLiteral("broker %1: not connected").arg(broker);
+    if (remote)
+        for (const QJsonValue &site : remote->sites())
+            if (!site["online"].toBool())
+                why << QStringLiteral("site %1: gone").arg(site["site"].toString());
     return why;
 }
 
@@ -136,6 +152,9 @@ Http::Response Health::report() const
         doc.insert("tally", QJsonObject{{"inputs", inputs}, {"received", qint64(tslReceived)}, {"rejected", qint64(tslRejected)},
                                         {"lastMessageMs", sinceTsl.isValid() ? QJsonValue(sinceTsl.elapsed()) : QJsonValue()}});
     }
+    if (mqtt)
+        doc.insert("mqtt", QJsonObject{{"broker", broker}, {"connected", mqtt->isConnected()},
+                                       {"sites", remote ? remote->sites() : QJsonArray()}});
     const QStringList why = reasons();
     doc.insert("status", why.isEmpty() ? "ok" : "degraded");
     Http::Response r;
@@ -197,6 +216,23 @@ Http::Response Health::metrics() const
         e.family("telvanor_tsl_silent_seconds", "gauge", "Seconds since the last TSL message (none before the first).");
         if (sinceTsl.isValid())
             e.sample("telvanor_tsl_silent_seconds", {}, seconds(sinceTsl.elapsed()));
+    }
+    if (mqtt) {
+        e.family("telvanor_mqtt_connected", "gauge", "Whether the service is connected to its broker.");
+        e.sample("telvanor_mqtt_connected", {}, mqtt->isConnected() ? 1 : 0);
+        e.family("telvanor_mqtt_messages_received_total", "counter", "Messages the broker delivered to the service.");
+        e.sample("telvanor_mqtt_messages_received_total", {}, mqtt->messagesIn());
+        e.family("telvanor_mqtt_messages_sent_total", "counter", "Messages the service handed to the broker.");
+        e.sample("telvanor_mqtt_messages_sent_total", {}, mqtt->messagesOut());
+        e.family("telvanor_mqtt_connects_total", "counter", "Connections made to the broker (the first and each one after a loss).");
+        e.sample("telvanor_mqtt_connects_total", {}, mqtt->connects());
+    }
+    if (remote) {
+        e.family("telvanor_site_online", "gauge", "Whether a site the service shows is connected to the broker.");
+        for (const QJsonValue &site : remote->sites())
+            e.sample("telvanor_site_online", {{"site", site["site"].toString()}}, site["online"].toBool() ? 1 : 0);
+        e.family("telvanor_site_requests_waiting", "gauge", "Requests forwarded to sites and not yet answered.");
+        e.sample("telvanor_site_requests_waiting", {}, quint64(remote->waiting()));
     }
     return Http::Response{200, e.text, MetricsType, {{"Cache-Control", "no-store"}}};
 }

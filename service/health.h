@@ -13,6 +13,8 @@
 
 class Api;
 class Events;
+class MqttClient;
+class RemoteSites;
 namespace Fleet {
 class Fleet;
 }
@@ -37,6 +39,8 @@ public:
     // The parts a service adds: its event clients, the tally bridge's TSL receiver.
     void watchEvents(const Events *events);
     void watchTally(const Tsl::Receiver *receiver, const BridgeMap &map);
+    // The broker connection, and the sites shown (remote may be null).
+    void watchSites(const MqttClient *client, const QString &broker, const RemoteSites *remote);
     // One HTTP request answered.
     void countRequest(const QByteArray &method, int status);
 
@@ -56,6 +60,9 @@ private:
     QPointer<const Events> events;
     QPointer<const Tsl::Receiver> tsl;
     BridgeMap tally;
+    QPointer<const MqttClient> mqtt;
+    QString broker;
+    QPointer<const RemoteSites> remote;
     quint64 tslReceived = 0, tslRejected = 0;
     QElapsedTimer sinceTsl;             // invalid before the first TSL message
     QMap<QPair<QByteArray, int>, quint64> requests; // by method and status

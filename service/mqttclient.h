@@ -6,9 +6,13 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 class QSocketNotifier;
 class QTimer;
 struct mosquitto;
+struct mosquitto_message;
+typedef struct mqtt5__property mosquitto_property;
 
 // The service's one door to an MQTT broker (MQTT 5): connect, publish,
 // subscribe, messages in. Everything libmosquitto offers beyond that stays in
@@ -90,17 +94,22 @@ signals:
     void logLine(const QString &line);
 
 private:
-    // libmosquitto's callbacks, with this client as their user data.
-    static void onConnect(mosquitto *, void *self, int rc, int flags, const void *props);
-    static void onDisconnect(mosquitto *, void *self, int rc, const void *props);
-    static void onMessage(mosquitto *, void *self, const void *message, const void *props);
-    static void onPublish(mosquitto *, void *self, int mid, int reason, const void *props);
+    enum Work { Read, Write, Misc };
+
+    // libmosquitto's callbacks, with this client as their user data. They run inside the
+    // library's calls: what they find for the signals waits in `later`.
+    static void onConnect(mosquitto *, void *self, int rc, int flags, const mosquitto_property *props);
+    static void onDisconnect(mosquitto *, void *self, int rc, const mosquitto_property *props);
+    static void onMessage(mosquitto *, void *self, const mosquitto_message *message, const mosquitto_property *props);
+    static void onPublish(mosquitto *, void *self, int mid, int reason, const mosquitto_property *props);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
 
     void attempt();        // a fresh handle, connecting
     void dropHandle();     // the handle and its notifiers gone; unacknowledged messages with it
     void retryLater(const QString &why);
-    void service();        // reads, writes and keep-alive, as the socket and timer ask
+    void service(Work work); // reads, writes and keep-alive, as the socket and timer ask
     void watchSocket();
+    void sendSubscribe(const QString &filter);
 
     Options options;
     mosquitto *handle = nullptr;
@@ -114,5 +123,10 @@ private:
     bool saidDown = false;         // the loss of the last connection was said
     QStringList filters;
     QVector<int> pending;          // message IDs not yet acknowledged
+    QVector<std::function<void()>> later; // signals found by the callbacks
+    QString lostWhy;               // why the connection went, as the callbacks saw it
+    QString libraryError;          // the library's last error message on this handle
     quint64 inCount = 0, outCount = 0, connectCount = 0;
 };
+
+Q_DECLARE_METATYPE(MqttClient::Message)

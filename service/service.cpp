@@ -164,6 +164,7 @@ void Service::joinSites()
         connect(remote, &RemoteSites::logLine, this, &Service::logLine);
         connect(remote, &RemoteSites::event, eventsPart, &Events::publish);
     }
+    apiPart->health()->watchSites(mqttPart, config.mqtt.broker, remote);
 }
 
 void Service::search(bool lan, const QStringList &serial)

@@ -779,6 +779,11 @@ private slots:
         QTest::newRow("state in the presets folder") << QByteArray("{\"discover\": {\"lan\": true},\n\"state\": \"presets\"}")
                                                      << ":2: state: " + dir.filePath("presets") + " is the presets folder";
         QTest::newRow("no host name") << QByteArray("{\"discover\": {\"lan\": true}, \"http\": {\"hosts\": [\"panel\",\n\"studio_panel\"]}}") << ":2: http: hosts: \"studio_panel\" is no host name";
+        QTest::newRow("broker not a URL") << QByteArray("{\"mqtt\": {\"site\": \"a\", \"sites\": \"*\",\n\"broker\": \"tcp://b\"}}") << ":2: mqtt: broker: ";
+        QTest::newRow("no site name") << QByteArray("{\"mqtt\": {\"broker\": \"mqtt://127.0.0.1\",\n\"site\": \"a.b\", \"sites\": \"*\"}}") << ":2: mqtt: site: ";
+        QTest::newRow("its own site shown") << QByteArray("{\"mqtt\": {\"broker\": \"mqtt://127.0.0.1\", \"site\": \"a\",\n\"sites\": [\"a\"]}}") << ":2: mqtt: sites: ";
+        QTest::newRow("a site alone serves nothing") << QByteArray("{\"mqtt\": {\"broker\": \"mqtt://127.0.0.1\", \"site\": \"a\"}}") << ":1: no monitors";
+        QTest::newRow("a monitor in two rooms") << QByteArray("{\"discover\": {\"lan\": true}, \"rooms\": {\"A\": [\"m\"],\n\"B\": [\"m\"]}}") << ":2: rooms: m is in \"A\" already";
     }
 
     void configFaults()

@@ -5,6 +5,8 @@ telvanor_packages=(
   qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev
   libsystemd-dev # telvanord's READY=1 and watchdog keep-alive to systemd
   prometheus     # promtool, which checks the service's metrics (tst_service)
+  libmosquitto-dev # telvanord's MQTT client
+  mosquitto      # the broker tst_mqtt starts on 127.0.0.1
   qtbase5-dev libqt5serialport5-dev
   ninja-build dpkg-dev file
   iproute2
