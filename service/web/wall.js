@@ -214,7 +214,10 @@ export function createWall(model, root) {
     const sited = model.sites.size > 0 || [...model.monitors.values()].some((m) => m.site !== null);
     const sites = sited ? new Map() : null;
     const loose = new Map();
-    for (const m of model.monitors.values()) {
+    // This service's monitors in its order, other sites' by name with their numbers as numbers (cam2 before cam10).
+    const byName = new Intl.Collator(undefined, { numeric: true });
+    const order = [...model.monitors.values()].sort((a, b) => a.remote - b.remote || (a.remote ? byName.compare(a.name, b.name) : 0));
+    for (const m of order) {
       const g = groupOf(sites, loose, m);
       for (let n = 1; n <= Math.max(1, m.screenCount); n += 1) {
         const entry = tileFor(m, n);

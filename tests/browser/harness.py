@@ -181,8 +181,7 @@ class Broker(_Process):
 
     def __init__(self):
         super().__init__()
-        self.port = free_port()
-        config = os.path.join(self._temp, "mosquitto.conf")
+        self.port, config = free_port(), os.path.join(self._temp, "mosquitto.conf")
         with open(config, "w") as f:
             f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\n")
         self._spawn(["/usr/sbin/mosquitto", "-c", config])
