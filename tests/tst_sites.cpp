@@ -8,10 +8,12 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
 
+#include "api.h"
 #include "broker.h"
 #include "config.h"
 #include "fleet.h"
@@ -110,19 +112,20 @@ private slots:
         QCOMPARE(at(list.at(0), {"type"}).toInt(), 2);
         QCOMPARE(at(list.at(2), {"site"}).toString(), QStringLiteral("south"));
         const QJsonArray sites = call("GET", "/sites").second.value("sites").toArray();
-        QCOMPARE(sites.size(), 2);
-        QCOMPARE(at(sites.at(1), {"commands"}).toBool(true), false);
+        QCOMPARE(sites.size(), 3); // the centre's own first
+        QCOMPARE(at(sites.at(0), {"here"}).toBool(), true);
+        QCOMPARE(at(sites.at(2), {"commands"}).toBool(true), false);
         QWebSocket ws;
         QStringList got;
         connect(&ws, &QWebSocket::textMessageReceived, this, [&got](const QString &t) { got << t; });
         ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(centre->port())));
         QTRY_VERIFY(!got.isEmpty());
         QCOMPARE(at(QJsonDocument::fromJson(got.first().toUtf8()).object(), {"state", "north~cam1", "1", "tally"}).toString(), QStringLiteral("off"));
-        QVERIFY(northSim.command("set 1 2 tally red"));
+        QVERIFY(northSim.command("set 1 1 tally red"));
         QTRY_VERIFY_WITH_TIMEOUT(std::any_of(got.begin(), got.end(), [](const QString &t) {
-            return at(QJsonDocument::fromJson(t.toUtf8()).object(), {"state", "north~cam1", "2", "tally"}) == QJsonValue("red");
+            return at(QJsonDocument::fromJson(t.toUtf8()).object(), {"state", "north~cam1", "1", "tally"}) == QJsonValue("red");
         }), 10000);
-        QCOMPARE(remote("north~cam1", 2, "tally").toString(), QStringLiteral("red"));
+        QCOMPARE(remote("north~cam1", 1, "tally").toString(), QStringLiteral("red"));
     }
 
     // A request for a remote monitor is its site's: sent only when the site takes
@@ -176,10 +179,14 @@ private slots:
     // with what they last showed, and requests for them fail at once.
     void siteKilled()
     {
+        QTcpServer free;
+        QVERIFY(free.listen(QHostAddress::LocalHost));
+        const quint16 port = free.serverPort();
+        free.close();
         QFile f(dir.filePath("east.json"));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral(R"({"monitors": {"cam1": "serial:%1#1"}, "readEveryMs": 1000, "presets": "pe", "http": {"port": 0},
-            "mqtt": {"broker": "%2", "site": "east"}})").arg(eastLine->path(), broker.url()).toUtf8());
+        f.write(QStringLiteral(R"({"monitors": {"cam1": "serial:%1#1"}, "readEveryMs": 1000, "presets": "pe", "http": {"port": %3},
+            "mqtt": {"broker": "%2", "site": "east"}})").arg(eastLine->path(), broker.url()).arg(port).toUtf8());
         f.close();
         QProcess east;
         east.start(TELVANORD, {f.fileName()});
