@@ -175,6 +175,40 @@ private slots:
             QCOMPARE(northSim.monitors[0].screens[0].record.get(Field(field)), value);
     }
 
+    // A client of the broker's own drives a site: the answer goes to its reply
+    // topic with its correlation, never onto a state topic a command names.
+    void brokerClient()
+    {
+        MqttClient::Options o;
+        QVERIFY(MqttClient::parseUrl(broker.url(), &o, nullptr));
+        o.clientId = QStringLiteral("tst-sites");
+        MqttClient client(o);
+        QList<MqttClient::Message> got;
+        connect(&client, &MqttClient::message, this, [&got](const MqttClient::Message &m) { got << m; });
+        client.subscribe(QStringLiteral("telvanor/north/online"));
+        client.subscribe(QStringLiteral("telvanor/tst/replies/r1"));
+        client.start();
+        QTRY_VERIFY(client.isConnected() && !got.isEmpty());
+        const QString topic = QStringLiteral("telvanor/north/command/cam2/1/set");
+        QVERIFY(client.publish(topic, R"({"brightness": 21})", 1, false, QStringLiteral("telvanor/north/online"), "a"));
+        QVERIFY(client.publish(topic, R"({"brightness": 22})", 1, false, QStringLiteral("telvanor/tst/replies/r1"), "b"));
+        QVERIFY(client.publish(QStringLiteral("telvanor/south/command/cam1/1/set"), R"({"brightness": 23})", 1, false,
+                               QStringLiteral("telvanor/tst/replies/r1"), "c"));
+        QHash<QByteArray, QJsonObject> answers;
+        QTRY_VERIFY_WITH_TIMEOUT((answers = [&got] {
+            QHash<QByteArray, QJsonObject> a;
+            for (const MqttClient::Message &m : got)
+                if (m.payload.contains("status")) // the site answers in order: the first command's would have come first
+                    a.insert(m.correlation, QJsonDocument::fromJson(m.payload).object());
+            return a;
+        }()).size() == 2, 10000);
+        QCOMPARE(at(answers.value("b"), {"status"}).toInt(), 200);
+        QCOMPARE(at(answers.value("b"), {"body", "monitor"}).toString(), QStringLiteral("cam2"));
+        QCOMPARE(at(answers.value("c"), {"status"}).toInt(), 403); // a read-only site
+        QVERIFY(!answers.contains("a"));
+        QCOMPARE(northSim.monitors[1].screens[0].record.get(Field::brightness), 22);
+    }
+
     // A site killed: the broker's last will says it is gone; its monitors stay
     // with what they last showed, and requests for them fail at once.
     void siteKilled()
@@ -216,7 +250,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(remote("north~cam1", 1, "sharpness").toInt(), 9, 20000);
         QVERIFY(north->mqtt()->isConnected() && south->mqtt()->isConnected());
         QVERIFY(northSim.monitors[0].screens[0].record.get(Field::contrast) != 11);
-        QCOMPARE(call("PATCH", "/monitors/north~cam1/screens/1", R"({"contrast": 12})").first, 200);
+        const auto [status, body] = call("PATCH", "/monitors/north~cam1/screens/1", R"({"contrast": 12})");
+        QVERIFY2(status == 200, QJsonDocument(body).toJson().constData());
         QCOMPARE(northSim.monitors[0].screens[0].record.get(Field::contrast), 12);
     }
 };
