@@ -143,6 +143,7 @@ private slots:
         QTest::newRow("tally") << QByteArray("POST") << "/monitors/north~cam1/screens/1/tally" << QByteArray(R"({"tally": "green"})") << 200 << tally << 2;
         QTest::newRow("umd") << QByteArray("POST") << "/monitors/north~cam2/screens/1/umd" << QByteArray(R"({"text": "CAM 2"})") << 200 << none << 0;
         QTest::newRow("out of range") << QByteArray("PATCH") << "/monitors/north~cam1/screens/1" << QByteArray(R"({"brightness": 101})") << 422 << none << 0;
+        QTest::newRow("verify") << QByteArray("PATCH") << "/monitors/north~cam1/screens/1?verify=true" << QByteArray(R"({"brightness": 41})") << 400 << none << 0;
         QTest::newRow("bad JSON") << QByteArray("PATCH") << "/monitors/north~cam1/screens/1" << QByteArray("{") << 400 << none << 0;
         QTest::newRow("a field its type lacks") << QByteArray("PATCH") << "/monitors/north~cam2/screens/1" << QByteArray(R"({"mvMode": 1})") << 409 << none << 0;
         QTest::newRow("no such screen") << QByteArray("PATCH") << "/monitors/north~cam1/screens/9" << QByteArray(R"({"brightness": 1})") << 404 << none << 0;
