@@ -293,6 +293,9 @@ void Api::route(const Http::Request &r, const Http::Respond &respond)
             continue;
         if (r.method == route.method && remote && args.size() >= 1 && QByteArray(route.pattern).startsWith("/monitors/{name}")
             && remote->owns(args.at(0))) {
+            // A check read after the change would be the site's: it is not offered through a centre.
+            if (r.query.queryItemValue(QStringLiteral("verify")) == QLatin1String("true"))
+                return respond(error(400, QStringLiteral("verify: not offered for a monitor of another site (ask its site)")));
             if (r.method != "GET")
                 return remote->forward(QStringLiteral("%1 %2").arg(QLatin1String(route.method), QLatin1String(route.pattern)), args, r.body, respond);
             const QJsonObject o = args.size() > 1 ? remote->screenJson(args.at(0), args.at(1).toInt())

@@ -1,5 +1,6 @@
 #include "mqttclient.h"
 
+#include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
@@ -10,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -66,6 +69,11 @@ MqttClient::MqttClient(const Options &o, QObject *parent) : QObject(parent), opt
 
 // Without stop() the connection closes without a DISCONNECT: the broker publishes the
 // will, as for a crash. No signal goes out.
+struct MqttClient::Lookup {
+    std::mutex mutex;
+    bool abandoned = false;
+};
+
 MqttClient::~MqttClient()
 {
     running = false;
@@ -86,7 +94,7 @@ void MqttClient::stop()
     retry->stop();
     // A DISCONNECT, written at once: the broker lets the will go (even one still answering
     // the CONNECT before it).
-    if (handle)
+    if (handle && !lookup)
         mosquitto_disconnect_v5(handle, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
     dropHandle();
 }
@@ -244,7 +252,6 @@ void MqttClient::attempt()
     mosquitto_disconnect_v5_callback_set(handle, &MqttClient::onDisconnect);
     mosquitto_message_v5_callback_set(handle, &MqttClient::onMessage);
     mosquitto_publish_v5_callback_set(handle, &MqttClient::onPublish);
-    mosquitto_log_callback_set(handle, &MqttClient::onLog);
     int rc = mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     if (rc == MOSQ_ERR_SUCCESS && !options.willTopic.isEmpty())
         rc = mosquitto_will_set_v5(handle, options.willTopic.toUtf8().constData(), options.willPayload.size(),
@@ -259,11 +266,35 @@ void MqttClient::attempt()
         if (rc != MOSQ_ERR_SUCCESS)
             return retryLater(QStringLiteral("TLS with %1: %2").arg(ca.isEmpty() ? QStringLiteral("/etc/ssl/certs") : options.caFile, reason(rc)));
     }
-    // Does not wait for the connection: the socket reports it. A host name is looked up
-    // here, which may take a while; an address is not.
-    if (rc == MOSQ_ERR_SUCCESS)
-        rc = mosquitto_connect_bind_async(handle, options.host.toUtf8().constData(), options.port,
-                                          qMax(5, options.keepAliveS), nullptr);
+    if (rc != MOSQ_ERR_SUCCESS)
+        return retryLater(reason(rc));
+    // Does not wait for the connection: the socket reports it. An address is taken at
+    // once; a name is looked up by the library, which may take seconds when a name server
+    // is slow or away, so that is done on a thread of its own while the event loop goes on
+    // (the handle is the thread's alone until it is done). The library's log callback is
+    // set only after: it would run on that thread.
+    const QByteArray host = options.host.toUtf8();
+    const int keepAliveS = qMax(5, options.keepAliveS);
+    if (!QHostAddress(options.host).isNull())
+        return connecting(mosquitto_connect_bind_async(handle, host.constData(), options.port, keepAliveS, nullptr));
+    lookup = std::make_shared<Lookup>();
+    std::thread([l = lookup, h = handle, host, port = options.port, keepAliveS, self = this] {
+        const int result = mosquitto_connect_bind_async(h, host.constData(), port, keepAliveS, nullptr);
+        const std::lock_guard<std::mutex> lock(l->mutex);
+        if (l->abandoned) // the client let it go meanwhile, or is gone
+            return mosquitto_destroy(h);
+        // Queued to the client, which cannot be destroyed while this holds the lock.
+        QMetaObject::invokeMethod(self, [self, l, result] {
+            if (self->lookup == l)
+                self->connecting(result);
+        }, Qt::QueuedConnection);
+    }).detach();
+}
+
+void MqttClient::connecting(int rc)
+{
+    lookup.reset();
+    mosquitto_log_callback_set(handle, &MqttClient::onLog);
     if (rc != MOSQ_ERR_SUCCESS)
         return retryLater(reason(rc));
     keepAlive->start();
@@ -272,6 +303,12 @@ void MqttClient::attempt()
 
 void MqttClient::dropHandle()
 {
+    if (lookup) { // the thread still has the handle: it lets it go when done
+        const std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->abandoned = true;
+        lookup.reset();
+        handle = nullptr;
+    }
     delete reader;
     delete writer;
     reader = writer = nullptr;
@@ -323,7 +360,7 @@ void MqttClient::service(Work work)
 
 void MqttClient::watchSocket()
 {
-    if (!handle)
+    if (!handle || lookup)
         return;
     const int fd = mosquitto_socket(handle);
     if (fd < 0)

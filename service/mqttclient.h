@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 
 class QSocketNotifier;
 class QTimer;
@@ -105,6 +106,7 @@ private:
     static void onLog(mosquitto *, void *self, int level, const char *text);
 
     void attempt();        // a fresh handle, connecting
+    void connecting(int rc); // the connection asked for (rc: whether that went), its socket watched
     void dropHandle();     // the handle and its notifiers gone; unacknowledged messages with it
     void retryLater(const QString &why);
     void service(Work work); // reads, writes and keep-alive, as the socket and timer ask
@@ -124,6 +126,8 @@ private:
     QStringList filters;
     QVector<int> pending;          // message IDs not yet acknowledged
     QVector<std::function<void()>> later; // signals found by the callbacks
+    struct Lookup;                         // a broker's name looked up away from the event loop
+    std::shared_ptr<Lookup> lookup;        // the one under way, if any
     QString lostWhy;               // why the connection went, as the callbacks saw it
     QString libraryError;          // the library's last error message on this handle
     quint64 inCount = 0, outCount = 0, connectCount = 0;

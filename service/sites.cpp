@@ -225,6 +225,8 @@ void SitePublisher::connected()
     emit logLine(QStringLiteral("mqtt: connected to %1 as site %2").arg(config.broker, config.site));
     for (const QString &name : api->names())
         dirtyKeys.insert(api->keyOf(name));
+    // Here first: a centre takes the state that follows as a present site's.
+    put(willTopic(config), "true");
     flusher->stop();
     quiet = true;
     flush();
@@ -237,7 +239,6 @@ void SitePublisher::connected()
         QJsonDocument(QJsonObject{{"commands", config.commands}, {"rooms", roomList}}).toJson(QJsonDocument::Compact));
     for (auto it = retained.cbegin(); it != retained.cend(); ++it)
         put(it.key(), it.value());
-    put(willTopic(config), "true");
 }
 
 void SitePublisher::received(const MqttClient::Message &message)

@@ -8,10 +8,12 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
 
+#include "api.h"
 #include "broker.h"
 #include "config.h"
 #include "fleet.h"
@@ -110,19 +112,20 @@ private slots:
         QCOMPARE(at(list.at(0), {"type"}).toInt(), 2);
         QCOMPARE(at(list.at(2), {"site"}).toString(), QStringLiteral("south"));
         const QJsonArray sites = call("GET", "/sites").second.value("sites").toArray();
-        QCOMPARE(sites.size(), 2);
-        QCOMPARE(at(sites.at(1), {"commands"}).toBool(true), false);
+        QCOMPARE(sites.size(), 3); // the centre's own first
+        QCOMPARE(at(sites.at(0), {"here"}).toBool(), true);
+        QCOMPARE(at(sites.at(2), {"commands"}).toBool(true), false);
         QWebSocket ws;
         QStringList got;
         connect(&ws, &QWebSocket::textMessageReceived, this, [&got](const QString &t) { got << t; });
         ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(centre->port())));
         QTRY_VERIFY(!got.isEmpty());
         QCOMPARE(at(QJsonDocument::fromJson(got.first().toUtf8()).object(), {"state", "north~cam1", "1", "tally"}).toString(), QStringLiteral("off"));
-        QVERIFY(northSim.command("set 1 2 tally red"));
+        QVERIFY(northSim.command("set 1 1 tally red"));
         QTRY_VERIFY_WITH_TIMEOUT(std::any_of(got.begin(), got.end(), [](const QString &t) {
-            return at(QJsonDocument::fromJson(t.toUtf8()).object(), {"state", "north~cam1", "2", "tally"}) == QJsonValue("red");
+            return at(QJsonDocument::fromJson(t.toUtf8()).object(), {"state", "north~cam1", "1", "tally"}) == QJsonValue("red");
         }), 10000);
-        QCOMPARE(remote("north~cam1", 2, "tally").toString(), QStringLiteral("red"));
+        QCOMPARE(remote("north~cam1", 1, "tally").toString(), QStringLiteral("red"));
     }
 
     // A request for a remote monitor is its site's: sent only when the site takes
@@ -140,6 +143,7 @@ private slots:
         QTest::newRow("tally") << QByteArray("POST") << "/monitors/north~cam1/screens/1/tally" << QByteArray(R"({"tally": "green"})") << 200 << tally << 2;
         QTest::newRow("umd") << QByteArray("POST") << "/monitors/north~cam2/screens/1/umd" << QByteArray(R"({"text": "CAM 2"})") << 200 << none << 0;
         QTest::newRow("out of range") << QByteArray("PATCH") << "/monitors/north~cam1/screens/1" << QByteArray(R"({"brightness": 101})") << 422 << none << 0;
+        QTest::newRow("verify") << QByteArray("PATCH") << "/monitors/north~cam1/screens/1?verify=true" << QByteArray(R"({"brightness": 41})") << 400 << none << 0;
         QTest::newRow("bad JSON") << QByteArray("PATCH") << "/monitors/north~cam1/screens/1" << QByteArray("{") << 400 << none << 0;
         QTest::newRow("a field its type lacks") << QByteArray("PATCH") << "/monitors/north~cam2/screens/1" << QByteArray(R"({"mvMode": 1})") << 409 << none << 0;
         QTest::newRow("no such screen") << QByteArray("PATCH") << "/monitors/north~cam1/screens/9" << QByteArray(R"({"brightness": 1})") << 404 << none << 0;
@@ -172,14 +176,52 @@ private slots:
             QCOMPARE(northSim.monitors[0].screens[0].record.get(Field(field)), value);
     }
 
+    // A client of the broker's own drives a site: the answer goes to its reply
+    // topic with its correlation, never onto a state topic a command names.
+    void brokerClient()
+    {
+        MqttClient::Options o;
+        QVERIFY(MqttClient::parseUrl(broker.url(), &o, nullptr));
+        o.clientId = QStringLiteral("tst-sites");
+        MqttClient client(o);
+        QList<MqttClient::Message> got;
+        connect(&client, &MqttClient::message, this, [&got](const MqttClient::Message &m) { got << m; });
+        client.subscribe(QStringLiteral("telvanor/north/online"));
+        client.subscribe(QStringLiteral("telvanor/tst/replies/r1"));
+        client.start();
+        QTRY_VERIFY(client.isConnected() && !got.isEmpty());
+        const QString topic = QStringLiteral("telvanor/north/command/cam2/1/set");
+        QVERIFY(client.publish(topic, R"({"brightness": 21})", 1, false, QStringLiteral("telvanor/north/online"), "a"));
+        QVERIFY(client.publish(topic, R"({"brightness": 22})", 1, false, QStringLiteral("telvanor/tst/replies/r1"), "b"));
+        QVERIFY(client.publish(QStringLiteral("telvanor/south/command/cam1/1/set"), R"({"brightness": 23})", 1, false,
+                               QStringLiteral("telvanor/tst/replies/r1"), "c"));
+        QHash<QByteArray, QJsonObject> answers;
+        QTRY_VERIFY_WITH_TIMEOUT((answers = [&got] {
+            QHash<QByteArray, QJsonObject> a;
+            for (const MqttClient::Message &m : got)
+                if (m.payload.contains("status")) // the site answers in order: the first command's would have come first
+                    a.insert(m.correlation, QJsonDocument::fromJson(m.payload).object());
+            return a;
+        }()).size() == 2, 10000);
+        QCOMPARE(at(answers.value("b"), {"status"}).toInt(), 200);
+        QCOMPARE(at(answers.value("b"), {"body", "monitor"}).toString(), QStringLiteral("cam2"));
+        QCOMPARE(at(answers.value("c"), {"status"}).toInt(), 403); // a read-only site
+        QVERIFY(!answers.contains("a"));
+        QCOMPARE(northSim.monitors[1].screens[0].record.get(Field::brightness), 22);
+    }
+
     // A site killed: the broker's last will says it is gone; its monitors stay
     // with what they last showed, and requests for them fail at once.
     void siteKilled()
     {
+        QTcpServer free;
+        QVERIFY(free.listen(QHostAddress::LocalHost));
+        const quint16 port = free.serverPort();
+        free.close();
         QFile f(dir.filePath("east.json"));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral(R"({"monitors": {"cam1": "serial:%1#1"}, "readEveryMs": 1000, "presets": "pe", "http": {"port": 0},
-            "mqtt": {"broker": "%2", "site": "east"}})").arg(eastLine->path(), broker.url()).toUtf8());
+        f.write(QStringLiteral(R"({"monitors": {"cam1": "serial:%1#1"}, "readEveryMs": 1000, "presets": "pe", "http": {"port": %3},
+            "mqtt": {"broker": "%2", "site": "east"}})").arg(eastLine->path(), broker.url()).arg(port).toUtf8());
         f.close();
         QProcess east;
         east.start(TELVANORD, {f.fileName()});
@@ -209,7 +251,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(remote("north~cam1", 1, "sharpness").toInt(), 9, 20000);
         QVERIFY(north->mqtt()->isConnected() && south->mqtt()->isConnected());
         QVERIFY(northSim.monitors[0].screens[0].record.get(Field::contrast) != 11);
-        QCOMPARE(call("PATCH", "/monitors/north~cam1/screens/1", R"({"contrast": 12})").first, 200);
+        const auto [status, body] = call("PATCH", "/monitors/north~cam1/screens/1", R"({"contrast": 12})");
+        QVERIFY2(status == 200, QJsonDocument(body).toJson().constData());
         QCOMPARE(northSim.monitors[0].screens[0].record.get(Field::contrast), 12);
     }
 };
