@@ -117,6 +117,9 @@ QStringList Health::reasons() const
         for (const QJsonValue &site : remote->sites())
             if (!site["online"].toBool())
                 why << QStringLiteral("site %1: gone").arg(site["site"].toString());
+            else if (site["monitors"].toInt() < site["monitorsTold"].toInt()) // a broker whose queue overflowed drops state
+                why << QStringLiteral("site %1: %2 of its %3 monitors heard of (a broker dropping messages? see max_queued_messages)")
+                           .arg(site["site"].toString()).arg(site["monitors"].toInt()).arg(site["monitorsTold"].toInt());
     return why;
 }
 

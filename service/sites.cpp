@@ -236,7 +236,7 @@ void SitePublisher::connected()
         if (!roomList.contains(room))
             roomList.append(room);
     put(SiteTopics::site(config.site, QStringLiteral("info")),
-        QJsonDocument(QJsonObject{{"commands", config.commands}, {"rooms", roomList}}).toJson(QJsonDocument::Compact));
+        QJsonDocument(QJsonObject{{"commands", config.commands}, {"rooms", roomList}, {"monitors", api->names().size()}}).toJson(QJsonDocument::Compact));
     for (auto it = retained.cbegin(); it != retained.cend(); ++it)
         put(it.key(), it.value());
 }
@@ -302,7 +302,7 @@ RemoteSites::RemoteSites(MqttClient *c, const MqttConfig &cfg, QObject *parent) 
         client->subscribe(SiteTopics::site(s, QStringLiteral("monitors/#")));
     }
     for (const QString &s : qAsConst(config.sites))
-        siteList.insert(s, Site{false, true, {}, 0});
+        siteList.insert(s, Site{false, true, {}, 0, 0});
     config.client.clientId = hexToken(); // the reply topic's last level
     client->subscribe(replyTopic());
     connect(client, &MqttClient::message, this, &RemoteSites::received);
@@ -388,7 +388,7 @@ QJsonArray RemoteSites::sites() const
     for (const QString &name : order) {
         const Site &s = siteList[name];
         list.append(QJsonObject{{"site", name}, {"online", s.online}, {"commands", s.commands}, {"rooms", s.rooms},
-                                {"monitors", counts.value(name)},
+                                {"monitors", counts.value(name)}, {"monitorsTold", s.told},
                                 {"silentMs", s.online || s.sinceMs < 0 ? QJsonValue() : QJsonValue(clock.elapsed() - s.sinceMs)}});
     }
     return list;
@@ -409,6 +409,7 @@ void RemoteSites::received(const MqttClient::Message &message)
         Site &s = siteList[p.site];
         s.commands = info.value("commands").toBool(true);
         s.rooms = info.value("rooms").toArray();
+        s.told = info.value("monitors").toInt();
         return;
     }
     const QString name = p.site + SiteTopics::Separator + p.monitor;

@@ -119,6 +119,7 @@ private:
         bool online = false;
         bool commands = true;
         QJsonArray rooms;
+        int told = 0;        // monitors its info says it has
         qint64 sinceMs = -1; // when it went (or was last heard to be) online or not, on the clock
     };
     struct Remote {
