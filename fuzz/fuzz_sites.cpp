@@ -24,29 +24,22 @@ void check(bool ok)
         std::abort();
 }
 
+// A site "here" with one monitor (at an address the fleet's IPv4 socket cannot send to), showing every other site.
 struct World {
     QTemporaryDir dir;
     Fleet::Fleet fleet;
     MqttClient client{MqttClient::Options{}};
-    Api *api;
-    SitePublisher *site;
-    RemoteSites *centre;
+    Api api{&fleet, Api::Options{dir.path(), 5000, false, {}, {}, {}, {}, 30000, QStringLiteral("here"), {}}};
+    MqttConfig config{true, {}, {}, QStringLiteral("here"), true, true, true, {}};
+    SitePublisher site{&client, &api, &fleet, config, {{QStringLiteral("cam1"), QStringLiteral("Studio")}}};
+    RemoteSites centre{&client, config};
     World()
     {
-        Api::Options o;
-        o.presetsDir = dir.path();
-        o.site = QStringLiteral("here");
-        api = new Api(&fleet, o);
         Fleet::Target t;
         QString why;
         Fleet::parseTarget(QStringLiteral("lan:fe80::7"), &t, &why);
-        api->addMonitor(QStringLiteral("cam1"), t);
-        MqttConfig c;
-        c.site = QStringLiteral("here");
-        c.allSites = true;
-        site = new SitePublisher(&client, api, &fleet, c, {{QStringLiteral("cam1"), QStringLiteral("Studio")}});
-        centre = new RemoteSites(&client, c);
-        api->setRemote(centre);
+        api.addMonitor(QStringLiteral("cam1"), t);
+        api.setRemote(&centre);
     }
 };
 } // namespace
@@ -75,13 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     emit world->client.message(m);
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents();
-    for (const QString &n : world->centre->names()) {
-        check(world->centre->owns(n) && validName(n.section(SiteTopics::Separator, 0, 0))
+    for (const QString &n : world->centre.names()) {
+        check(world->centre.owns(n) && validName(n.section(SiteTopics::Separator, 0, 0))
               && validName(n.section(SiteTopics::Separator, 1)) && n.count(SiteTopics::Separator) == 1);
-        const QJsonObject o = world->centre->monitorJson(n, true);
+        const QJsonObject o = world->centre.monitorJson(n, true);
         check(o.value("name").toString() == n && o.value("site").toString() == n.section(SiteTopics::Separator, 0, 0));
         int answers = 0;
-        world->api->command("PATCH", QStringLiteral("/api/v1/monitors/%1/screens/1").arg(n), m.payload,
+        world->api.command("PATCH", QStringLiteral("/api/v1/monitors/%1/screens/1").arg(n), m.payload,
                             [&answers](const Http::Response &r) { ++answers, check(r.status >= 400); });
         check(answers == 1);
     }

@@ -52,7 +52,6 @@ private slots:
         QTest::addColumn<QByteArray>("correlation");
         QTest::newRow("retained") << QByteArray("on air") << true << QString() << QByteArray();
         QTest::newRow("request") << QByteArray("{}") << false << "answers/7" << QByteArray("\0id\xff", 4);
-        QTest::newRow("retained request") << QByteArray("{}") << true << "answers/8" << QByteArray("c");
         QTest::newRow("too large") << QByteArray(MqttClient::MostPayload + 1, 'x') << false << QString() << QByteArray();
     }
     void roundTrip()

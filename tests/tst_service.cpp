@@ -782,7 +782,6 @@ private slots:
         QTest::newRow("broker not a URL") << QByteArray("{\"mqtt\": {\"site\": \"a\", \"sites\": \"*\",\n\"broker\": \"tcp://b\"}}") << ":2: mqtt: broker: ";
         QTest::newRow("no site name") << QByteArray("{\"mqtt\": {\"broker\": \"mqtt://127.0.0.1\",\n\"site\": \"a.b\", \"sites\": \"*\"}}") << ":2: mqtt: site: ";
         QTest::newRow("its own site shown") << QByteArray("{\"mqtt\": {\"broker\": \"mqtt://127.0.0.1\", \"site\": \"a\",\n\"sites\": [\"a\"]}}") << ":2: mqtt: sites: ";
-        QTest::newRow("a site alone serves nothing") << QByteArray("{\"mqtt\": {\"broker\": \"mqtt://127.0.0.1\", \"site\": \"a\"}}") << ":1: no monitors";
         QTest::newRow("a monitor in two rooms") << QByteArray("{\"discover\": {\"lan\": true}, \"rooms\": {\"A\": [\"m\"],\n\"B\": [\"m\"]}}") << ":2: rooms: m is in \"A\" already";
     }
 

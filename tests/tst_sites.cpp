@@ -40,7 +40,6 @@ class TestSites : public QObject
     std::unique_ptr<SerialLink> northLine, southLine, eastLine;
     std::unique_ptr<Service> north, south, centre;
     QNetworkAccessManager nam;
-    QStringList centreLog;
 
     std::unique_ptr<Service> make(const QString &name, const QString &json)
     {
@@ -97,7 +96,6 @@ private slots:
         south = make("south", QStringLiteral(R"({"monitors": {"cam1": "serial:%1#1"}, "readEveryMs": 1000, "presets": "ps",
             "mqtt": {"broker": "BROKER", "site": "south", "commands": false}})").arg(southLine->path()));
         centre = make("centre", QStringLiteral(R"({"presets": "pc", "mqtt": {"broker": "BROKER", "site": "centre", "sites": "*", "publish": false}})"));
-        connect(centre.get(), &Service::logLine, this, [this](const QString &l) { centreLog << l; });
         for (const char *m : {"north~cam1", "north~cam2", "south~cam1"})
             QTRY_VERIFY_WITH_TIMEOUT(at(call("GET", QStringLiteral("/monitors/%1/screens/1").arg(m)).second, {"known"}).toBool(), 15000);
     }
@@ -112,8 +110,7 @@ private slots:
         QCOMPARE(at(list.at(0), {"type"}).toInt(), 2);
         QCOMPARE(at(list.at(2), {"site"}).toString(), QStringLiteral("south"));
         const QJsonArray sites = call("GET", "/sites").second.value("sites").toArray();
-        QCOMPARE(sites.size(), 3); // the centre's own first
-        QCOMPARE(at(sites.at(0), {"here"}).toBool(), true);
+        QCOMPARE(sites.size() * at(sites.at(0), {"here"}).toBool(), 3); // the centre's own first
         QCOMPARE(at(sites.at(2), {"commands"}).toBool(true), false);
         QWebSocket ws;
         QStringList got;
