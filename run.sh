@@ -68,7 +68,7 @@ if [ "${1:-}" = --service ] || [ "${1:-}" = --sites ]; then
   if [ "$mode" = --sites ]; then
     # A private broker on 127.0.0.1, two sites and a centre that shows both.
     broker_port=$((port + 10))
-    printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nmax_queued_messages 0\n' "$broker_port" > "$demo/mosquitto.conf"
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nmax_queued_messages 0\nset_tcp_nodelay true\n' "$broker_port" > "$demo/mosquitto.conf"
     /usr/sbin/mosquitto -c "$demo/mosquitto.conf" > "$demo/mosquitto.log" 2>&1 &
     pids+=($!)
     i=1

@@ -253,6 +253,9 @@ void MqttClient::attempt()
     mosquitto_message_v5_callback_set(handle, &MqttClient::onMessage);
     mosquitto_publish_v5_callback_set(handle, &MqttClient::onPublish);
     int rc = mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Small messages go out at once: a command's answer must not wait for the next one.
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_int_option(handle, MOSQ_OPT_TCP_NODELAY, 1);
     if (rc == MOSQ_ERR_SUCCESS && !options.willTopic.isEmpty())
         rc = mosquitto_will_set_v5(handle, options.willTopic.toUtf8().constData(), options.willPayload.size(),
                                    options.willPayload.constData(), 1, true, nullptr);

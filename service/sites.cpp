@@ -172,6 +172,8 @@ void SitePublisher::put(const QString &topic, const QByteArray &payload)
 {
     if (!quiet && client->isConnected())
         client->publish(topic, payload, 1, true);
+    else
+        away.insert(topic);
 }
 
 void SitePublisher::flush()
@@ -237,8 +239,14 @@ void SitePublisher::connected()
             roomList.append(room);
     put(SiteTopics::site(config.site, QStringLiteral("info")),
         QJsonDocument(QJsonObject{{"commands", config.commands}, {"rooms", roomList}, {"monitors", api->names().size()}}).toJson(QJsonDocument::Compact));
+    // What changed while the broker was away goes first (a centre shows it within a
+    // moment of the return), then the rest, which a broker that forgot needs again.
+    const QSet<QString> first = std::exchange(away, {});
+    for (const QString &topic : first)
+        put(topic, retained.value(topic)); // a topic no longer held: cleared
     for (auto it = retained.cbegin(); it != retained.cend(); ++it)
-        put(it.key(), it.value());
+        if (!first.contains(it.key()))
+            put(it.key(), it.value());
 }
 
 void SitePublisher::received(const MqttClient::Message &message)

@@ -82,6 +82,7 @@ private:
     QTimer *flusher = nullptr;
     quint64 commandCount = 0;
     bool quiet = false;                  // topics change in the map alone (all go out after)
+    QSet<QString> away;                  // topics changed while they could not go out
 };
 
 // A centre: the monitors of the other sites (those named, or all), kept as

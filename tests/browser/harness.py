@@ -183,7 +183,7 @@ class Broker(_Process):
         super().__init__()
         self.port, config = free_port(), os.path.join(self._temp, "mosquitto.conf")
         with open(config, "w") as f:
-            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\n")
+            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\nset_tcp_nodelay true\n")
         self._spawn(["/usr/sbin/mosquitto", "-c", config])
         self.wait_line(r" running$")
         self.url = f"mqtt://127.0.0.1:{self.port}"

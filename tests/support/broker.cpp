@@ -11,7 +11,7 @@ Broker::Broker()
     listenPort = probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
     QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
     if (config.open(QIODevice::WriteOnly))
-        config.write("listener " + QByteArray::number(listenPort) + " 127.0.0.1\nallow_anonymous true\npersistence false\nmax_queued_messages 0\n");
+        config.write("listener " + QByteArray::number(listenPort) + " 127.0.0.1\nallow_anonymous true\npersistence false\nmax_queued_messages 0\nset_tcp_nodelay true\n");
     process.setProcessChannelMode(QProcess::MergedChannels); // its log, for a failure
 }
 
