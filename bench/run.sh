@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; prints the Markdown table and keeps it in
 # build/bench.md. The window runs under Xvfb (a real X server) when there is no
-# display; the service's page in a headless Chromium (bench/page.py). The network
-# searches need root (network namespaces).
+# display; the service's page in a headless Chromium (bench/page.py); 20 sites and a
+# centre joined through a private broker on 127.0.0.1 (bench/sites.py, about 3 minutes).
+# The network searches need root (network namespaces).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -23,4 +24,6 @@ run=(build/bench/telvanor-bench)
   "${run[@]}" --service-line-rate 2>/dev/null
   "${run[@]}" --service-lan 2>/dev/null
   /usr/bin/python3 bench/page.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim
+  /usr/bin/python3 bench/sites.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim
+  /usr/bin/python3 bench/sites.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim --gather-only --queue default
 } | tee build/bench.md
