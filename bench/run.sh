@@ -24,6 +24,6 @@ run=(build/bench/telvanor-bench)
   "${run[@]}" --service-line-rate 2>/dev/null
   "${run[@]}" --service-lan 2>/dev/null
   /usr/bin/python3 bench/page.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim
-  /usr/bin/python3 bench/sites.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim
+  /usr/bin/python3 bench/sites.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim --broker-line "set_tcp_nodelay true"
   /usr/bin/python3 bench/sites.py --telvanord build/service/telvanord --sim build/sim/telvanor-monitor-sim --gather-only --queue default
 } | tee build/bench.md

@@ -98,25 +98,6 @@ def sim_time(text):
     return t - 86400 if t > now + 3600 else t
 
 
-class Broker(harness._Process):
-    """A private mosquitto on a loopback port, started again on the same port after _end()."""
-
-    def __init__(self, extra=""):
-        super().__init__()
-        self.port = harness.free_port()
-        self.config = os.path.join(self._temp, "mosquitto.conf")
-        with open(self.config, "w") as f:
-            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n{extra}")
-        self.url = f"mqtt://127.0.0.1:{self.port}"
-        self.start()
-
-    def start(self):
-        since = self.mark()
-        self._spawn(["/usr/sbin/mosquitto", "-c", self.config])
-        self.wait_line(r" running$", since=since)
-        return self.lines[-1][0]
-
-
 class Events:
     """WebSocket clients of services' /api/v1/events (RFC 6455, no extensions), all read by one
     thread, which answers pings; on_message(arrival on the wall clock, text) for each text message."""
@@ -245,7 +226,7 @@ class Rig:
 
     def __init__(self, a):
         self.a, self.total = a, a.sites * a.monitors
-        self.broker = Broker(("" if a.queue == "default" else f"max_queued_messages {int(a.queue)}\n")
+        self.broker = harness.Broker(("" if a.queue == "default" else f"max_queued_messages {int(a.queue)}\n")
                              + "".join(line + "\n" for line in a.broker_line))
         self.names = [f"s{i + 1:02d}" for i in range(a.sites)]
         line = ("--line-rate", str(a.line_rate)) if a.line_rate else ()

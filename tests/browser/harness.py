@@ -177,16 +177,23 @@ class Service(_Process):
 
 
 class Broker(_Process):
-    """A private mosquitto on a loopback port, with its own configuration file."""
+    """A private mosquitto on a loopback port, with its own configuration file (settings:
+    its lines beyond the listener); start() after a stop takes the same port again."""
 
-    def __init__(self):
+    def __init__(self, settings="max_queued_messages 0\nset_tcp_nodelay true\n"):
         super().__init__()
-        self.port, config = free_port(), os.path.join(self._temp, "mosquitto.conf")
-        with open(config, "w") as f:
-            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\nset_tcp_nodelay true\n")
-        self._spawn(["/usr/sbin/mosquitto", "-c", config])
-        self.wait_line(r" running$")
+        self.port, self.config = free_port(), os.path.join(self._temp, "mosquitto.conf")
+        with open(self.config, "w") as f:
+            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n{settings}")
         self.url = f"mqtt://127.0.0.1:{self.port}"
+        self.start()
+
+    def start(self):
+        """Starts it and waits until it runs; the time.monotonic() it said so."""
+        since = self.mark()
+        self._spawn(["/usr/sbin/mosquitto", "-c", self.config])
+        self.wait_line(r" running$", since=since)
+        return self.lines[-1][0]
 
 
 def browser(width=1280, height=800):
