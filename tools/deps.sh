@@ -16,7 +16,7 @@ telvanor_packages=(
 
 ensure_packages() {
   local missing=() p wanted=("${telvanor_packages[@]}" "$@")
-  # npm (the OpenAPI lint's installer): Debian's, unless Node.js came with its own.
+  # npm (the installer of the OpenAPI lint and of the Companion module's packages): Debian's, unless Node.js came with its own.
   command -v npm >/dev/null 2>&1 || wanted+=(npm)
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
