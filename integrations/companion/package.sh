@@ -12,6 +12,8 @@ dir=$(mkdir -p "${1:-$root/build/companion}" && cd "${1:-$root/build/companion}"
 module=$dir/integrations/companion
 mkdir -p "$module" "$dir/service/web"
 cp "$root/service/web/typerules.js" "$dir/service/web/"
+# The page's scripts are ES modules (the tests import the module's sources unbundled).
+echo '{"type": "module"}' >"$dir/service/web/package.json"
 rm -rf "$module/src" "$module/companion"
 cp -r "$here/src" "$here/companion" "$here/package.json" "$here/package-lock.json" "$module/"
 if ! cmp -s "$here/package-lock.json" "$module/node_modules/.telvanor-lock.json"; then

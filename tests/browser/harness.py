@@ -105,12 +105,6 @@ class _Process:
         self._end()
         shutil.rmtree(self._temp, ignore_errors=True)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-
 
 class Sim(_Process):
     """telvanor-monitor-sim on a new pseudo-terminal; monitors as its descriptions ("type=2,id=5,name=CAM 1")."""
@@ -218,14 +212,3 @@ def wait(driver, condition, timeout=10):
         return WebDriverWait(driver, timeout).until(lambda d: d.execute_script(script))
     return WebDriverWait(driver, timeout).until(condition)
 
-
-if __name__ == "__main__":
-    # Self-check by hand: python3 tests/browser/harness.py --telvanord PATH --sim PATH
-    telvanord, simulator, _ = paths()
-    with Sim(simulator, "type=2,id=5,name=CAM 1") as sim, Service(telvanord, {"cam1": f"serial:{sim.pty}#5"}) as svc:
-        d = browser()
-        d.get(svc.url)
-        print("title:", wait(d, lambda d: d.title))
-        print("monitors:", svc.api("GET", "/monitors"))
-        sim.command("set 5 1 tally red")
-        print(sim.wait_line(r"ID 5 screen 1: .*[Tt]ally").group(0))

@@ -19,7 +19,6 @@ class PtyPair
 public:
     PtyPair();
     ~PtyPair();
-    bool isOpen() const { return master >= 0; }
     QString slavePath() const { return path; }
     int masterFd() const { return master; }
     void write(const QByteArray &bytes) const;

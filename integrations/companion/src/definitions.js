@@ -21,19 +21,40 @@ export function parseTarget(id) {
   return at > 0 ? { monitor: id.slice(0, at), screen: Number(id.slice(at + 1)) } : null;
 }
 
+// Why the service's field table cannot be used, or null: everything the lists are
+// built from is checked before it is used, and a domain is at most 4096 values.
+export function tableFault(table) {
+  const isList = (x, each) => Array.isArray(x) && x.every(each);
+  const whole = Number.isInteger;
+  const rows = (r) => r && isList(r.rows, whole) && typeof r.field === 'string';
+  const field = (f) => f && typeof f.name === 'string' && typeof f.caption === 'string' && whole(f.min) && whole(f.max)
+    && f.min <= f.max && f.max - f.min < 4096 && (f.values === undefined || isList(f.values, (v) => v && typeof v.name === 'string' && whole(v.value)));
+  const t = table?.types;
+  if (!table || !isList(table.fields, field) || !isList(table.pages, (p) => p && typeof p.caption === 'string')) return 'fields are';
+  if (!t || typeof t.rows !== 'object' || !whole(t.otherRow) || !['lacking', 'disabled', 'off', 'captions'].every((k) => isList(t[k], rows))) return 'type table is';
+  return null;
+}
+
 // The service's lists as Companion's choices and the rules behind them.
 export class Catalogue {
-  constructor(service) {
+  // only: the monitors to offer ("cam1, SITE~*": names, and a * at the end for
+  // every name that begins so); empty for all.
+  constructor(service, only = '') {
     const table = service.fields ?? { fields: [], pages: [], types: null };
     this.fields = table.fields;
     this.field = new Map(table.fields.map((f) => [f.name, f]));
     this.pages = new Map(table.pages.map((p) => [p.group, p.caption]));
     const model = { types: table.types, field: this.field };
-    this.monitors = service.monitors.filter((m) => Number.isInteger(m.type) && m.type >= 0 && m.screenCount > 0 && table.types);
-    this.presets = service.presets.filter((p) => !p.error);
+    const name = (x) => typeof x?.name === 'string' && x.name !== '';
+    const wanted = String(only).split(/[\s,]+/).filter(Boolean);
+    const chosen = (n) => !wanted.length || wanted.some((w) => (w.endsWith('*') ? n.startsWith(w.slice(0, -1)) : n === w));
+    this.monitors = service.monitors.filter((m) => name(m) && chosen(m.name) && Number.isInteger(m.type) && m.type >= 0
+      && Number.isInteger(m.screenCount) && m.screenCount > 0 && m.screenCount <= 16 && table.types);
+    this.presets = service.presets.filter((p) => name(p) && !p.error);
     this.rowOf = new Map();     // monitor name -> row of the type table
     this.offered = new Map();   // row -> Map field name -> {levels: [lo, hi]} or {values: [{id, label}]}
     this.targets = [];          // {id, monitor, screen, row, label}
+    this.valueOption = new Map(); // "row field" -> the id of the option holding its value
     for (const m of this.monitors) {
       const row = table.types.rows[String(m.type)] ?? table.types.otherRow;
       this.rowOf.set(m.name, row);
@@ -102,6 +123,7 @@ export class Catalogue {
         const key = `${n} ${JSON.stringify(o.values)}`;
         if (!variants.has(key)) variants.set(key, { id: `value_${n}_${row}`, field: n, values: o.values, targets: [] });
         variants.get(key).targets.push(...targets);
+        this.valueOption.set(`${row} ${n}`, variants.get(key).id);
       }
     }
     if (levelsOnly) return options;
@@ -146,9 +168,15 @@ export function feedbackDefinitions(c, look) {
   }
   return {
     ...tally,
+    tally: {
+      type: 'advanced', name: 'Tally colour', description: 'The button takes the colour of the tally, whichever it is',
+      options: [c.targetOption()],
+      callback: (fb) => TallyStyles[look.screen(fb.options.target)?.tally] ?? {},
+    },
     field: {
       type: 'boolean', name: 'Setting equals a value', defaultStyle: { bgcolor: combineRgb(0, 70, 160), color: White },
       options: c.fieldOptions(false),
+      learn: (fb) => look.learn(fb.options),
       callback: (fb) => {
         const at = c.chosen(fb.options);
         const now = look.screen(fb.options.target)?.[at.name];
@@ -168,7 +196,7 @@ export function actionDefinitions(c, act) {
   const choicesOf = (name) => (c.field.get(name)?.values ?? []).map((v) => ({ id: v.name, label: v.name }));
   const tallies = choicesOf('tally');
   return {
-    set: { name: 'Set a setting', options: c.fieldOptions(false), callback: (a) => act.set(a.options) },
+    set: { name: 'Set a setting', options: c.fieldOptions(false), callback: (a) => act.set(a.options), learn: (a) => act.learn(a.options) },
     step: {
       name: 'Step a level up or down',
       options: [...c.fieldOptions(true),
@@ -209,7 +237,7 @@ export function variableDefinitions(c) {
   const list = [];
   for (const m of c.monitors) {
     const v = variablePart(m.name);
-    list.push({ variableId: `${v}_online`, name: `${m.name}: answers` });
+    list.push({ variableId: `${v}_online`, name: `${m.name}: answers` }, { variableId: `${v}_name`, name: `${m.name}: the name it reports` });
     const offer = c.offered.get(c.rowOf.get(m.name));
     for (let n = 1; n <= m.screenCount; n += 1) {
       const at = `${v}_${n}`;
@@ -234,6 +262,7 @@ export function variableValues(c, state, names) {
     const v = variablePart(m.name);
     const kept = state[m.name] ?? {};
     values[`${v}_online`] = kept.online === true;
+    values[`${v}_name`] = typeof kept.monitorName === 'string' ? kept.monitorName : (m.monitorName ?? '');
     const offer = c.offered.get(c.rowOf.get(m.name));
     for (let n = 1; n <= m.screenCount; n += 1) {
       const s = kept[String(n)] ?? {};

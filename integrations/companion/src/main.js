@@ -28,6 +28,7 @@ class TelvanorInstance extends InstanceBase {
       { type: 'textinput', id: 'host', label: 'Host', width: 8, default: '127.0.0.1', regex: Regex.HOSTNAME },
       { type: 'number', id: 'port', label: 'Port', width: 4, default: 8080, min: 1, max: 65535 },
       { type: 'secret-text', id: 'token', label: 'Token (empty when the service has none)', width: 12, default: '' },
+      { type: 'textinput', id: 'only', label: 'Only these monitors (names, SITE~* for a whole site; empty for all)', width: 12, default: '' },
     ];
   }
 
@@ -35,6 +36,7 @@ class TelvanorInstance extends InstanceBase {
     this.service?.close();
     this.service = null;
     this.asked = new Map();  // "target field" -> the level last asked for and not yet answered
+    this.only = String(config?.only ?? '');
     const host = String(config?.host ?? '').trim();
     const port = Number(config?.port);
     if (!host || !Number.isInteger(port) || port < 1 || port > 65535) {
@@ -54,9 +56,9 @@ class TelvanorInstance extends InstanceBase {
   // Gives Companion the actions, feedbacks, variables and presets again when
   // what they are made of changed.
   define() {
-    const c = new Catalogue(this.service ?? Nothing);
+    const c = new Catalogue(this.service ?? Nothing, this.only);
     this.catalogue = c;
-    const key = JSON.stringify([this.service?.fields ?? null, this.label, c.presets.map((p) => [p.name, p.deviceType]),
+    const key = JSON.stringify([this.service?.fields ?? null, this.label, this.only, c.presets.map((p) => [p.name, p.deviceType]),
       c.monitors.map((m) => [m.name, m.type, m.screenCount, m.monitorName])]);
     if (key === this.defined) return;
     this.defined = key;
@@ -79,6 +81,16 @@ class TelvanorInstance extends InstanceBase {
   screen(target) {
     const at = parseTarget(target);
     return at ? this.service?.state[at.monitor]?.[String(at.screen)] : undefined;
+  }
+
+  // Learn: the value of the setting chosen, as the screen shows it now.
+  learn(options) {
+    const t = this.catalogue.targets.find((x) => x.id === options.target);
+    const name = t && options[`field_${t.row}`];
+    const now = t && this.screen(t.id)?.[name];
+    if (typeof now === 'number') return { ...options, level: now };
+    const option = t && this.catalogue.valueOption.get(`${t.row} ${name}`);
+    return option && typeof now === 'string' ? { ...options, [option]: now } : undefined;
   }
 
   fail(what, why) {

@@ -4,6 +4,7 @@
 // keeps Companion waiting on a service that is away.
 import { EventEmitter } from 'node:events';
 import WebSocket from 'ws';
+import { tableFault } from './definitions.js';
 
 // A request waits at most this long: a command through a centre is answered
 // within 35 s ("may or may not have been made" after that).
@@ -13,6 +14,8 @@ const RetryFirstMs = 1000;
 const RetryMostMs = 10000;
 // The service pings every 10 s; a stream silent for this long lost its link.
 const SilentMs = 35000;
+
+const listOf = (x) => (Array.isArray(x) ? x : []);
 
 export class ServiceError extends Error {
   constructor(status, message) {
@@ -104,9 +107,11 @@ export class Service extends EventEmitter {
       const [fields, monitors, presets] = await Promise.all([
         this.request('GET', '/fields'), this.request('GET', '/monitors'), this.request('GET', '/presets')]);
       if (this.closed) return;
+      const fault = tableFault(fields);
+      if (fault) throw Object.assign(new ServiceError(0, `this service's ${fault} not understood (another version?)`), { unknown: true });
       this.fields = fields;
-      this.monitors = monitors.monitors ?? [];
-      this.presets = presets.presets ?? [];
+      this.monitors = listOf(monitors?.monitors);
+      this.presets = listOf(presets?.presets);
       this.emit('catalogue');
       this.openEvents();
     } catch (e) {
@@ -118,6 +123,7 @@ export class Service extends EventEmitter {
     if (this.closed) return;
     const refused = e instanceof ServiceError && e.status === 401;
     if (refused) this.status('authentication_failure', 'Bad token');
+    else if (e.unknown) this.status('unknown_error', e.message);
     else this.status('connection_failure', `Service unreachable: ${e.message ?? e}`);
     this.retry(refused ? RetryMostMs : undefined);
   }
@@ -210,8 +216,8 @@ export class Service extends EventEmitter {
       this.refreshing.delete(path);
       try {
         const answer = await this.request('GET', path);
-        if (path === '/monitors') this.monitors = answer.monitors ?? [];
-        else this.presets = answer.presets ?? [];
+        if (path === '/monitors') this.monitors = listOf(answer?.monitors);
+        else this.presets = listOf(answer?.presets);
         this.emit('catalogue');
       } catch (e) {
         this.log('warn', `could not read ${path} again: ${e.message}`);
