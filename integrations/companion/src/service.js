@@ -7,8 +7,10 @@ import WebSocket from 'ws';
 import { tableFault } from './definitions.js';
 
 // A request waits at most this long: a command through a centre is answered
-// within 35 s ("may or may not have been made" after that).
+// within 35 s ("may or may not have been made" after that). The lists read on
+// connecting come at once from a service that is there.
 const RequestMs = 40000;
+const ListMs = 10000;
 // Reconnecting: 1 s, doubling to 10 s; a refused token is tried again every 10 s.
 const RetryFirstMs = 1000;
 const RetryMostMs = 10000;
@@ -76,7 +78,7 @@ export class Service extends EventEmitter {
   }
 
   // Returns the decoded answer; throws ServiceError with the service's message.
-  async request(method, path, body) {
+  async request(method, path, body, ms = RequestMs) {
     const headers = { Accept: 'application/json' };
     if (this.where.token) headers.Authorization = `Bearer ${this.where.token}`;
     if (body !== undefined) headers['Content-Type'] = 'application/json';
@@ -84,10 +86,10 @@ export class Service extends EventEmitter {
     try {
       response = await fetch(this.base + path, {
         method, headers, body: body === undefined ? undefined : JSON.stringify(body),
-        signal: AbortSignal.timeout(RequestMs),
+        signal: AbortSignal.timeout(ms),
       });
     } catch (e) {
-      const why = e?.name === 'TimeoutError' ? `no answer within ${RequestMs / 1000} s` : (e?.cause?.code ?? e?.message ?? String(e));
+      const why = e?.name === 'TimeoutError' ? `no answer within ${ms / 1000} s` : (e?.cause?.code ?? e?.message ?? String(e));
       throw new ServiceError(0, `service unreachable (${why})`);
     }
     const text = await response.text();
@@ -105,7 +107,8 @@ export class Service extends EventEmitter {
     if (this.closed) return;
     try {
       const [fields, monitors, presets] = await Promise.all([
-        this.request('GET', '/fields'), this.request('GET', '/monitors'), this.request('GET', '/presets')]);
+        this.request('GET', '/fields', undefined, ListMs), this.request('GET', '/monitors', undefined, ListMs),
+        this.request('GET', '/presets', undefined, ListMs)]);
       if (this.closed) return;
       const fault = tableFault(fields);
       if (fault) throw Object.assign(new ServiceError(0, `this service's ${fault} not understood (another version?)`), { unknown: true });
