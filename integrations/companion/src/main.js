@@ -57,11 +57,11 @@ class TelvanorInstance extends InstanceBase {
   // what they are made of changed.
   define() {
     const c = new Catalogue(this.service ?? Nothing, this.only);
-    this.catalogue = c;
     const key = JSON.stringify([this.service?.fields ?? null, this.label, this.only, c.presets.map((p) => [p.name, p.deviceType]),
       c.monitors.map((m) => [m.name, m.type, m.screenCount, m.monitorName])]);
     if (key === this.defined) return;
     this.defined = key;
+    this.catalogue = c;
     this.setActionDefinitions(actionDefinitions(c, this));
     this.setFeedbackDefinitions(feedbackDefinitions(c, this));
     this.setVariableDefinitions(variableDefinitions(c));
