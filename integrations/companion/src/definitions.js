@@ -92,6 +92,7 @@ export class Catalogue {
   fieldAt(target, name) {
     const t = this.targets.find((x) => x.id === target);
     if (!t) return { why: `no monitor screen ${target}` };
+    if (!name) return { why: `no setting chosen for ${t.monitor}'s type (is it another type now?)` };
     const offer = this.offered.get(t.row).get(name);
     if (!offer) return { why: `${t.monitor} has no ${this.field.get(name)?.caption ?? name}` };
     return { t, offer };
