@@ -64,6 +64,7 @@ describe('the module', () => {
     ['tally', 'tally', { target: 'cam1/1', tally: 'red' }, 5, 1, /^Tally off -> red$/],
     ['a level', 'set', () => choose('pgm/2', 'brightness', 61), 6, 2, /^Brightness \d+ -> 61$/],
     ['a value by name', 'set', () => choose('cam1/1', 'colorTemp', '9300k'), 5, 1, /^Color Temp \S+ -> 9300k$/],
+    ['a value from its type\'s own list', 'set', () => choose('pgm/2', 'source', 'HDMI'), 6, 2, /^Source \S+ -> HDMI$/],
     ['a label with a variable', 'umd', { target: 'cam1/1', slot: 2, text: 'IN $(telvanor:pgm_1_tally)' }, 5, 1, /UMD ?2.*IN off/i],
     ['a UMD colour', 'umdStyle', { target: 'cam1/1', slot: 1, colour: 'green' }, 5, 1, /UMD ?1 ?Colou?r \S+ -> green/i],
     ['a level out of range', 'set', () => choose('cam1/1', 'brightness', 170), 5, 1, null, /cam1 screen 1: brightness: 422: .*0-100/],

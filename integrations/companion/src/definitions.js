@@ -154,8 +154,9 @@ export class Catalogue {
     const at = this.fieldAt(t.id, name);
     if (at.why) return at;
     if (at.offer.levels) return { t, name, value: Number(options.level), offer: at.offer };
-    const variant = Object.keys(options).find((k) => k.startsWith(`value_${name}_`) && at.offer.values.some((v) => v.id === options[k]));
-    return variant ? { t, name, value: options[variant], offer: at.offer } : { why: `no value chosen for ${name}` };
+    // The value list this type shows: the others hold their own defaults.
+    const value = options[this.valueOption.get(`${t.row} ${name}`)];
+    return at.offer.values.some((v) => v.id === value) ? { t, name, value, offer: at.offer } : { why: `no value chosen for ${name}` };
   }
 }
 
