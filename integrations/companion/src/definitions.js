@@ -54,7 +54,8 @@ export class Catalogue {
     this.rowOf = new Map();     // monitor name -> row of the type table
     this.offered = new Map();   // row -> Map field name -> {levels: [lo, hi]} or {values: [{id, label}]}
     this.targets = [];          // {id, monitor, screen, row, label}
-    this.valueOption = new Map(); // "row field" -> the id of the option holding its value
+    this.variants = new Map();  // "field values" -> {id, field, values, targets}: one value list each
+    this.valueOption = new Map(); // "row field" -> the id of the value list it shows
     for (const m of this.monitors) {
       const row = table.types.rows[String(m.type)] ?? table.types.otherRow;
       this.rowOf.set(m.name, row);
@@ -62,6 +63,16 @@ export class Catalogue {
       for (let n = 1; n <= m.screenCount; n += 1) {
         const shown = m.monitorName ? ` (${m.monitorName})` : '';
         this.targets.push({ id: targetId(m.name, n), monitor: m.name, screen: n, row, label: `${m.name} screen ${n}${shown}` });
+      }
+    }
+    for (const [row, offer] of this.offered) {
+      const targets = this.targets.filter((t) => t.row === row).map((t) => t.id);
+      for (const [n, o] of offer) {
+        if (o.levels) continue;
+        const key = `${n} ${JSON.stringify(o.values)}`;
+        if (!this.variants.has(key)) this.variants.set(key, { id: `value_${n}_${row}`, field: n, values: o.values, targets: [] });
+        this.variants.get(key).targets.push(...targets);
+        this.valueOption.set(`${row} ${n}`, this.variants.get(key).id);
       }
     }
   }
@@ -88,14 +99,15 @@ export class Catalogue {
     return `${this.pages.get(f.group) ?? ''}: ${f.caption}`;
   }
 
-  // Where a target's field stands: {field, offer} or a reason it cannot be set.
-  fieldAt(target, name) {
-    const t = this.targets.find((x) => x.id === target);
-    if (!t) return { why: `no monitor screen ${target}` };
+  // The screen and setting the options name, and what the screen's type offers
+  // of it ({t, name, offer}), or why there is none ({why}).
+  setting(options) {
+    const t = this.targets.find((x) => x.id === options.target);
+    if (!t) return { why: `no monitor screen ${options.target} (is the service connected?)` };
+    const name = options[`field_${t.row}`];
     if (!name) return { why: `no setting chosen for ${t.monitor}'s type (is it another type now?)` };
     const offer = this.offered.get(t.row).get(name);
-    if (!offer) return { why: `${t.monitor} has no ${this.field.get(name)?.caption ?? name}` };
-    return { t, offer };
+    return offer ? { t, name, offer } : { why: `${t.monitor} has no ${this.field.get(name)?.caption ?? name}` };
   }
 
   // The options choosing a screen, a field its type has and a value of it:
@@ -105,7 +117,6 @@ export class Catalogue {
     const fieldOf = {};
     for (const t of this.targets) fieldOf[t.id] = `field_${t.row}`;
     const levels = [];
-    const variants = new Map();  // field + values -> {field, values, targets}
     for (const [row, offer] of this.offered) {
       const names = [...offer.keys()].filter((n) => !levelsOnly || offer.get(n).levels);
       if (!names.length) continue;
@@ -115,20 +126,10 @@ export class Catalogue {
         choices: names.map((n) => ({ id: n, label: this.fieldLabel(n) })),
         isVisibleData: { targets }, isVisible: (o, d) => d.targets.includes(o.target),
       });
-      for (const n of names) {
-        const o = offer.get(n);
-        if (o.levels) {
-          levels.push(n);
-          continue;
-        }
-        const key = `${n} ${JSON.stringify(o.values)}`;
-        if (!variants.has(key)) variants.set(key, { id: `value_${n}_${row}`, field: n, values: o.values, targets: [] });
-        variants.get(key).targets.push(...targets);
-        this.valueOption.set(`${row} ${n}`, variants.get(key).id);
-      }
+      levels.push(...names.filter((n) => offer.get(n).levels));
     }
     if (levelsOnly) return options;
-    for (const v of variants.values()) {
+    for (const v of this.variants.values()) {
       const only = Object.fromEntries(v.targets.map((id) => [id, fieldOf[id]]));
       options.push({
         type: 'dropdown', id: v.id, label: 'Value', default: v.values[0].id, choices: v.values,
@@ -148,16 +149,12 @@ export class Catalogue {
 
   // The field and value a set or a feedback names, as the API takes them.
   chosen(options) {
-    const t = this.targets.find((x) => x.id === options.target);
-    if (!t) return { why: `no monitor screen ${options.target} (is the service connected?)` };
-    const name = options[`field_${t.row}`];
-    const at = this.fieldAt(t.id, name);
-    if (at.why) return at;
-    if (at.offer.levels) return { t, name, value: Number(options.level), offer: at.offer };
-    // The value list this type shows: the others hold their own defaults.
-    const value = options[this.valueOption.get(`${t.row} ${name}`)];
-    return at.offer.values.some((v) => v.id === value) ? { t, name, value, offer: at.offer } : { why: `no value chosen for ${name}` };
+    const at = this.setting(options);
+    if (at.why || at.offer.levels) return at.why ? at : { ...at, value: Number(options.level) };
+    const value = options[this.valueOption.get(`${at.t.row} ${at.name}`)];
+    return at.offer.values.some((v) => v.id === value) ? { ...at, value } : { why: `no value chosen for ${at.name}` };
   }
+
 }
 
 export function feedbackDefinitions(c, look) {
@@ -233,6 +230,9 @@ export function actionDefinitions(c, act) {
   };
 }
 
+// The UMDs whose labels a type's screens have: UMD 1, and each other its table has.
+const labelSlots = (offer) => [1, 2, 3, 4].filter((k) => k === 1 || offer.has(`umd${k}On`));
+
 // Variables: per monitor whether it answers; per screen the tally, labels, input
 // and each level its type has.
 export function variableDefinitions(c) {
@@ -244,9 +244,7 @@ export function variableDefinitions(c) {
     for (let n = 1; n <= m.screenCount; n += 1) {
       const at = `${v}_${n}`;
       list.push({ variableId: `${at}_tally`, name: `${m.name} screen ${n}: tally` });
-      for (let k = 1; k <= 4; k += 1) {
-        if (k === 1 || offer.has(`umd${k}On`)) list.push({ variableId: `${at}_umd${k}`, name: `${m.name} screen ${n}: UMD ${k} label` });
-      }
+      for (const k of labelSlots(offer)) list.push({ variableId: `${at}_umd${k}`, name: `${m.name} screen ${n}: UMD ${k} label` });
       list.push({ variableId: `${at}_input`, name: `${m.name} screen ${n}: input` });
       for (const [name, o] of offer) {
         if (o.levels) list.push({ variableId: `${at}_${name}`, name: `${m.name} screen ${n}: ${c.field.get(name).caption}` });
@@ -270,7 +268,7 @@ export function variableValues(c, state, names) {
       const s = kept[String(n)] ?? {};
       const at = `${v}_${n}`;
       values[`${at}_tally`] = s.tally ?? '';
-      for (let k = 1; k <= 4; k += 1) values[`${at}_umd${k}`] = s[`umd${k}`] ?? '';
+      for (const k of labelSlots(offer)) values[`${at}_umd${k}`] = s[`umd${k}`] ?? '';
       values[`${at}_input`] = s.input ?? '';
       for (const [name, o] of offer) if (o.levels) values[`${at}_${name}`] = s[name] ?? '';
     }

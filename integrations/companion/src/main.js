@@ -85,12 +85,10 @@ class TelvanorInstance extends InstanceBase {
 
   // Learn: the value of the setting chosen, as the screen shows it now.
   learn(options) {
-    const t = this.catalogue.targets.find((x) => x.id === options.target);
-    const name = t && options[`field_${t.row}`];
-    const now = t && this.screen(t.id)?.[name];
+    const at = this.catalogue.setting(options);
+    const now = at.why ? undefined : this.screen(at.t.id)?.[at.name];
     if (typeof now === 'number') return { ...options, level: now };
-    const option = t && this.catalogue.valueOption.get(`${t.row} ${name}`);
-    return option && typeof now === 'string' ? { ...options, [option]: now } : undefined;
+    return typeof now === 'string' ? { ...options, [this.catalogue.valueOption.get(`${at.t.row} ${at.name}`)]: now } : undefined;
   }
 
   fail(what, why) {
@@ -128,10 +126,9 @@ class TelvanorInstance extends InstanceBase {
   // A step starts from the level last asked for while its answer is still on
   // its way, so that quick presses add up.
   async step(options) {
-    const t = this.catalogue.targets.find((x) => x.id === options.target);
-    const name = t && options[`field_${t.row}`];
-    const at = t ? this.catalogue.fieldAt(t.id, name) : { why: `no monitor screen ${options.target}` };
-    if (at.why || !at.offer.levels) return this.fail('Step', at.why ?? `${name} is not a level`);
+    const at = this.catalogue.setting(options);
+    if (at.why || !at.offer.levels) return this.fail('Step', at.why ?? `${at.name} is not a level`);
+    const { t, name } = at;
     const key = `${t.id} ${name}`;
     const now = this.asked.get(key) ?? this.screen(t.id)?.[name];
     if (typeof now !== 'number') return this.fail('Step', `${t.monitor} screen ${t.screen} has not been read yet`);

@@ -56,7 +56,7 @@ export class Service extends EventEmitter {
     this.retryMs = RetryFirstMs;
     this.timer = null;
     this.socket = null;
-    this.refreshing = null;
+    this.refreshing = new Set(); // lists to be read again shortly
   }
 
   start() {
@@ -212,7 +212,6 @@ export class Service extends EventEmitter {
 
   // Asks for a list again (monitors or presets), once for a burst of changes.
   refresh(path) {
-    this.refreshing ??= new Set();
     if (this.refreshing.has(path)) return;
     this.refreshing.add(path);
     setTimeout(async () => {
