@@ -67,13 +67,15 @@ MqttClient::MqttClient(const Options &o, QObject *parent) : QObject(parent), opt
     connect(retry, &QTimer::timeout, this, &MqttClient::attempt);
 }
 
-// Without stop() the connection closes without a DISCONNECT: the broker publishes the
-// will, as for a crash. No signal goes out.
+// A broker's name being looked up on a thread of its own (see attempt()): whether the
+// client let the handle go meanwhile, which the thread then destroys.
 struct MqttClient::Lookup {
     std::mutex mutex;
     bool abandoned = false;
 };
 
+// Without stop() the connection closes without a DISCONNECT: the broker publishes the
+// will, as for a crash. No signal goes out.
 MqttClient::~MqttClient()
 {
     running = false;
